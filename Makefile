@@ -1,0 +1,29 @@
+# Thin driver around CMake. `make` builds a Release tree in build/.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all build run test bench clean format
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/taviron examples/compounds.qtr -e C00009 -f C00010 --align
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	bash bench/run.sh $(BUILD)
+
+format:
+	clang-format -i lib/*.cpp lib/*.h src/*.cpp src/*.h tests/*.cpp bench/*.cpp
+
+clean:
+	rm -rf $(BUILD) build-asan

@@ -1,0 +1,1 @@
+#include "string2.h"

@@ -1,0 +1,1 @@
+#include "switch2.h"

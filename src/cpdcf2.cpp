@@ -1,0 +1,1 @@
+#include "cpdcf2.h"

@@ -1,0 +1,12 @@
+// Clique scoring, connected clique pieces and the choice of the best clique.
+#pragma once
+
+#include "cpdcommon.h"
+
+void init_cpdgraph(CPDMOL *m1, CPDMOL *m2, DNODE *np, int *cn, MCS *cl, int *sn, SCCS *sl,
+                   char *tb);
+void score_MCS_list();
+void make_SCCS_list();
+void score_SCCS_list();
+void sort_SCCS_list(int start, int end);
+void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn);

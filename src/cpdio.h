@@ -1,0 +1,19 @@
+// Compound input: QTR reader, entry look-up, atom environments, bond matrix.
+#pragma once
+
+#include <cstdio>
+
+#include "cpdcommon.h"
+
+// Letter at index 12 of the first ENTRY line ever read (0 until then); the
+// default letter of completed identifiers.
+extern char _global_first_;
+
+CPDMOL *read_CPDMOL_QTR(FILE *fp);
+CompList *read_CPDMOL_list_QTR(FILE *fp);
+char *complete_EntryName(char *name);
+int nsearch_CPDMOL(CompList *list, char *name);
+CPDMOL *search_CPDMOL(CompList *list, char *name);
+int compare_CPDMOL(const void *a, const void *b);
+CPDMOL *cnode_CPDMOL(CPDMOL *mol);
+CPDMOL *matrix_CPDMOL(CPDMOL *mol);

@@ -1,0 +1,1 @@
+#include "exe1.h"

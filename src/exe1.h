@@ -1,0 +1,50 @@
+// Similarity computation driver and result report.
+#pragma once
+
+#include <cstdio>
+
+#include "cpdcommon.h"
+
+// Outcome of the last computation.
+enum SimilarityStatus {
+  kStatusComputed = 0,
+  kStatusNoAtoms = 1,
+  kStatusEmptyGraph = 2,
+  kStatusGraphTooLarge = 3,
+  kStatusCliquesCut = 4,
+  kStatusMissingRecord = 9,
+};
+
+// The whole state of one engine instance. Large tables are sized for the
+// engine's capacity; an instance lives in lazily zeroed pages, so a run pays
+// only for what it touches.
+struct Exe1State {
+  int atom_mode;
+  int exec_mode;
+  int output_mode;
+  int maxrepeat;
+  int limit;
+  CPDMOL *cpdmol1;
+  CPDMOL *cpdmol2;
+  int nodenum;
+  DNODE nodelist[CPD_MAX];
+  char matrix[CPD_MAX * CPD_MAX];
+  int mcsnum;
+  MCS mcslist[CPD_MAX];
+  int mcs_max;
+  int mcsnum_overflow;
+  int max_mcs_index;
+  int sccsnum;
+  SCCS sccslist[CPD_MAX];
+  char mcs_sccs_table[CPD_MAX * CPD_MAX];
+  int status;
+};
+
+// The engine instance of the calling thread, created on first use. Every
+// function below works on it, so each thread computes independently.
+Exe1State &exe1_state();
+
+void init_exe1(int atom, int exem, int outm, int maxr, int lmt);
+double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
+double assume_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
+void output_similarity(FILE *fp);

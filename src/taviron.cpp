@@ -1,0 +1,3 @@
+#include "taviron.h"
+
+int main() { return 0; }
