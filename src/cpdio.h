@@ -9,6 +9,9 @@
 // default letter of completed identifiers.
 extern char _global_first_;
 
+// Records, their strings, environments and matrices belong to this module and
+// live until the process ends: callers never free them. complete_EntryName
+// returns either its argument or a malloc'd string owned by the caller.
 CPDMOL *read_CPDMOL_QTR(FILE *fp);
 CompList *read_CPDMOL_list_QTR(FILE *fp);
 char *complete_EntryName(char *name);
