@@ -17,3 +17,7 @@ char *strwtokenizer(char *s, const char *word_del);
 int strtokenizer_flush(char *s);
 void strtokenizer_finish();
 void strtokenizer_debug();
+
+// Printer used by strtokenizer_debug() for one state (the position is not
+// printed). Exposed for tests.
+int print_STS(void *item, int position);
