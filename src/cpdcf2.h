@@ -1,6 +1,31 @@
 // Budgeted search for all largest cliques of the docking graph.
 #pragma once
 
+#include <cstddef>
+
 #include "cpdcommon.h"
 
 void clifinder2(int nodenum, char *matrix, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max);
+
+// Internals exposed for the unit tests. The search keeps no state outside the
+// call, so these are safe to use from several threads at once.
+namespace cpdcf2 {
+
+// What a test may observe of, or swap into, one search.
+struct SearchProbe {
+  long long steps = 0;                    // out: the step counter when the search ended
+  void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
+  void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays
+};
+
+// clifinder2 with a probe; a null probe makes it exactly clifinder2.
+void clifinder2_probe(int nodenum, const char *matrix, int repeat, int *ret_num, MCS *ret_mcs,
+                      int *ret_max, SearchProbe *probe);
+
+// Sorts dat descending and applies every exchange to dat2 as well.
+void quick_sort(int datnum, int *dat, int *dat2);
+
+// Ascending order for qsort: 1, 0 or -1.
+int compare_int(const int *x, const int *y);
+
+}  // namespace cpdcf2
