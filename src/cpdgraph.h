@@ -1,4 +1,8 @@
 // Clique scoring, connected clique pieces and the choice of the best clique.
+//
+// The functions work on tables owned by the caller and bound by
+// init_cpdgraph(); the binding belongs to the calling thread. Cliques with
+// vnum 0 are emptied entries and are skipped everywhere.
 #pragma once
 
 #include "cpdcommon.h"

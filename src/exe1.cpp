@@ -1,1 +1,459 @@
+// Similarity computation driver: docking graph, clique search, clique pieces
+// and the optional extension of the best clique; then the result report.
 #include "exe1.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "cpdcf2.h"
+#include "cpddock.h"
+#include "cpdgraph.h"
+
+namespace {
+
+// The engine instance of one thread. Besides the lazily zeroed tables it owns
+// the clique node arrays, released when the thread ends.
+struct Engine {
+  LazyZeroed<Exe1State> state;
+  Engine() = default;
+  Engine(const Engine &) = delete;
+  Engine &operator=(const Engine &) = delete;
+  ~Engine() {
+    for (MCS &c : state->mcslist) {
+      std::free(c.vlist);
+      c.vlist = nullptr;
+    }
+  }
+};
+
+// Extension mode of exec_mode.
+constexpr int kExecTrick = 8;
+
+int compare_int(const void *x, const void *y) {
+  const int a = *static_cast<const int *>(x);
+  const int b = *static_cast<const int *>(y);
+  if (a > b) return 1;
+  if (a < b) return -1;
+  return 0;
+}
+
+// m / (A + B - m) over the two compounds' matchable atoms.
+double coefficient(int mcs_max, const CPDMOL *mol_1, const CPDMOL *mol_2) {
+  const int union_atoms = mol_2->nodenum_sub + mol_1->nodenum_sub - mcs_max;
+  if (union_atoms <= 0) return 0.0;
+  return static_cast<double>(mcs_max) / union_atoms;
+}
+
+void rescore(Exe1State &st) {
+  score_MCS_list();
+  make_SCCS_list();
+  score_SCCS_list();
+  sort_SCCS_list(0, st.sccsnum - 1);
+}
+
+// Growing list of docking nodes, with room for every node of a graph.
+struct NodeList {
+  std::vector<int> v = std::vector<int>(CPD_MAX);
+  int count = 0;
+
+  void append(const SCCS &piece) {
+    const int take = std::clamp(std::min(piece.vnum, CPD_MAX - count), 0, CPD_MAX);
+    std::copy(piece.vlist, piece.vlist + take, v.begin() + count);
+    count += take;
+  }
+};
+
+// Replaces the best clique's nodes with `list`, ascending. The new array is
+// taken before the old one is released, so a failed allocation leaves the
+// clique as it was.
+bool store_best(Exe1State &st, const NodeList &list) {
+  if (list.count <= 0) return false;
+  auto *fresh = static_cast<int *>(std::malloc(sizeof(int) * list.count));
+  if (fresh == nullptr) return false;
+  std::copy(list.v.begin(), list.v.begin() + list.count, fresh);
+  std::qsort(fresh, list.count, sizeof(int), compare_int);
+  MCS &best = st.mcslist[st.max_mcs_index];
+  std::free(best.vlist);
+  best.vlist = fresh;
+  best.vnum = list.count;
+  return true;
+}
+
+bool flagged(const Exe1State &st, int piece) {
+  return st.mcs_sccs_table[static_cast<std::size_t>(st.max_mcs_index) * CPD_MAX + piece] != 0;
+}
+
+}  // namespace
+
+Exe1State &exe1_state() {
+  thread_local Engine engine;
+  return *engine.state;
+}
+
+void init_exe1(int atom, int exem, int outm, int maxr, int lmt) {
+  Exe1State &st = exe1_state();
+  st.atom_mode = atom;
+  st.exec_mode = exem;
+  st.output_mode = outm;
+  st.maxrepeat = maxr;
+  st.limit = lmt;
+}
+
+double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
+  Exe1State &st = exe1_state();
+  st.nodenum = 0;
+  st.mcs_max = 0;
+  st.cpdmol1 = mol_1;
+  st.cpdmol2 = mol_2;
+  if (mol_1 == nullptr || mol_2 == nullptr) {
+    st.status = kStatusMissingRecord;
+    return 0.0;
+  }
+  if (mol_1->nodenum <= 0 || mol_2->nodenum <= 0) {
+    st.status = kStatusNoAtoms;
+    return 0.0;
+  }
+  make_DockingGraph(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, st.matrix);
+  // Only the docking step knows which atoms are matchable.
+  if (mol_1->nodenum_sub == 0 || mol_2->nodenum_sub == 0) {
+    st.status = kStatusNoAtoms;
+    return 0.0;
+  }
+  if (st.nodenum <= 0) {
+    st.status = kStatusEmptyGraph;
+    return 0.0;
+  }
+  if (st.nodenum > CPD_MAX || st.nodenum > st.limit) {
+    st.status = kStatusGraphTooLarge;
+    return 0.0;
+  }
+
+  clifinder2(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
+  st.status = kStatusComputed;
+  if (st.mcsnum > CPD_MAX) {
+    st.mcsnum_overflow = st.mcsnum;
+    st.mcsnum = CPD_MAX;
+    st.status = kStatusCliquesCut;
+  }
+  init_cpdgraph(mol_1, mol_2, st.nodelist, &st.mcsnum, st.mcslist, &st.sccsnum, st.sccslist,
+                st.mcs_sccs_table);
+  // The result is that of the clique search, whatever the extension does.
+  const double result = coefficient(st.mcs_max, mol_1, mol_2);
+  rescore(st);
+  if (st.exec_mode == kExecTrick) compute_trick();
+  return result;
+}
+
+double assume_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
+  if (mol_1 == nullptr || mol_2 == nullptr) return 0.0;
+  if (mol_1->nodenum == 0 || mol_2->nodenum == 0) return 0.0;
+  const int m = std::min(mol_1->nodenum, mol_2->nodenum);
+  const int union_atoms = mol_1->nodenum + mol_2->nodenum - m;
+  if (union_atoms <= 0) return 0.0;
+  return static_cast<double>(m) / union_atoms;
+}
+
+// Keeps the best clique only, grows it along bonds once, then keeps its
+// multi-node pieces (all its pieces when it has none) and grows them until
+// nothing more can be added. Only the final size changes mcs_max.
+void compute_trick() {
+  Exe1State &st = exe1_state();
+  if (st.mcsnum <= 0) return;
+  get_maxMCSinfo(&st.max_mcs_index, nullptr, nullptr, nullptr, nullptr);
+  if (st.max_mcs_index < 0) return;
+
+  // The other cliques are done with; their node arrays are released.
+  const int cliques = std::min(st.mcsnum, CPD_MAX);
+  for (int i = 0; i < cliques; i++) {
+    if (i == st.max_mcs_index) continue;
+    MCS &c = st.mcslist[i];
+    c.vnum = 0;
+    std::free(c.vlist);
+    c.vlist = nullptr;
+  }
+
+  NodeList list;
+  for (int s = 0; s < st.sccsnum; s++) {
+    if (flagged(st, s) && st.sccslist[s].vnum > 0) list.append(st.sccslist[s]);
+  }
+  extend_MCS(&list.count, list.v.data());
+  if (!store_best(st, list)) return;
+  rescore(st);
+
+  // Pieces in score order, up to the first single node.
+  list.count = 0;
+  for (int s = 0; s < st.sccsnum; s++) {
+    if (!flagged(st, s)) continue;
+    if (st.sccslist[s].vnum < 2) break;
+    list.append(st.sccslist[s]);
+  }
+  if (list.count == 0) {
+    for (int s = 0; s < st.sccsnum; s++) {
+      if (flagged(st, s) && st.sccslist[s].vnum >= 1) list.append(st.sccslist[s]);
+    }
+  }
+  while (extend_MCS(&list.count, list.v.data()) != 0) {
+  }
+  if (list.count <= 0) return;
+  const int grown = list.count;
+  if (!store_best(st, list)) return;
+  st.mcs_max = grown;
+  rescore(st);
+}
+
+// One pass of growth. For every list node, its unmatched bonded atoms in
+// either compound are listed in ascending order; then, list node by list
+// node, each listed atom of the first compound is paired with the first
+// listed atom of the second compound that makes a docking node. Atoms taken
+// this way are struck from the remaining rows of the pass.
+int extend_MCS(int *vnum, int *vlist) {
+  Exe1State &st = exe1_state();
+  const CPDMOL *m1 = st.cpdmol1;
+  const CPDMOL *m2 = st.cpdmol2;
+  if (vnum == nullptr || vlist == nullptr || *vnum <= 0 || m1 == nullptr || m2 == nullptr ||
+      m1->matrix == nullptr || m2->matrix == nullptr) {
+    return 0;
+  }
+  const int n = std::min(*vnum, CPD_MAX);
+  const int nodes = std::clamp(st.nodenum, 0, CPD_MAX);
+  const DNODE *nodelist = st.nodelist;
+  const std::size_t a1 = static_cast<std::size_t>(m1->nodenum);
+  const std::size_t a2 = static_cast<std::size_t>(m2->nodenum);
+
+  std::vector<char> matched1(a1, 0);
+  std::vector<char> matched2(a2, 0);
+  for (int i = 0; i < n; i++) {
+    matched1[nodelist[vlist[i]].e1] = 1;
+    matched2[nodelist[vlist[i]].e2] = 1;
+  }
+
+  // Rows have 8 slots, or as many as the most unmatched neighbours any list
+  // atom has, so that no neighbour is ever dropped.
+  auto unmatched_neighbours = [](const CPDMOL *mol, std::size_t atoms,
+                                 const std::vector<char> &matched, int atom, auto &&visit) {
+    const char *row = mol->matrix + static_cast<std::size_t>(atom) * atoms;
+    for (std::size_t a = 0; a < atoms; a++) {
+      if (row[a] != 0 && !matched[a]) visit(static_cast<int>(a));
+    }
+  };
+  std::size_t width = 8;
+  for (int i = 0; i < n; i++) {
+    std::size_t c1 = 0;
+    std::size_t c2 = 0;
+    unmatched_neighbours(m1, a1, matched1, nodelist[vlist[i]].e1, [&](int) { c1++; });
+    unmatched_neighbours(m2, a2, matched2, nodelist[vlist[i]].e2, [&](int) { c2++; });
+    width = std::max({width, c1, c2});
+  }
+  std::vector<int> ext1(static_cast<std::size_t>(n) * width, -1);
+  std::vector<int> ext2(static_cast<std::size_t>(n) * width, -1);
+  for (int i = 0; i < n; i++) {
+    int *r1 = &ext1[static_cast<std::size_t>(i) * width];
+    int *r2 = &ext2[static_cast<std::size_t>(i) * width];
+    unmatched_neighbours(m1, a1, matched1, nodelist[vlist[i]].e1, [&](int a) { *r1++ = a; });
+    unmatched_neighbours(m2, a2, matched2, nodelist[vlist[i]].e2, [&](int b) { *r2++ = b; });
+  }
+
+  int appended = 0;
+  for (int i = 0; i < n; i++) {
+    int *r1 = &ext1[static_cast<std::size_t>(i) * width];
+    const int *r2 = &ext2[static_cast<std::size_t>(i) * width];
+    for (std::size_t a = 0; a < width; a++) {
+      for (std::size_t b = 0; b < width && r1[a] != -1; b++) {
+        if (r2[b] == -1) continue;
+        const DNODE *end = nodelist + nodes;
+        const DNODE *hit = std::find_if(
+            nodelist, end, [&](const DNODE &d) { return d.e1 == r1[a] && d.e2 == r2[b]; });
+        if (hit == end) continue;
+        if (n + appended >= CPD_MAX) break;  // the list is full
+        // Its two atoms are taken: strike them from this row and the later ones.
+        const int e1 = hit->e1;
+        const int e2 = hit->e2;
+        for (std::size_t k = static_cast<std::size_t>(i) * width; k < ext1.size(); k++) {
+          if (ext1[k] == e1) ext1[k] = -1;
+          if (ext2[k] == e2) ext2[k] = -1;
+        }
+        vlist[n + appended] = static_cast<int>(hit - nodelist);
+        appended++;
+      }
+    }
+  }
+  *vnum += appended;
+  return appended;
+}
+
+// ---------------------------------------------------------------------------
+// Result report.
+
+namespace {
+
+// Matched atom pairs over the union of the two compounds' matchable atoms.
+double coefficient(const Exe1State &s) {
+  int m = s.mcs_max;
+  int denominator = s.cpdmol1->nodenum_sub + s.cpdmol2->nodenum_sub - m;
+  return denominator > 0 ? static_cast<double>(m) / denominator : 0.0;
+}
+
+bool usable(const Exe1State &s) {
+  return s.status == kStatusComputed || s.status == kStatusCliquesCut;
+}
+
+// The best clique, or null when no clique has nodes.
+const MCS *best_clique(const Exe1State &s) {
+  if (s.max_mcs_index < 0 || s.max_mcs_index >= s.mcsnum) return nullptr;
+  return &s.mcslist[s.max_mcs_index];
+}
+
+// Calls visit(piece) for each piece of the best clique, in piece-list order.
+template <class Visit>
+void for_each_best_piece(const Exe1State &s, Visit visit) {
+  const char *row = s.mcs_sccs_table + static_cast<size_t>(s.max_mcs_index) * CPD_MAX;
+  for (int p = 0; p < s.sccsnum; p++) {
+    if (row[p] != 0) visit(s.sccslist[p]);
+  }
+}
+
+// Atoms bonded to `idx` that no node of the best clique uses on that side.
+std::vector<int> unmatched_neighbours(const CPDMOL *mol, int idx, const MCS &best, int DNODE::*side,
+                                      const DNODE *nodelist) {
+  std::vector<char> matched(mol->nodenum, 0);
+  for (int k = 0; k < best.vnum; k++) matched[nodelist[best.vlist[k]].*side] = 1;
+  std::vector<int> atoms;
+  const char *row = mol->matrix + static_cast<size_t>(idx) * mol->nodenum;
+  for (int x = 0; x < mol->nodenum; x++) {
+    if (row[x] != 0 && !matched[x]) atoms.push_back(x);
+  }
+  return atoms;
+}
+
+void print_neighbour_list(FILE *fp, const CPDMOL *mol, const std::vector<int> &atoms) {
+  if (atoms.empty()) {
+    fprintf(fp, "     ");
+    return;
+  }
+  for (int x : atoms) fprintf(fp, " %d:[%s]", x + 1, mol->cnode[x].nid);
+}
+
+void output_extendalign(FILE *fp, int idx1, int idx2) {
+  const Exe1State &s = exe1_state();
+  const MCS &best = s.mcslist[s.max_mcs_index];
+  std::vector<int> left = unmatched_neighbours(s.cpdmol1, idx1, best, &DNODE::e1, s.nodelist);
+  std::vector<int> right = unmatched_neighbours(s.cpdmol2, idx2, best, &DNODE::e2, s.nodelist);
+  if (left.empty() && right.empty()) return;
+  fprintf(fp, "\t## L=");
+  print_neighbour_list(fp, s.cpdmol1, left);
+  fprintf(fp, "\t## R=");
+  print_neighbour_list(fp, s.cpdmol2, right);
+}
+
+void output_align(FILE *fp) {
+  const Exe1State &s = exe1_state();
+  const MCS *best = best_clique(s);
+  if (s.mcs_max == 0 || best == nullptr) return;
+
+  int identical = 0;
+  for (int k = 0; k < s.mcs_max && k < best->vnum; k++) {
+    if (s.nodelist[best->vlist[k]].ident) identical++;
+  }
+  fprintf(fp, "Alignment: %d node (%6.2f%%) identity in %d node overlap\n", identical,
+          identical * 100.0 / s.mcs_max, s.mcs_max);
+
+  int piece_number = 0;
+  for_each_best_piece(s, [&](const SCCS &piece) {
+    piece_number++;
+    for (int k = 0; k < piece.vnum; k++) {
+      const DNODE &node = s.nodelist[piece.vlist[k]];
+      int a = node.e1, b = node.e2;
+      fprintf(fp, "%d:[%s]\t%d:[%s]\t", a + 1, s.cpdmol1->cnode[a].nid, b + 1,
+              s.cpdmol2->cnode[b].nid);
+      fprintf(fp, node.ident ? "##" : "#!");
+      fprintf(fp, " SCCS %d", piece_number);
+      output_extendalign(fp, a, b);
+      fprintf(fp, "\n");
+    }
+  });
+}
+
+void output_qtrstyle_cpd(FILE *fp, const char *tag, CPDMOL *mol, CPDMOL *cpdmol) {
+  fprintf(fp, "%s\n", tag);
+  fprintf(fp, "  COMPOUND  %s\n", mol->name != nullptr ? mol->name : "(null)");
+  // Each echoed line keeps its own line end; a line that arrived without one
+  // (the last line of an unterminated file, or a piece of an over-long line)
+  // gets one, so that every echoed line stays a line of its own.
+  auto echo = [fp](CompList *lines) {
+    int count = complist_numberof(lines);
+    for (int k = 1; k <= count; k++) {
+      const char *line = static_cast<const char *>(complist_getdata(lines, k));
+      size_t len = strlen(line);
+      fprintf(fp, "%s", line);
+      if (len == 0 || line[len - 1] != '\n') fprintf(fp, "\n");
+    }
+  };
+  fprintf(fp, "  ATOM      %d\n", complist_numberof(cpdmol->node));
+  echo(cpdmol->node);
+  fprintf(fp, "  BOND      %d\n", complist_numberof(cpdmol->connect));
+  echo(cpdmol->connect);
+}
+
+void output_qtrstyle(FILE *fp, CPDMOL *mol1, CPDMOL *mol2) {
+  Exe1State &s = exe1_state();
+  if (s.status == kStatusMissingRecord) return;
+  auto name_or = [](const CPDMOL *mol, const char *fallback) {
+    return mol->name != nullptr ? mol->name : fallback;
+  };
+  auto definition = [](const CPDMOL *mol) {
+    return mol->definition != nullptr ? mol->definition : "";
+  };
+  fprintf(fp, "ENTRY       A00000                      ReactantPair\n");
+  fprintf(fp, "NAME        %s_%s\n", name_or(mol1, "(null)"), name_or(mol2, "(null)"));
+  fprintf(fp, "COMPOUND    %s  %-58.58s\n", name_or(mol1, "C00000"), definition(mol1));
+  fprintf(fp, "            %s  %-58.58s\n", name_or(mol2, "C00000"), definition(mol2));
+  fprintf(fp, "RDM         0\n");
+  if (usable(s)) get_maxMCSinfo(&s.max_mcs_index, nullptr, nullptr, nullptr, nullptr);
+  if (usable(s) && s.mcs_max != 0 && best_clique(s) != nullptr) {
+    fprintf(fp, "ALIGN       %d  #similarity=%f\n", s.mcs_max, coefficient(s));
+    int row = 0;
+    for_each_best_piece(s, [&](const SCCS &piece) {
+      for (int k = 0; k < piece.vnum; k++) {
+        const DNODE &node = s.nodelist[piece.vlist[k]];
+        int a = node.e1, b = node.e2;
+        fprintf(fp, "            %-3d %3d:%-3s %3d:%-3s", ++row, a + 1, s.cpdmol1->cnode[a].nid,
+                b + 1, s.cpdmol2->cnode[b].nid);
+        fprintf(fp, "\n");
+      }
+    });
+  }
+  output_qtrstyle_cpd(fp, "ENTRY1", mol1, mol1);
+  output_qtrstyle_cpd(fp, "ENTRY2", mol2, mol2);
+  fprintf(fp, "///\n");
+}
+
+}  // namespace
+
+void output_similarity(FILE *fp) {
+  Exe1State &s = exe1_state();
+  if (s.output_mode & 32) {
+    output_qtrstyle(fp, s.cpdmol1, s.cpdmol2);
+    return;
+  }
+  if (s.status == kStatusMissingRecord) return;
+
+  const CPDMOL *m1 = s.cpdmol1, *m2 = s.cpdmol2;
+  if (s.output_mode & 4) {
+    fprintf(fp, "Input1 (%d): %s\nInput2 (%d): %s\nResult: ", m1->nodenum_sub, m1->name,
+            m2->nodenum_sub, m2->name);
+  } else {
+    fprintf(fp, "%s\t%d\t%s\t%d\t", m1->name, m1->nodenum_sub, m2->name, m2->nodenum_sub);
+  }
+  if (usable(s)) {
+    get_maxMCSinfo(&s.max_mcs_index, nullptr, nullptr, nullptr, nullptr);
+    fprintf(fp, "%d\t%f", s.mcs_max, coefficient(s));
+  } else {
+    fprintf(fp, "%d\t%f", s.mcs_max, 0.0);
+  }
+  if (s.status == kStatusGraphTooLarge) fprintf(fp, " (no:%d)", s.nodenum);
+  if (s.status == kStatusCliquesCut) fprintf(fp, " (co:%d)", s.mcsnum_overflow);
+  fprintf(fp, "\n");
+  if (usable(s) && (s.output_mode & 4)) output_align(fp);
+}

@@ -48,3 +48,9 @@ void init_exe1(int atom, int exem, int outm, int maxr, int lmt);
 double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 double assume_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 void output_similarity(FILE *fp);
+
+// Steps of compute_similarity(), exposed for the tests: the extension of the
+// best clique, and one pass of growing a node list along bonds (vlist needs
+// room for CPD_MAX nodes; returns the number of nodes appended).
+void compute_trick();
+int extend_MCS(int *vnum, int *vlist);

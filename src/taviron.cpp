@@ -1,3 +1,154 @@
+// taviron: structural similarity of two compounds read from QTR records.
+//
+// main() parses the command line against the option table, then reads the
+// input, looks up the two entries, runs the similarity engine and writes the
+// report. Every path ends the process; the exit status is one of ExitStatus.
 #include "taviron.h"
 
-int main() { return 0; }
+#include <cstdio>
+#include <cstdlib>
+
+#include "cpdio.h"
+#include "exe1.h"
+#include "vembo.h"
+
+namespace {
+
+enum ExitStatus {
+  kExitSuccess = 0,
+  kExitFailure = 9,
+};
+
+// Option rows; opt_check() rewrites the array in place (element 0 becomes the
+// program's base name), so the rows are writable storage.
+char row_prog[] = "(prog)";
+char row_input[] = "i,input,(head)  str,one";
+char row_output[] = "o,output        str";
+char row_entry[] = "e,entry    str";
+char row_entry2[] = "f,entry2   str";
+char row_atom[] = "atom,a   flag";
+char row_trick[] = "trick    int";
+char row_align[] = "align    flag";
+char row_qtroutput[] = "qtroutput flag";
+char row_repeat[] = "repeat     int -1";
+char row_limit[] = "limit      int 0";
+char row_help[] = "help     flag";
+char row_version[] = "version  flag";
+
+char *options[] = {row_prog,  row_input, row_output,  row_entry,     row_entry2,
+                   row_atom,  row_trick, row_align,   row_qtroutput, row_repeat,
+                   row_limit, row_help,  row_version, nullptr};
+
+// Run configuration.
+char *input_fn = nullptr;
+char *output_fn = nullptr;
+char *entry = nullptr;
+char *entry2 = nullptr;
+int atom_mode = 1;    // 2: dock atoms by element
+int exec_mode = 1;    // 8: extend the best clique
+int output_mode = 1;  // 4: alignment, 32: QTR-style record pair
+int maxrepeat = 0;
+int limit = 0;
+
+[[noreturn]] void fail_with_errno(const char *what) {
+  perror(what);
+  exit(kExitFailure);
+}
+
+// Second half of main: input, look-up, computation, report.
+[[noreturn]] void run(FILE *ifp, FILE *ofp) {
+  if (input_fn != nullptr && (ifp = fopen(input_fn, "r")) == nullptr) fail_with_errno(input_fn);
+  CompList *list = read_CPDMOL_list_QTR(ifp);
+  // A stream that fails while being read (a directory, an I/O error) would
+  // otherwise look like a file without the entry.
+  if (ferror(ifp)) fail_with_errno(input_fn != nullptr ? input_fn : "stdin");
+  fclose(ifp);
+
+  int e = nsearch_CPDMOL(list, entry);
+  if (e == 0) {
+    fprintf(stderr, "%s: no such entry\n", entry);
+    exit(kExitFailure);
+  }
+  int e2 = nsearch_CPDMOL(list, entry2);
+  if (e2 == 0) {
+    fprintf(stderr, "%s: no such entry\n", entry2);
+    exit(kExitFailure);
+  }
+
+  // Opened only now, so that an earlier failure never creates or truncates it.
+  if (output_fn != nullptr && (ofp = fopen(output_fn, "w")) == nullptr) fail_with_errno(output_fn);
+
+  init_exe1(atom_mode, exec_mode, output_mode, maxrepeat, limit);
+  auto *mol1 = static_cast<CPDMOL *>(complist_getdata(list, e));
+  auto *mol2 = static_cast<CPDMOL *>(complist_getdata(list, e2));
+  compute_similarity(mol1, mol2);
+  output_similarity(ofp);
+
+  // A report that could not be written completely is a failure, not a result.
+  bool write_failed = fflush(ofp) != 0 || ferror(ofp) != 0;
+  write_failed = fclose(ofp) != 0 || write_failed;
+  if (write_failed) fail_with_errno(output_fn != nullptr ? output_fn : "stdout");
+  exit(kExitSuccess);
+}
+
+}  // namespace
+
+void print_help() {
+  printf("Summary : compute the compound similarity score & coefficient\n");
+  printf("Usage  : %s [-i] <file> [option ...]\n", options[0]);
+  printf("Options\n");
+  printf("file specifier:\n");
+  printf("\t-i/--input  <file>  input file (stdin)\n");
+  printf("\t-o/--output <file>  output all computational result (stdout)\n");
+  printf("\n");
+  printf("entry specifier:\n");
+  printf("\t-e/--entry  <entry> entry id 1 (null)\n");
+  printf("\t-f/--entry2 <entry> entry id 2 (null)\n");
+  printf("\n");
+  printf("constraint specifier:\n");
+  printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
+  printf("\n");
+  printf("output mode specifier: \n");
+  printf("\t--trick <mode>      execute some tricks, set 0, 1 or 2\n");
+  printf("\t--align             output the alignment of node\n");
+  printf("\t--qtroutput         output in the QTR format\n");
+  printf("\n");
+  printf("specifier for experts: \n");
+  printf("\t--repeat <integer>  repeat number for clifinder()\n");
+  printf("\t--limit <number>    limit of docknig node (none)\n");
+  printf("\n");
+  printf("\t--help              print help\n");
+  printf("\t--version           print version\n");
+}
+
+void print_version() {
+  printf("%s: %s ver %s\n", options[0], "TAVIRON", "1.0.7.p");
+}
+
+int main(int argc, char **argv) {
+  FILE *ifp = stdin;
+  FILE *ofp = stdout;
+
+  opt_check(argc, argv, options);
+  opt_scan("i", &input_fn);
+  opt_scan("o", &output_fn);
+  opt_scan("e", &entry);
+  opt_scan("f", &entry2);
+  if (opt_scan("atom")) atom_mode = 2;
+  int trick_value = 0;  // any value selects the extension
+  if (opt_scan("trick", &trick_value)) exec_mode = 8;
+  if (opt_scan("align")) output_mode = 4;
+  if (opt_scan("qtroutput")) output_mode = 32;
+  opt_scan("repeat", &maxrepeat);
+  opt_scan("limit", &limit);
+  // Values outside 1..10000 (the default 0 among them) mean the full capacity.
+  if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
+
+  if (opt_scan("help")) opt_exit(kExitSuccess, print_help);
+  if (opt_scan("version")) opt_exit(kExitSuccess, print_version);
+  if (entry == nullptr || entry2 == nullptr) {
+    printf("Specify entry name.\n");
+    exit(kExitSuccess);
+  }
+  run(ifp, ofp);
+}
