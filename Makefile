@@ -1,5 +1,6 @@
 # Thin driver around CMake. `make` builds a Release tree in build/.
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
