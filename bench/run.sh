@@ -7,3 +7,4 @@ build=${1:-build}
 for b in "$build"/bench/*_bench; do
   [ -x "$b" ] && "$b"
 done
+bash bench/process_bench.sh "$build"
