@@ -4,7 +4,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test bench clean format
+.PHONY: all build run test bench fuzz clean format
 
 all: build
 
@@ -22,6 +22,9 @@ test: build
 
 bench: build
 	bash bench/run.sh $(BUILD)
+
+fuzz:
+	bash fuzz/build.sh
 
 format:
 	clang-format -i lib/*.cpp lib/*.h src/*.cpp src/*.h tests/*.cpp bench/*.cpp
