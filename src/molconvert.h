@@ -1,0 +1,110 @@
+// Molecule input: SD/MOL files and SMILES lines turned into QTR records.
+//
+// Molecules are read, sanitized, depicted and kekulized by RDKit; this module
+// assigns the environment types and writes the record text. Converted input
+// reaches the engine as the same CPDMOL records that read_CPDMOL_QTR makes
+// from a written file. RDKit stays behind this header: nothing here needs its
+// headers, so modules that include it compile without them.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "cpdcommon.h"
+
+enum class MolFormat {
+  kNone,    // not a molecule file (or not known)
+  kSdf,     // SD file or MOL file
+  kSmiles,  // one SMILES per line, optionally followed by a name
+};
+
+// Format told by a file name's extension (.sdf, .sd, .mol: SD; .smi, .smiles,
+// .txt: SMILES; case ignored); kNone for any other name.
+MolFormat molformat_from_name(std::string_view path);
+// Format named by a word ("sdf", "mol", "smi", "smiles"; case ignored); kNone
+// for any other word.
+MolFormat molformat_from_word(std::string_view word);
+
+struct MolConvertOptions {
+  std::string prefix = "C";  // identifiers are the prefix and a 5-digit number
+  long start = 1;            // number of the first record written
+  bool keep_h = false;       // write every hydrogen as an atom of type H
+  long min_heavy = 0;        // molecules with fewer heavy atoms are left out
+  long max_heavy = -1;       // molecules with more are left out (negative: no limit)
+  std::string name_field;    // SD data field holding the name (empty: the title line)
+};
+
+// Converts molecules input by input, numbering the records it writes across
+// all inputs. Unreadable molecules are reported on the warning stream, one
+// line each with their place in the input, and skipped. While a converter
+// exists RDKit's own log output is silenced, so that the warning stream only
+// carries this module's lines.
+class MolConverter {
+ public:
+  explicit MolConverter(MolConvertOptions options, std::string program = "taviron-convert",
+                        FILE *warnings = stderr);
+  ~MolConverter();
+  MolConverter(const MolConverter &) = delete;
+  MolConverter &operator=(const MolConverter &) = delete;
+
+  // Reads every molecule of the stream in order and hands the text of each
+  // record written to `sink`. `source` names the input in warnings; `format`
+  // is kSdf or kSmiles (kNone reads SMILES). Returns false when the stream
+  // failed while being read (the molecules before the failure have been
+  // handed over).
+  bool convert(FILE *in, const std::string &source, MolFormat format,
+               const std::function<void(const std::string &record)> &sink);
+
+  long seen() const { return seen_; }          // molecules met in the inputs
+  long written() const { return written_; }    // records handed to a sink
+  long failed() const { return failed_; }      // molecules that could not be read
+  long filtered() const { return filtered_; }  // left out by the heavy-atom range
+  // "N of M molecules written (F unreadable, K outside the heavy-atom range)".
+  std::string summary() const;
+
+  const MolConvertOptions &options() const { return options_; }
+
+ private:
+  void warn(const std::string &source, long line, long molecule, const std::string &reason);
+  bool convert_sdf(FILE *in, const std::string &source,
+                   const std::function<void(const std::string &)> &sink);
+  bool convert_smiles(FILE *in, const std::string &source,
+                      const std::function<void(const std::string &)> &sink);
+
+  struct Quiet;  // RDKit's log state, restored when the converter ends
+  MolConvertOptions options_;
+  std::string program_;
+  FILE *warnings_;
+  std::unique_ptr<Quiet> quiet_;
+  long seen_ = 0;
+  long written_ = 0;
+  long failed_ = 0;
+  long filtered_ = 0;
+};
+
+// Reads every molecule of the stream as CPDMOL records: each record text is
+// read back with read_CPDMOL_QTR, so the records are exactly those a reader of
+// the converted file would get. Returns the list (possibly empty); the
+// converter's counters and warnings tell what was skipped, and a failed read
+// leaves ferror(fp) set.
+CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat format,
+                                   MolConverter &converter);
+
+// The same for a named file ("-" is the standard input). With kNone the
+// format comes from the file name (the standard input: SMILES). Returns null,
+// with errno set, when the file cannot be opened or read (a directory, an I/O
+// error), and null with errno 0 when its format is unknown.
+CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter);
+
+// One molecule given as SMILES: its record text with the given identifier and
+// name, the heavy-atom range not applied. Returns false, with the reason in
+// *error, when RDKit cannot read it.
+bool smiles_to_QTR(const std::string &smiles, const std::string &name,
+                   const std::string &identifier, const MolConvertOptions &options,
+                   std::string *record, std::string *error);
+
+// Version of the RDKit library the converter was built with.
+const char *molconvert_rdkit_version();
