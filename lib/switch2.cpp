@@ -84,10 +84,13 @@ char _switch2_debug_flag = 0;    // print the BEFORE and AFTER dumps
 char _option_debug_flag = 0;     // "--option_debug" given: exit after the dumps
 bool leading_run = true;         // no short cluster or long option seen yet
 
+void (*exit_handler)(int) = nullptr;  // takes the place of exit() when set
+
 }  // namespace
 
 // Every process end of the facility goes through here.
 [[noreturn]] static void switch2_end(int status) {
+  if (exit_handler != nullptr) exit_handler(status);
   std::exit(status);
 }
 
@@ -673,6 +676,10 @@ int opt_scan(const char *keyword, ...) {
 void opt_exit(int status, void (*func)()) {
   if (func != nullptr) func();
   switch2_end(status);
+}
+
+void opt_setExitHandler(void (*handler)(int status)) {
+  exit_handler = handler;
 }
 
 void opt_setDebugMode(char flag) {

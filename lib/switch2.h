@@ -18,3 +18,8 @@ void opt_setDebugMode(char flag);
 // opt_check() may run again in the same process. Every string handed out
 // before (values, the rewritten table rows, the program name) becomes invalid.
 void opt_reset();
+// Testing and fuzzing support: with a handler set, every process end of the
+// facility (errors, the library options, opt_exit) calls handler(status)
+// instead of exit(). The handler must not return; it unwinds, for example by
+// throwing. nullptr restores the default; opt_reset() keeps the handler.
+void opt_setExitHandler(void (*handler)(int status));

@@ -49,6 +49,19 @@ class Store {
     return p;
   }
 
+  // Releases everything handed out, the records' line lists included.
+  void clear() {
+    for (CPDMOL &mol : records_) {
+      delete mol.node;
+      delete mol.connect;
+    }
+    records_.clear();
+    blocks_.clear();
+    chunks_.clear();
+    cur_ = nullptr;
+    left_ = 0;
+  }
+
  private:
   struct Free {
     void operator()(void *p) const { std::free(p); }
@@ -320,4 +333,9 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol) {
   }
   mol->matrix = m;
   return mol;
+}
+
+void cpdio_reset() {
+  store().clear();
+  _global_first_ = 0;
 }

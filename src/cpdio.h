@@ -20,3 +20,10 @@ CPDMOL *search_CPDMOL(CompList *list, char *name);
 int compare_CPDMOL(const void *a, const void *b);
 CPDMOL *cnode_CPDMOL(CPDMOL *mol);
 CPDMOL *matrix_CPDMOL(CPDMOL *mol);
+
+// Testing and fuzzing support: releases every record, string, environment and
+// matrix handed out so far (the records' line lists included) and clears
+// _global_first_, as at process start. Every pointer obtained from this
+// module before becomes invalid; lists returned by read_CPDMOL_list_QTR stay
+// the caller's.
+void cpdio_reset();

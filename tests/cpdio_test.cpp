@@ -224,6 +224,21 @@ TEST_F(CpdioTest, DefaultLetterComesFromTheFirstEntryOnly) {
   EXPECT_EQ(completed(""), "D00000");
 }
 
+TEST_F(CpdioTest, ResetStartsAfresh) {
+  // After a reset the next file fixes the default letter again, and its
+  // records are read as into a fresh process.
+  read_all("ENTRY       D00001\nATOM\n 1 A A\n///\n");
+  cpdio_reset();
+  EXPECT_EQ(_global_first_, 0);
+  CompList *list = read_all("ENTRY       K00003\nATOM\n 1 A A\n 2 B B\nBOND\n 1 1 2\n///\n");
+  EXPECT_EQ(_global_first_, 'K');
+  EXPECT_EQ(completed("3"), "K00003");
+  CPDMOL *mol = matrix_CPDMOL(cnode_CPDMOL(at(list, 1)));
+  EXPECT_STREQ(mol->name, "K00003");
+  EXPECT_EQ(mol->nodenum, 2);
+  EXPECT_EQ(cell(mol, 1, 2), 1);
+}
+
 TEST_F(CpdioTest, CompletesShortIdentifiers) {
   EXPECT_EQ(completed("1"), "C00001");  // nothing read yet
   EXPECT_EQ(completed("c12"), "C00012");

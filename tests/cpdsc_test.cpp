@@ -70,6 +70,38 @@ TEST(SingleLinkageClustering, TwoChainsGiveTwoBlocks) {
   }
 }
 
+TEST(SingleLinkageClustering, LongReversedChainOfThousandsCompletes) {
+  // The clique of a 3000-atom chain compared with itself: one chain of links
+  // numbered against the scan order. Repeated passes would need thousands of
+  // cubic passes here; the result is still one cluster holding everything.
+  const int n = 3000;
+  std::vector<std::pair<int, int>> chain;
+  for (int k = n - 1; k > 0; k--) chain.emplace_back(k, k - 1);
+  std::vector<char> m = links(n, chain);
+  SingleLinkageClustering(n, m.data());
+  EXPECT_EQ(m, std::vector<char>(static_cast<std::size_t>(n) * n, 1));
+}
+
+TEST(SingleLinkageClustering, OneWayLinksReachForwardOnly) {
+  // Outside the symmetric contract the closure still follows the links as
+  // given: 0->1->2 reaches 2 from 0, nothing leads back.
+  std::vector<char> m = {1, 1, 0,  //
+                         0, 1, 1,  //
+                         0, 0, 1};
+  SingleLinkageClustering(3, m.data());
+  EXPECT_EQ(m, (std::vector<char>{1, 1, 1, 0, 1, 1, 0, 0, 1}));
+}
+
+TEST(SingleLinkageClustering, ClearedDiagonalIsSetOnlyThroughALink) {
+  // 0-1 linked, no diagonal: each reaches itself through the other; the
+  // unlinked 2 does not reach itself.
+  std::vector<char> m = {0, 1, 0,  //
+                         1, 0, 0,  //
+                         0, 0, 0};
+  SingleLinkageClustering(3, m.data());
+  EXPECT_EQ(m, (std::vector<char>{1, 1, 0, 1, 1, 0, 0, 0, 0}));
+}
+
 TEST(SingleLinkageClustering, SizeOutOfRangeIsRefused) {
   std::vector<char> m = {1, 0, 0, 1};
   SingleLinkageClustering(0, m.data());

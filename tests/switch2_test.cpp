@@ -479,6 +479,52 @@ TEST_F(Switch2Test, ResetAllowsAnotherParse) {
   EXPECT_EQ(opt_scan("a"), 0);
 }
 
+// Every process end reaches an installed handler instead of exit(): errors
+// (after their message), the library options and opt_exit alike.
+struct Ended {
+  int status;
+};
+
+TEST_F(Switch2Test, ExitHandlerSeesEveryProcessEnd) {
+  opt_setExitHandler([](int status) { throw Ended{status}; });
+  auto status_of = [](const Words &rows, const Words &args) {
+    opt_reset();
+    Strings table(rows);
+    try {
+      Parse(table, args);
+    } catch (const Ended &end) {
+      return end.status;
+    }
+    return -1;  // returned normally
+  };
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(status_of(kProgram, {"p", "--nope"}), 9);
+  EXPECT_EQ(status_of(kProgram, {"p", "x.qtr", "-e"}), 9);
+  EXPECT_EQ(status_of({"(prog)", "x bogus"}, {"p"}), 9);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "switch2: illegal option, --nope\n"
+            "switch2: no value was found, -e\n"
+            "switch2: unrecognized type, 'bogus'\n");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(status_of(kProgram, {"p", "--library_version"}), 0);
+  EXPECT_EQ(status_of(kProgram, {"p", "--option_debug"}), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status_of(kProgram, {"p", "-a"}), -1);
+  try {
+    opt_exit(3, nullptr);
+  } catch (const Ended &end) {
+    EXPECT_EQ(end.status, 3);
+  }
+  // A handler survives a reset; a null one brings exit() back.
+  opt_reset();
+  Strings table(kProgram);
+  EXPECT_THROW(Parse(table, {"p", "-z"}), Ended);
+  opt_setExitHandler(nullptr);
+  opt_reset();
+  EXPECT_EXIT(Parse(table, {"p", "-z"}), testing::ExitedWithCode(9),
+              Says("switch2: illegal option, -z\n"));
+}
+
 TEST_F(Switch2DeathTest, OptExitCallsFunctionThenEnds) {
   EXPECT_EXIT(opt_exit(3, [] { std::fputs("bye\n", stderr); }), testing::ExitedWithCode(3),
               Says("bye\n"));

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Regenerates the seed corpora in fuzz/corpus/ from the bundled example
+# compounds and the end-to-end cases of taviron. The seeds are small and
+# committed; run this again when new cases should seed the fuzzers.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cases="$root/tests/e2e/cases"
+
+# Cases of other programs name them in a `prog` file.
+for_taviron() { [ ! -f "$1/prog" ] || [ "$(head -n 1 "$1/prog")" = taviron ]; }
+
+# Inputs that cases generate at run time are made here too, in a scratch
+# folder; the small ones become seeds.
+generated="$(mktemp -d)"
+trap 'rm -rf "$generated"' EXIT
+for setup in "$cases"/*/setup.sh; do
+  dir=$(dirname "$setup")
+  for_taviron "$dir" || continue
+  mkdir -p "$generated/$(basename "$dir")"
+  (cd "$generated/$(basename "$dir")" && bash "$setup" >/dev/null 2>&1) || true
+done
+
+taviron_cases=()
+for dir in "$cases"/*/; do
+  dir=${dir%/}
+  if for_taviron "$dir"; then taviron_cases+=("$(basename "$dir")"); fi
+done
+
+rm -rf "$root/fuzz/corpus"
+python3 - "$root" "$generated" "${taviron_cases[@]}" <<'PY'
+import hashlib, os, sys
+
+root, generated, names = sys.argv[1], sys.argv[2], sys.argv[3:]
+cases = os.path.join(root, "tests", "e2e", "cases")
+corpus = os.path.join(root, "fuzz", "corpus")
+
+def put(target, data):
+    folder = os.path.join(corpus, target)
+    os.makedirs(folder, exist_ok=True)
+    name = hashlib.sha1(data).hexdigest()[:16]
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+def records(path):
+    text = open(path, "rb").read()
+    return [r + b"///\n" for r in text.split(b"///\n") if r.strip()]
+
+def small_files(folder):
+    if not os.path.isdir(folder):
+        return []
+    paths = [os.path.join(folder, n) for n in sorted(os.listdir(folder))]
+    return [p for p in paths if os.path.isfile(p) and os.path.getsize(p) < 20000]
+
+# compare_fuzzer: two setting bytes, then QTR text.
+small = records(os.path.join(root, "examples", "compounds.qtr"))
+settings = [b"\x00\x00", b"\x01\x00", b"\x02\x00", b"\x03\x00", b"\x04\x00",
+            b"\x1c\x00", b"\x00\x01", b"\x02\x02"]
+for i in range(len(small)):
+    put("compare_fuzzer", settings[i % len(settings)] + small[i] + small[(i + 1) % len(small)])
+put("compare_fuzzer", b"\x00\x00" + small[0])
+put("compare_fuzzer", b"\x00\x00")
+nci = sorted(records(os.path.join(root, "examples", "nci.qtr")), key=len)
+for i in range(0, 40, 8):
+    put("compare_fuzzer", settings[i % len(settings)] + nci[i] + nci[i + 1])
+for case in names:
+    for path in small_files(os.path.join(cases, case, "files")) + \
+            small_files(os.path.join(cases, case)) + small_files(os.path.join(generated, case)):
+        name = os.path.basename(path)
+        if name.endswith(".qtr") or name == "stdin" or path.startswith(generated):
+            put("compare_fuzzer", b"\x00\x00" + open(path, "rb").read())
+
+# options_fuzzer: one setting byte, then NUL-separated words. The argument
+# lists of the cases run against the program's table.
+for case in names:
+    args_path = os.path.join(cases, case, "args")
+    args = open(args_path, "rb").read().split(b"\n") if os.path.exists(args_path) else []
+    if args and args[-1] == b"":
+        args.pop()
+    put("options_fuzzer", b"\x00" + b"\x00".join([b"taviron"] + args))
+put("options_fuzzer", b"\x02" + b"\x00".join([b"/usr/bin/taviron", b"x.qtr", b"-ae1", b"--entry2=2"]))
+# Tables of their own: rows, an empty word, then the arguments.
+tables = [
+    ([b"(tail) str", b"x flag", b"y str"], [b"p", b"a", b"b", b"-x"]),
+    ([b"(all),(tail) str", b"x flag", b"(head) str,one"], [b"p", b"a", b"-x", b"b", b"--x", b"c"]),
+    ([b"h,(head) str,one def", b"x toggle", b"r int,lr", b"d double 1.5"],
+     [b"p", b"w", b"-x", b"-r3-7", b"--x", b"d=2e3"]),
+    ([b"n str,list a\\ b c\\td (null)", b"c char,lr", b"t toggle,zero on"],
+     [b"p", b"-n", b"v", b"--n=w", b"-c", b"-y", b"t=no"]),
+    ([b"x int,list"], [b"p"]),
+    ([b"a,b flag", b"c,a flag"], [b"p"]),
+    ([b"q weird"], [b"p"]),
+]
+for rows, args in tables:
+    put("options_fuzzer", b"\x01" + b"\x00".join(rows + [b""] + args))
+PY
+for t in compare_fuzzer options_fuzzer; do
+  echo "fuzz/corpus/$t: $(ls "$root/fuzz/corpus/$t" | wc -l) seeds, $(cat "$root/fuzz/corpus/$t"/* | wc -c) bytes"
+done
