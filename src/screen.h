@@ -1,0 +1,199 @@
+// Screening: many compound pairs through the similarity engine.
+//
+// A screen compares every query record with a range of target records: all
+// targets, or (for all pairs within one file) the targets after the query.
+// Pairs are computed on several threads, each with its own engine instance,
+// and handed back strictly in pair order, so the result never depends on the
+// number of threads. A cheap upper bound on the coefficient lets a screen
+// with a lower limit skip pairs that cannot reach it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "cpdcommon.h"
+
+namespace screen {
+
+// ---------------------------------------------------------------------------
+// One pair
+
+// Engine settings, with the values taviron's options give them.
+struct EngineConfig {
+  int atom_mode = 1;  // 2: dock atoms by element
+  int exec_mode = 1;  // 8: extend the best clique
+  int maxrepeat = -1;
+  int limit = CPD_MAX;
+};
+
+// What taviron reports for one pair.
+struct PairResult {
+  int query = 0;   // position in the query list
+  int target = 0;  // position in the target list
+  int query_atoms = 0;
+  int target_atoms = 0;
+  int score = 0;
+  double coefficient = 0.0;
+  int status = 0;        // SimilarityStatus
+  int status_count = 0;  // docking nodes refused (too large) or cliques found (cut)
+};
+
+// Builds the atom environments and bond matrices the engine would otherwise
+// build on first use. Afterwards the engine only reads the records, so they
+// may be shared by threads.
+void prepare_records(std::span<CPDMOL *const> mols);
+
+// Configures the calling thread's engine.
+void init_engine(const EngineConfig &config);
+
+// Runs the calling thread's engine on one pair (query, target fields left 0).
+PairResult compare_pair(CPDMOL *query, CPDMOL *target);
+
+// m / (A + B - m), as the report computes it; 0 for an empty union.
+double coefficient(int pairs, int atoms_a, int atoms_b);
+
+// ---------------------------------------------------------------------------
+// Upper bound on the coefficient
+//
+// Two atoms can only ever be aligned when they are a node of the docking
+// graph, i.e. when their keys match: elements when docking by element or when
+// either atom is bonded to an "R" or "*" atom, environment types otherwise.
+// An alignment uses every atom at most once, so it is a matching in this
+// compatibility relation (the growth of the best clique adds only unmatched
+// atoms too); the largest such matching bounds the score and with it the
+// coefficient. Compatibility depends on an atom's class only (its type, its
+// element and whether it is keyed by element), so the matching is computed
+// over class counts.
+
+// Numbers for the type and element strings of all screened records.
+class KeyIndex {
+ public:
+  int id(const char *text);
+
+ private:
+  std::unordered_map<std::string, int> ids_;
+  int missing_ = 0;  // ids below 0, one per missing string
+};
+
+// Atoms of one compound that share type, element and keying.
+struct AtomClass {
+  int nid = 0;              // type id
+  int aid = 0;              // element id
+  bool by_element = false;  // bonded to an "R" or "*" atom
+  int count = 0;
+};
+
+// The matchable atoms of one compound, summarised for the bound.
+struct AtomProfile {
+  int atoms = 0;                          // matchable atoms
+  bool by_element = false;                // docking by element: every key is the element
+  bool has_marked = false;                // some atom is bonded to an "R" or "*" atom
+  std::vector<std::pair<int, int>> keys;  // (key id, atoms) ascending: the whole profile
+                                          // when every atom is keyed the same way
+  std::vector<AtomClass> classes;         // all classes, for mixed keying
+};
+
+// Profile of a prepared record. by_element follows the engine's atom mode.
+AtomProfile make_profile(const CPDMOL &mol, bool by_element, KeyIndex &index);
+
+// The largest number of atom pairs, each atom used once, whose keys match.
+int max_atom_pairs(const AtomProfile &a, const AtomProfile &b);
+
+// True when no alignment of the two compounds can reach coefficient `min`.
+bool below_bound(const AtomProfile &a, const AtomProfile &b, double min);
+
+// ---------------------------------------------------------------------------
+// Selection and output
+
+// Keeps the best `k` results of each query (higher coefficient first, earlier
+// target on ties) and hands them on in target order once the query is done.
+// Results must arrive grouped by query, in target order.
+class TopSelector {
+ public:
+  using Emit = std::function<void(const PairResult &)>;
+  TopSelector(int k, Emit out) : k_(k), out_(std::move(out)) {}
+  void add(const PairResult &r);
+  void finish();  // hands on the last query's results
+
+ private:
+  int k_;
+  Emit out_;
+  std::vector<PairResult> kept_;  // heap, worst kept result on top
+};
+
+enum class Format { kTsv, kJsonl };
+
+// The header line of the format (empty for JSON lines).
+std::string header(Format format);
+
+// The status column: ok, no-atoms, no-match, too-large:N, cut:N.
+std::string status_text(const PairResult &r);
+
+// Appends one line for the result.
+void append_row(std::string &out, Format format, const PairResult &r, const char *query_name,
+                const char *target_name);
+
+// Appends a JSON string literal.
+void append_json_string(std::string &out, std::string_view text);
+
+// ---------------------------------------------------------------------------
+// Running a screen
+
+struct RunOptions {
+  EngineConfig engine;
+  std::optional<double> min;  // keep pairs with a coefficient of at least this
+  int top = 0;                // keep the best `top` targets per query; 0 keeps all
+  int threads = 1;
+  int chunk = 16;  // pairs per unit of work
+};
+
+struct RunStats {
+  std::int64_t pairs = 0;    // pairs in the screen
+  std::int64_t skipped = 0;  // pairs the bound ruled out
+  std::int64_t kept = 0;     // results handed on
+};
+
+// Which pairs a screen covers: query q with targets [first_target(q), targets).
+struct PairPlan {
+  int queries = 0;
+  int targets = 0;
+  bool triangle = false;  // all pairs within one list: targets after the query only
+
+  int first_target(int q) const { return triangle ? q + 1 : 0; }
+  std::int64_t total() const;
+};
+
+using Emit = std::function<void(const PairResult &)>;
+using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+// Screens queries against targets (with `triangle`, the two must be the same
+// list). Results are handed to `emit` on the calling thread, in query order,
+// then target order; `progress`, if set, is called there now and then. The
+// records are prepared first. Throws what a worker threw (std::bad_alloc).
+RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+                    bool triangle, const RunOptions &options, const Emit &emit,
+                    const Progress &progress = {});
+
+// ---------------------------------------------------------------------------
+// Command-line helpers
+
+// A decimal integer from lo to hi, nothing else; nullopt otherwise.
+std::optional<long long> parse_integer(std::string_view text, long long lo, long long hi);
+
+// A number from 0 to 1 (decimal notation); nullopt otherwise.
+std::optional<double> parse_fraction(std::string_view text);
+
+// Processors this process may run on (at least 1).
+int default_threads();
+
+// "12345/20000 pairs, 8123 pairs/s, 0:01 left" for the progress display.
+std::string progress_text(std::int64_t done, std::int64_t total, double seconds);
+
+}  // namespace screen
