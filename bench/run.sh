@@ -8,3 +8,4 @@ for b in "$build"/bench/*_bench; do
   [ -x "$b" ] && "$b"
 done
 bash bench/process_bench.sh "$build"
+bash bench/search_bench.sh "$build"
