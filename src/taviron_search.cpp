@@ -3,6 +3,7 @@
 // Compares every query record with every target record, or every pair of
 // records within one file, with the same engine and options as taviron, and
 // writes one line per pair in pair order.
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "cpdio.h"
+#ifdef TAVIRON_HAVE_MOLCONVERT
+#include "molconvert.h"
+#endif
 #include "screen.h"
 #include "vembo.h"
 
@@ -122,20 +126,53 @@ std::string shown_name(const char *path) {
   return std::strcmp(path, "-") == 0 ? "standard input" : path;
 }
 
+// SD, MOL and SMILES files, told by their extension (case ignored).
+bool is_molecule_file(const char *path) {
+  const char *dot = std::strrchr(path, '.');
+  if (dot == nullptr || std::strchr(dot, '/') != nullptr) return false;
+  for (const char *ext : {".sdf", ".sd", ".mol", ".smi", ".smiles", ".txt"}) {
+    if (strcasecmp(dot, ext) == 0) return true;
+  }
+  return false;
+}
+
+// Molecule files are converted in memory as taviron-convert would write them.
+// One converter serves every input, so identifiers run on across files and
+// never collide.
+CompList *read_molecule_input(const char *path) {
+#ifdef TAVIRON_HAVE_MOLCONVERT
+  static MolConverter converter(MolConvertOptions{}, "taviron-search");
+  errno = 0;
+  CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter);
+  if (list == nullptr) {
+    fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+  }
+  return list;
+#else
+  fail(shown_name(path) +
+       ": molecule files need taviron-search built with RDKit (apt-get install librdkit-dev "
+       "libboost-dev)");
+#endif
+}
+
 Input read_input(const char *path) {
   Input in;
   in.path = path;
   const bool from_stdin = std::strcmp(path, "-") == 0;
-  FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
-  if (fp == nullptr) fail("cannot read " + shown_name(path) + ": " + std::strerror(errno));
-  errno = 0;
-  in.list = read_CPDMOL_list_QTR(fp);
-  // A stream that fails while being read (a directory, an I/O error) would
-  // otherwise look like a file without records.
-  if (std::ferror(fp)) {
-    fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+  if (!from_stdin && is_molecule_file(path)) {
+    in.list = read_molecule_input(path);
+  } else {
+    FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
+    if (fp == nullptr) fail("cannot read " + shown_name(path) + ": " + std::strerror(errno));
+    errno = 0;
+    in.list = read_CPDMOL_list_QTR(fp);
+    // A stream that fails while being read (a directory, an I/O error) would
+    // otherwise look like a file without records.
+    if (std::ferror(fp)) {
+      fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+    }
+    if (!from_stdin) std::fclose(fp);
   }
-  if (!from_stdin) std::fclose(fp);
   const int n = in.list != nullptr ? complist_numberof(in.list) : 0;
   for (int k = 1; k <= n; k++) {
     auto *mol = static_cast<CPDMOL *>(complist_getdata(in.list, k));
