@@ -10,25 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "test_records.h"
+
 namespace {
 
-// A compound reduced to what the scoring reads: atom count and bond matrix.
-struct Mol {
-  CPDMOL rec{};
-  std::vector<char> bonds;
-
-  Mol(int atoms, const std::vector<std::pair<int, int>> &pairs)
-      : bonds(static_cast<std::size_t>(atoms) * atoms, 0) {
-    for (int a = 0; a < atoms; a++) bonds[a * atoms + a] = 1;
-    for (auto [p, q] : pairs) {
-      bonds[p * atoms + q] = 1;
-      bonds[q * atoms + p] = 1;
-    }
-    rec.nodenum = atoms;
-    rec.nodenum_sub = atoms;
-    rec.matrix = bonds.data();
-  }
-};
+using test_records::Mol;
 
 // The engine tables the module is bound to, in lazily zeroed pages.
 struct Tables {

@@ -16,45 +16,14 @@
 
 #include "cpdgraph.h"
 #include "cpdio.h"
+#include "test_records.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
 // Records
 
-// Reads one QTR record from text.
-CPDMOL *parse(const std::string &text) {
-  FILE *fp = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-  if (fp == nullptr) return nullptr;
-  CPDMOL *mol = read_CPDMOL_QTR(fp);
-  fclose(fp);
-  return mol;
-}
-
-// A record of `types.size()` atoms (element = type up to the first '.') and
-// the given 1-based bonds.
-CPDMOL *record(const std::vector<std::string> &types,
-               const std::vector<std::pair<int, int>> &bonds = {}) {
-  std::string t = "ENTRY       X00001                      Compound\n";
-  char line[160];
-  std::snprintf(line, sizeof line, "ATOM        %zu\n", types.size());
-  t += line;
-  for (std::size_t k = 0; k < types.size(); k++) {
-    const std::string elem = types[k].substr(0, types[k].find('.'));
-    std::snprintf(line, sizeof line, "            %-3zu %-10s %-3s    0.0000     0.0000\n", k + 1,
-                  types[k].c_str(), elem.c_str());
-    t += line;
-  }
-  std::snprintf(line, sizeof line, "BOND        %zu\n", bonds.size());
-  t += line;
-  for (std::size_t k = 0; k < bonds.size(); k++) {
-    std::snprintf(line, sizeof line, "            %-3zu %3d %3d 1\n", k + 1, bonds[k].first,
-                  bonds[k].second);
-    t += line;
-  }
-  t += "///\n";
-  return parse(t);
-}
+using test_records::record;
 
 // A fresh copy of an entry of examples/compounds.qtr.
 CPDMOL *example(const char *id) {
@@ -314,22 +283,7 @@ TEST(Exe1State, OneInstancePerThread) {
 // Extension on hand-built states: compounds given by bond matrices only,
 // docking nodes and cliques set directly.
 
-struct Mol {
-  CPDMOL rec{};
-  std::vector<char> bonds;
-
-  Mol(int atoms, const std::vector<std::pair<int, int>> &pairs)
-      : bonds(static_cast<std::size_t>(atoms) * atoms, 0) {
-    for (int a = 0; a < atoms; a++) bonds[a * atoms + a] = 1;
-    for (auto [p, q] : pairs) {
-      bonds[p * atoms + q] = 1;
-      bonds[q * atoms + p] = 1;
-    }
-    rec.nodenum = atoms;
-    rec.nodenum_sub = atoms;
-    rec.matrix = bonds.data();
-  }
-};
+using test_records::Mol;
 
 struct Node {
   int e1, e2;

@@ -20,6 +20,7 @@
 
 #include "cpdio.h"
 #include "exe1.h"
+#include "test_records.h"
 
 namespace {
 
@@ -28,35 +29,11 @@ using screen::PairResult;
 // ---------------------------------------------------------------------------
 // Records
 
-CPDMOL *parse(const std::string &text) {
-  FILE *fp = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-  if (fp == nullptr) return nullptr;
-  CPDMOL *mol = read_CPDMOL_QTR(fp);
-  fclose(fp);
-  return mol;
-}
 
-// A record of `types.size()` atoms (element = type up to the first '.') and
-// the given 1-based bonds.
+// A typed record with its environments and bond matrix built.
 CPDMOL *record(const std::vector<std::string> &types,
                const std::vector<std::pair<int, int>> &bonds = {}) {
-  std::string t = "ENTRY       X00001                      Compound\n";
-  t += "ATOM        " + std::to_string(types.size()) + "\n";
-  char line[160];
-  for (std::size_t k = 0; k < types.size(); k++) {
-    const std::string elem = types[k].substr(0, types[k].find('.'));
-    std::snprintf(line, sizeof line, "            %-3zu %-10s %-3s    0.0000     0.0000\n", k + 1,
-                  types[k].c_str(), elem.c_str());
-    t += line;
-  }
-  t += "BOND        " + std::to_string(bonds.size()) + "\n";
-  for (std::size_t k = 0; k < bonds.size(); k++) {
-    std::snprintf(line, sizeof line, "            %-3zu %3d %3d 1\n", k + 1, bonds[k].first,
-                  bonds[k].second);
-    t += line;
-  }
-  t += "///\n";
-  CPDMOL *mol = parse(t);
+  CPDMOL *mol = test_records::record(types, bonds);
   screen::prepare_records({&mol, 1});
   return mol;
 }
