@@ -2,13 +2,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "cpdcommon.h"
+#include "cpddock.h"
 
 void clifinder2(int nodenum, char *matrix, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max);
 
-// Internals exposed for the unit tests. The search keeps no state outside the
-// call, so these are safe to use from several threads at once.
+// Internals exposed for the engine, the tests and the benchmarks. The search
+// keeps no state outside the call, so these are safe to use from several
+// threads at once.
 namespace cpdcf2 {
 
 // What a test may observe of, or swap into, one search.
@@ -21,6 +24,10 @@ struct SearchProbe {
 // clifinder2 with a probe; a null probe makes it exactly clifinder2.
 void clifinder2_probe(int nodenum, const char *matrix, int repeat, int *ret_num, MCS *ret_mcs,
                       int *ret_max, SearchProbe *probe);
+
+// The same search on the graph's bit rows, as the engine builds them.
+void clifinder2_bits(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max,
+                     SearchProbe *probe = nullptr);
 
 // Sorts dat descending and applies every exchange to dat2 as well.
 void quick_sort(int datnum, int *dat, int *dat2);

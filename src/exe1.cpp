@@ -3,6 +3,7 @@
 #include "exe1.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -17,6 +18,7 @@ namespace {
 // the clique node arrays, released when the thread ends.
 struct Engine {
   LazyZeroed<Exe1State> state;
+  DockBits graph;  // the docking graph's bit rows, reused from pair to pair
   Engine() = default;
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
@@ -85,11 +87,22 @@ bool flagged(const Exe1State &st, int piece) {
   return st.mcs_sccs_table[static_cast<std::size_t>(st.max_mcs_index) * CPD_MAX + piece] != 0;
 }
 
+Engine &engine() {
+  thread_local Engine instance;
+  return instance;
+}
+
+// Set by tests and benchmarks only; read by every thread's engine.
+std::atomic<CliqueFinder> reference_finder{nullptr};
+
 }  // namespace
 
 Exe1State &exe1_state() {
-  thread_local Engine engine;
-  return *engine.state;
+  return *engine().state;
+}
+
+void exe1_set_reference_finder(CliqueFinder finder) {
+  reference_finder.store(finder);
 }
 
 void init_exe1(int atom, int exem, int outm, int maxr, int lmt) {
@@ -115,7 +128,12 @@ double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
     st.status = kStatusNoAtoms;
     return 0.0;
   }
-  make_DockingGraph(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, st.matrix);
+  const CliqueFinder reference = reference_finder.load();
+  DockBits &graph = engine().graph;
+  if (reference != nullptr)
+    make_DockingGraph(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, st.matrix);
+  else
+    make_DockingGraph_bits(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, graph);
   // Only the docking step knows which atoms are matchable.
   if (mol_1->nodenum_sub == 0 || mol_2->nodenum_sub == 0) {
     st.status = kStatusNoAtoms;
@@ -130,7 +148,10 @@ double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
     return 0.0;
   }
 
-  clifinder2(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
+  if (reference != nullptr)
+    reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
+  else
+    cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
   st.status = kStatusComputed;
   if (st.mcsnum > CPD_MAX) {
     st.mcsnum_overflow = st.mcsnum;

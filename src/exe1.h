@@ -44,6 +44,13 @@ struct Exe1State {
 // function below works on it, so each thread computes independently.
 Exe1State &exe1_state();
 
+// A clique finder working on the fixed-stride docking matrix. Tests and
+// benchmarks set one to run whole computations through a reference search;
+// null (the default) runs the engine's own finder on the graph's bit rows.
+using CliqueFinder = void (*)(int nodenum, const char *matrix, int repeat, int *ret_num,
+                              MCS *ret_mcs, int *ret_max);
+void exe1_set_reference_finder(CliqueFinder finder);
+
 void init_exe1(int atom, int exem, int outm, int maxr, int lmt);
 double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 double assume_similarity(CPDMOL *mol_1, CPDMOL *mol_2);

@@ -1,0 +1,218 @@
+// The engine's clique finder against the reference search: the same steps,
+// the same cliques in the same order, on random graphs of every size and
+// density and on whole compound pairs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cpdcf2.h"
+#include "cpdcf2_ref.h"
+#include "cpdcf2_search.h"
+#include "cpdio.h"
+#include "exe1.h"
+
+namespace {
+
+using Clique = std::vector<int>;
+
+struct Outcome {
+  int num = -1;
+  int max = -1;
+  long long steps = -1;
+  std::vector<Clique> cliques;
+  bool operator==(const Outcome &) const = default;
+};
+
+// A caller-owned clique list, released after use.
+struct List {
+  std::vector<MCS> mcs = std::vector<MCS>(CPD_MAX);
+  ~List() {
+    for (MCS &m : mcs) std::free(m.vlist);
+  }
+  Outcome take(int num, int max, long long steps) const {
+    Outcome o{num, max, steps, {}};
+    for (int k = 0; k < num; ++k) o.cliques.emplace_back(mcs[k].vlist, mcs[k].vlist + mcs[k].vnum);
+    return o;
+  }
+};
+
+using Finder = void (*)(const DockBits &, int, int *, MCS *, int *, cpdcf2::SearchProbe *);
+
+Outcome run(Finder finder, const DockBits &g, int repeat) {
+  List list;
+  cpdcf2::SearchProbe probe;
+  int num = 0, max = 0;
+  finder(g, repeat, &num, list.mcs.data(), &max, &probe);
+  return list.take(num, max, probe.steps);
+}
+
+Outcome run_reference(const std::vector<char> &matrix, int n, int repeat) {
+  List list;
+  cpdcf2::SearchProbe probe;
+  int num = 0, max = 0;
+  cpdcf2_ref::clifinder2(n, matrix.data(), repeat, &num, list.mcs.data(), &max, &probe);
+  return list.take(num, max, probe.steps);
+}
+
+// Random graph: every pair joined with probability `density`; with `blocks`
+// > 0 the nodes fall into that many groups joined completely across groups
+// (a complete multipartite graph, with many equal largest cliques), thinned
+// by the same probability.
+std::vector<char> random_matrix(int n, double density, int blocks, std::mt19937 &rng) {
+  std::vector<char> m(static_cast<std::size_t>(std::max(n, 1)) * DOCK_STRIDE, 0);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int a = 0; a < n; ++a) {
+    m[static_cast<std::size_t>(a) * DOCK_STRIDE + a] = 1;
+    for (int b = a + 1; b < n; ++b) {
+      const bool across = blocks == 0 || a % blocks != b % blocks;
+      if (across && u(rng) < density) {
+        const char v = static_cast<char>(1 + rng() % 2);
+        m[static_cast<std::size_t>(a) * DOCK_STRIDE + b] = v;
+        m[static_cast<std::size_t>(b) * DOCK_STRIDE + a] = v;
+      }
+    }
+  }
+  return m;
+}
+
+// Both builds of the search where this processor runs both.
+std::vector<std::pair<const char *, Finder>> finders() {
+  std::vector<std::pair<const char *, Finder>> f{{"dispatched", cpdcf2::clifinder2_bits},
+                                                 {"portable", cpdcf2::portable::search}};
+#if defined(__x86_64__) && !defined(TAVIRON_NO_BMI2)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt"))
+    f.emplace_back("bmi2", cpdcf2::bmi2::search);
+#endif
+  return f;
+}
+
+TEST(FinderDifferential, RandomGraphsEveryBudget) {
+  std::mt19937 rng(5150u);
+  struct Case {
+    int n;
+    double density;
+    int blocks;
+  };
+  // Sizes around the word boundaries, sparse to near-complete, and graphs
+  // with many equal largest cliques.
+  const std::vector<Case> cases = {
+      {1, 0.5, 0},   {2, 1.0, 0},     {5, 0.5, 0},   {17, 0.9, 0},  {63, 0.5, 0},  {64, 0.7, 0},
+      {65, 0.3, 0},  {65, 0.95, 0},   {100, 0.6, 3}, {130, 0.8, 0}, {200, 0.9, 4}, {300, 0.05, 0},
+      {700, 0.5, 0}, {1000, 0.97, 0}, {40, 1.0, 5},  {90, 0.85, 6}, {12, 0.0, 0},  {129, 0.99, 0},
+  };
+  const auto all = finders();
+  for (const Case &c : cases) {
+    const std::vector<char> m = random_matrix(c.n, c.density, c.blocks, rng);
+    DockBits g;
+    dockbits_from_matrix(c.n, m.data(), g);
+    // Without a budget only where the reference finishes quickly.
+    std::vector<int> budgets = {1, 2, 37, 15000, -1};
+    if (c.n <= 100 && c.density <= 0.85) budgets.push_back(0);
+    for (int repeat : budgets) {
+      const Outcome want = run_reference(m, c.n, repeat);
+      for (const auto &[name, finder] : all) {
+        SCOPED_TRACE(testing::Message() << name << ": " << c.n << " nodes, density " << c.density
+                                        << ", blocks " << c.blocks << ", budget " << repeat);
+        const Outcome got = run(finder, g, repeat);
+        EXPECT_EQ(got.steps, want.steps);
+        EXPECT_EQ(got.num, want.num);
+        EXPECT_EQ(got.max, want.max);
+        EXPECT_TRUE(got.cliques == want.cliques);
+      }
+    }
+  }
+}
+
+TEST(FinderDifferential, LargestGraph) {
+  // 10000 nodes, the engine's capacity: the first levels work on 157-word rows.
+  // A cheap hash decides each pair, about two in three joined.
+  const int n = CPD_MAX;
+  std::vector<char> m(static_cast<std::size_t>(n) * DOCK_STRIDE, 0);
+  for (int a = 0; a < n; ++a) {
+    for (int b = a + 1; b < n; ++b) {
+      const unsigned h =
+          (static_cast<unsigned>(a) * 2654435761u) ^ (static_cast<unsigned>(b) * 40503u);
+      const char v = static_cast<char>(((h >> 7) % 3 != 0) * (1 + (h >> 3) % 2));
+      m[static_cast<std::size_t>(a) * DOCK_STRIDE + b] = v;
+      m[static_cast<std::size_t>(b) * DOCK_STRIDE + a] = v;
+    }
+  }
+  DockBits g;
+  dockbits_from_matrix(n, m.data(), g);
+  for (int repeat : {1, 300}) {
+    const Outcome want = run_reference(m, n, repeat);
+    EXPECT_TRUE(run(cpdcf2::clifinder2_bits, g, repeat) == want) << "budget " << repeat;
+  }
+}
+
+TEST(FinderDifferential, SortsAsTheReference) {
+  // Both sorts of the search against the plain one on random keys, few
+  // distinct values (colours) as well as many.
+  std::mt19937 rng(99u);
+  for (int round = 0; round < 3000; ++round) {
+    const int n = static_cast<int>(rng() % 65);
+    const int range = 1 + static_cast<int>(rng() % (round % 3 == 0 ? 64 : 8));
+    std::vector<int> keys(n), ids(n);
+    for (int k = 0; k < n; ++k) {
+      keys[k] = static_cast<int>(rng() % range);
+      ids[k] = k;
+    }
+    std::vector<int> want_keys = keys, want_ids = ids;
+    cpdcf2_ref::quick_sort(n, want_keys.data(), want_ids.data());
+    for (auto sort : {cpdcf2::portable::quick_sort, cpdcf2::portable::quick_sort_small}) {
+      std::vector<int> k2 = keys, i2 = ids;
+      sort(n, k2.data(), i2.data());
+      ASSERT_EQ(i2, want_ids) << "round " << round;
+      ASSERT_EQ(k2, want_keys);
+    }
+  }
+}
+
+// Whole computations, reports in all three forms, reference against engine.
+std::string report(CPDMOL *a, CPDMOL *b, int atom) {
+  std::string all;
+  for (int form : {1, 4, 32}) {
+    char *buf = nullptr;
+    std::size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    init_exe1(atom, 1, form, -1, CPD_MAX);
+    compute_similarity(a, b);
+    output_similarity(fp);
+    std::fclose(fp);
+    all.append(buf, len);
+    std::free(buf);
+  }
+  return all;
+}
+
+void reference_finder(int n, const char *m, int r, int *num, MCS *list, int *max) {
+  cpdcf2_ref::clifinder2(n, m, r, num, list, max);
+}
+
+TEST(FinderDifferential, CompoundPairsOfTheExamples) {
+  FILE *fp = std::fopen(TAVIRON_EXAMPLES_DIR "/nci.qtr", "r");
+  ASSERT_NE(fp, nullptr);
+  CompList *list = read_CPDMOL_list_QTR(fp);
+  std::fclose(fp);
+  const int count = complist_numberof(list);
+  ASSERT_GT(count, 100);
+  std::mt19937 rng(4242u);
+  for (int round = 0; round < 120; ++round) {
+    auto *a = static_cast<CPDMOL *>(complist_getdata(list, 1 + static_cast<int>(rng() % count)));
+    auto *b = static_cast<CPDMOL *>(complist_getdata(list, 1 + static_cast<int>(rng() % count)));
+    for (int atom : {1, 2}) {
+      exe1_set_reference_finder(reference_finder);
+      const std::string want = report(a, b, atom);
+      exe1_set_reference_finder(nullptr);
+      EXPECT_EQ(report(a, b, atom), want) << a->name << " " << b->name << " mode " << atom;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+// Reference clique finder for the tests and benchmarks (never linked into the
+// programs): the straightforward byte-matrix search whose results the
+// engine's finder must reproduce exactly.
+#pragma once
+
+#include "cpdcf2.h"
+
+namespace cpdcf2_ref {
+
+using cpdcf2::SearchProbe;
+
+// The search of clifinder2 on a docking matrix with the engine's row stride.
+void clifinder2(int nodenum, const char *matrix, int repeat, int *ret_num, MCS *ret_mcs,
+                int *ret_max, SearchProbe *probe = nullptr);
+
+// Sorts dat descending and applies every exchange to dat2 as well.
+void quick_sort(int datnum, int *dat, int *dat2);
+
+int compare_int(const int *x, const int *y);
+
+}  // namespace cpdcf2_ref
