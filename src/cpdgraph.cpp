@@ -13,6 +13,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <numeric>
+#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 #include "cpdsc.h"
@@ -34,6 +37,10 @@ struct Binding {
   // make_SCCS_list(); their table rows are empty and they are never chosen
   // as the best clique.
   std::vector<char> unlisted;
+  // Per table row, the columns that may hold a 1 (all of them for a table
+  // not seen before), so that clearing a row touches only those.
+  std::vector<int> extent;
+  const char *extent_table = nullptr;
 };
 
 thread_local Binding bound;
@@ -74,21 +81,6 @@ int compare_int(const void *x, const void *y) {
   return 0;
 }
 
-// 1 when the two pieces hold the same nodes (lists are kept ascending).
-char compare_SCCS_2(const SCCS *t1, const SCCS *t2) {
-  if (t1->vnum != t2->vnum) return 0;
-  return std::equal(t1->vlist, t1->vlist + t1->vnum, t2->vlist) ? 1 : 0;
-}
-
-// Position of the first listed piece equal to `query`, or the piece count.
-int search_SCCS(const SCCS *query) {
-  const int num = piece_count();
-  for (int s = 0; s < num; s++) {
-    if (compare_SCCS_2(&bound.sccslist[s], query)) return s;
-  }
-  return num;
-}
-
 // Pieces i and j change places, and so do their table columns. Only the
 // meaningful prefix of the node arrays is moved.
 void exchange_SCCS(int i, int j) {
@@ -124,6 +116,10 @@ void init_cpdgraph(CPDMOL *m1, CPDMOL *m2, DNODE *np, int *cn, MCS *cl, int *sn,
   bound.sccslist = sl;
   bound.mcs_sccs_table = tb;
   bound.unlisted.clear();
+  if (tb != bound.extent_table) {
+    bound.extent_table = tb;
+    bound.extent.assign(CPD_MAX, CPD_MAX);
+  }
 }
 
 void score_MCS_list() {
@@ -137,85 +133,215 @@ void score_MCS_list() {
   }
 }
 
+namespace {
+
+// True when every cell of the bond matrix is 0 or 1, as the reader writes it.
+bool plain_bonds(const CPDMOL *mol) {
+  const std::size_t cells = static_cast<std::size_t>(mol->nodenum) * mol->nodenum;
+  return std::all_of(mol->matrix, mol->matrix + cells, [](char c) { return c == 0 || c == 1; });
+}
+
+// Bonded atoms of every atom of a compound, for plain bond matrices.
+std::vector<std::vector<int>> bond_lists(const CPDMOL *mol) {
+  const int n = mol->nodenum;
+  std::vector<std::vector<int>> lists(n);
+  for (int a = 0; a < n; a++) {
+    const char *row = mol->matrix + static_cast<std::size_t>(a) * n;
+    for (int b = 0; b < n; b++)
+      if (b != a && row[b] != 0) lists[a].push_back(b);
+  }
+  return lists;
+}
+
+// The connected pieces of one clique, each as its nodes in ascending order,
+// pieces in order of their lowest position. Two positions are linked when
+// both of their atom pairs are bonded; a piece is a connected part.
+class PieceFinder {
+ public:
+  explicit PieceFinder(const CPDMOL *m1, const CPDMOL *m2) : m1_(m1), m2_(m2) {
+    // With plain bond matrices the links of a position are found from the
+    // first compound's bonds of its atom: a few look-ups per node instead of
+    // a test of every pair of positions and a closure of the whole matrix.
+    if (plain_bonds(m1) && plain_bonds(m2)) {
+      bonds1_ = bond_lists(m1);
+      position_.assign(m1->nodenum, -1);
+      plain_ = true;
+    }
+  }
+
+  // Fills nodes (pieces one after the other) and begin (start of each piece,
+  // then the end); false when the work matrix cannot be had.
+  bool run(const MCS &c, std::vector<int> &nodes, std::vector<int> &begin) {
+    nodes.clear();
+    begin.clear();
+    return plain_ ? by_bonds(c, nodes, begin) : by_matrix(c, nodes, begin);
+  }
+
+ private:
+  int root(int x) {
+    while (parent_[x] != x) x = parent_[x] = parent_[parent_[x]];
+    return x;
+  }
+
+  bool by_bonds(const MCS &c, std::vector<int> &nodes, std::vector<int> &begin) {
+    const int n = c.vnum;
+    const DNODE *list = bound.nodelist;
+    const std::size_t n2 = static_cast<std::size_t>(m2_->nodenum);
+    for (int j = 0; j < n; j++) position_[list[c.vlist[j]].e1] = j;
+    parent_.resize(n);
+    std::iota(parent_.begin(), parent_.end(), 0);
+    for (int j = 0; j < n; j++) {
+      const DNODE &u = list[c.vlist[j]];
+      for (const int a : bonds1_[u.e1]) {
+        const int k = position_[a];
+        if (k <= j) continue;
+        const DNODE &w = list[c.vlist[k]];
+        if (m2_->matrix[static_cast<std::size_t>(u.e2) * n2 + w.e2] != 1) continue;
+        const int x = root(j), y = root(k);
+        if (x != y) parent_[std::max(x, y)] = std::min(x, y);
+      }
+    }
+    for (int j = 0; j < n; j++) position_[list[c.vlist[j]].e1] = -1;
+    // Roots are the lowest positions of their parts; node lists are ascending,
+    // so each piece comes out ascending too.
+    piece_of_.resize(n);
+    int pieces = 0;
+    for (int j = 0; j < n; j++) {
+      const int r = root(j);
+      piece_of_[j] = r == j ? pieces++ : piece_of_[r];
+    }
+    begin.assign(pieces + 1, 0);
+    for (int j = 0; j < n; j++) ++begin[piece_of_[j] + 1];
+    for (int p = 0; p < pieces; p++) begin[p + 1] += begin[p];
+    nodes.resize(n);
+    fill_.assign(begin.begin(), begin.end() - 1);
+    for (int j = 0; j < n; j++) nodes[fill_[piece_of_[j]]++] = c.vlist[j];
+    return true;
+  }
+
+  bool by_matrix(const MCS &c, std::vector<int> &nodes, std::vector<int> &begin) {
+    const std::size_t sn = static_cast<std::size_t>(c.vnum);
+    const std::size_t n1 = static_cast<std::size_t>(m1_->nodenum);
+    const std::size_t n2 = static_cast<std::size_t>(m2_->nodenum);
+    try {
+      work_.resize(sn * sn);
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
+    // Direct links: both atom pairs bonded.
+    for (std::size_t j = 0; j < sn; j++) {
+      work_[j * sn + j] = 1;
+      const DNODE &u = bound.nodelist[c.vlist[j]];
+      for (std::size_t k = j + 1; k < sn; k++) {
+        const DNODE &w = bound.nodelist[c.vlist[k]];
+        const int both = m1_->matrix[static_cast<std::size_t>(u.e1) * n1 + w.e1] +
+                         m2_->matrix[static_cast<std::size_t>(u.e2) * n2 + w.e2];
+        const char link = both == 2 ? 1 : 0;
+        work_[j * sn + k] = link;
+        work_[k * sn + j] = link;
+      }
+    }
+    SingleLinkageClustering(c.vnum, work_.data());
+
+    // Each still-set diagonal cell is the lowest position of a piece not yet
+    // taken; clearing the diagonal of its members takes them.
+    for (std::size_t j = 0; j < sn; j++) {
+      if (work_[j * sn + j] != 1) continue;
+      const std::size_t first = nodes.size();
+      begin.push_back(static_cast<int>(first));
+      for (std::size_t k = j; k < sn; k++) {
+        if (work_[j * sn + k] != 1) continue;
+        nodes.push_back(c.vlist[k]);
+        work_[k * sn + k] = 0;
+      }
+      std::qsort(nodes.data() + first, nodes.size() - first, sizeof(int), compare_int);
+    }
+    begin.push_back(static_cast<int>(nodes.size()));
+    return true;
+  }
+
+  const CPDMOL *m1_;
+  const CPDMOL *m2_;
+  bool plain_ = false;
+  std::vector<std::vector<int>> bonds1_;
+  std::vector<int> position_;  // position in the clique of each first-compound atom, or -1
+  std::vector<int> parent_;
+  std::vector<int> piece_of_;
+  std::vector<int> fill_;
+  std::vector<char> work_;
+};
+
+// Listed pieces by content, so that looking a piece up does not compare it
+// with every piece listed before it. A hash names a bucket; the first listed
+// piece of that bucket with equal nodes is the one search_SCCS would find,
+// since the list holds no piece twice.
+class PieceIndex {
+ public:
+  static std::uint64_t hash(const int *v, int n) {
+    std::uint64_t h = 1469598103934665603ull ^ static_cast<std::uint64_t>(n);
+    for (int k = 0; k < n; k++) h = (h ^ static_cast<std::uint32_t>(v[k])) * 1099511628211ull;
+    return h;
+  }
+  int find(const int *v, int n, std::uint64_t h) const {
+    auto [first, last] = map_.equal_range(h);
+    for (auto it = first; it != last; ++it) {
+      const SCCS &p = bound.sccslist[it->second];
+      if (p.vnum == n && std::equal(v, v + n, p.vlist)) return it->second;
+    }
+    return -1;
+  }
+  void add(std::uint64_t h, int pos) { map_.emplace(h, pos); }
+
+ private:
+  std::unordered_multimap<std::uint64_t, int> map_;
+};
+
+// Clears the cells of a table row that may hold a 1: those below the
+// largest piece count the row has seen since its table was bound.
+void clear_row(int clique) {
+  int &extent = bound.extent[clique];
+  std::memset(table_row(clique), 0, static_cast<std::size_t>(extent));
+  extent = 0;
+}
+
+}  // namespace
+
 void make_SCCS_list() {
   if (!is_bound()) return;
   *bound.sccsnum = 0;
   const int num = clique_count();
   bound.unlisted.assign(num, 0);
 
-  const CPDMOL *m1 = bound.cpdmol1;
-  const CPDMOL *m2 = bound.cpdmol2;
-  const std::size_t n1 = static_cast<std::size_t>(m1->nodenum);
-  const std::size_t n2 = static_cast<std::size_t>(m2->nodenum);
-
-  std::vector<char> work;        // n x n links of one clique's positions
+  PieceFinder finder(bound.cpdmol1, bound.cpdmol2);
+  PieceIndex index;
   std::vector<int> piece_nodes;  // the clique's pieces, one after the other
   std::vector<int> piece_begin;  // start of each piece in piece_nodes
   std::vector<int> piece_pos;    // list position of each piece, -1 when new
-  std::unique_ptr<SCCS> probe;   // allocated with the first clique that has nodes
+  std::vector<std::uint64_t> piece_hash;
 
   for (int i = 0; i < num; i++) {
     const MCS &c = bound.mcslist[i];
     const int n = c.vnum;
     if (!has_nodes(c)) continue;
+    clear_row(i);
     char *row = table_row(i);
-    std::memset(row, 0, CPD_MAX);
-    if (n > CPD_MAX) {
+    if (n > CPD_MAX || !finder.run(c, piece_nodes, piece_begin)) {
       bound.unlisted[i] = 1;
       continue;
     }
-    const std::size_t sn = static_cast<std::size_t>(n);
-    try {
-      if (!probe) probe = std::make_unique_for_overwrite<SCCS>();
-      work.resize(sn * sn);
-    } catch (const std::bad_alloc &) {
-      bound.unlisted[i] = 1;
-      continue;
-    }
-
-    // Direct links: both atom pairs bonded.
-    for (std::size_t j = 0; j < sn; j++) {
-      work[j * sn + j] = 1;
-      const DNODE &u = bound.nodelist[c.vlist[j]];
-      for (std::size_t k = j + 1; k < sn; k++) {
-        const DNODE &w = bound.nodelist[c.vlist[k]];
-        const int both = m1->matrix[static_cast<std::size_t>(u.e1) * n1 + w.e1] +
-                         m2->matrix[static_cast<std::size_t>(u.e2) * n2 + w.e2];
-        const char link = both == 2 ? 1 : 0;
-        work[j * sn + k] = link;
-        work[k * sn + j] = link;
-      }
-    }
-    SingleLinkageClustering(n, work.data());
-
-    // Each still-set diagonal cell is the lowest position of a piece not yet
-    // taken; clearing the diagonal of its members takes them.
-    piece_nodes.clear();
-    piece_begin.clear();
-    for (std::size_t j = 0; j < sn; j++) {
-      if (work[j * sn + j] != 1) continue;
-      const std::size_t begin = piece_nodes.size();
-      piece_begin.push_back(static_cast<int>(begin));
-      for (std::size_t k = j; k < sn; k++) {
-        if (work[j * sn + k] != 1) continue;
-        piece_nodes.push_back(c.vlist[k]);
-        work[k * sn + k] = 0;
-      }
-      std::qsort(piece_nodes.data() + begin, piece_nodes.size() - begin, sizeof(int), compare_int);
-    }
-    piece_begin.push_back(static_cast<int>(piece_nodes.size()));
 
     // Look every piece up before storing any: the pieces of one clique are
     // disjoint, so none of them can match another of the same clique.
     const int pieces = static_cast<int>(piece_begin.size()) - 1;
     piece_pos.assign(pieces, -1);
+    piece_hash.resize(pieces);
     int fresh = 0;
     for (int p = 0; p < pieces; p++) {
-      probe->vnum = piece_begin[p + 1] - piece_begin[p];
-      std::copy(piece_nodes.begin() + piece_begin[p], piece_nodes.begin() + piece_begin[p + 1],
-                probe->vlist);
-      const int pos = search_SCCS(probe.get());
-      if (pos < *bound.sccsnum) {
+      const int *v = piece_nodes.data() + piece_begin[p];
+      const int len = piece_begin[p + 1] - piece_begin[p];
+      piece_hash[p] = PieceIndex::hash(v, len);
+      const int pos = index.find(v, len, piece_hash[p]);
+      if (pos >= 0) {
         piece_pos[p] = pos;
       } else {
         fresh++;
@@ -235,10 +361,14 @@ void make_SCCS_list() {
                   s.vlist);
         s.score = 0.0;
         piece_pos[p] = (*bound.sccsnum)++;
+        index.add(piece_hash[p], piece_pos[p]);
       }
       row[piece_pos[p]] = 1;
     }
   }
+  // Cells are set below the piece count only, here and by the exchanges of
+  // the sort that follows, in any row of the list.
+  for (int i = 0; i < num; i++) bound.extent[i] = std::max(bound.extent[i], *bound.sccsnum);
 }
 
 void score_SCCS_list() {
