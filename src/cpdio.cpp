@@ -290,17 +290,14 @@ CPDMOL *cnode_CPDMOL(CPDMOL *mol) {
     const std::string_view nid = line_token(line, kBlanks, 2);
     const std::string_view aid = line_token(line, kBlanks, 3);
     CNODE &c = cnode[k];
-    if (aid.empty()) {
-      // Without both a type and an element the atom cannot be matched: it
-      // keeps its number but is left out like a hydrogen, with empty strings.
-      c.nid = store().copy("", 0);
-      c.aid = store().copy("", 0);
-      c.HAflag = 1;
-    } else {
-      c.nid = store().copy(nid);
-      c.aid = store().copy(aid);
-      c.HAflag = (nid == "H" || nid == "*") ? 1 : 0;
-    }
+    // The type is all the default docking needs, so a line with a type keeps
+    // it; a missing element is the empty string, which pairs only with
+    // another empty element. A line without a type (blank, led by NUL, or a
+    // number alone) cannot be matched: the atom keeps its number but is left
+    // out like a hydrogen.
+    c.nid = store().copy(nid);
+    c.aid = store().copy(aid);
+    c.HAflag = (nid.empty() || nid == "H" || nid == "*") ? 1 : 0;
     c.RAneighbor = 0;
     excluded += c.HAflag;
   }

@@ -315,23 +315,31 @@ TEST_F(CpdioTest, BadBondLinesAreIgnored) {
 }
 
 TEST_F(CpdioTest, AtomLinesMissingTypeOrElement) {
+  // Two fields keep their type, with an empty element; a line without a type
+  // (a number alone, empty, CR LF only, led by NUL) is left out like a
+  // hydrogen and marks no neighbour.
   CPDMOL *mol = at(read_all("ENTRY       C00001\nATOM\n 1 R C\n 2 R\n 3\n\n\r\n 6 C C\n"
-                            "BOND\n 1 1 2\n 2 2 6\n 3 6 5\n///\n"),
+                            " 7 C1a\r\n 8 H\n 9 *\t\n\0 10 X X\n"
+                            "BOND\n 1 1 2\n 2 2 6\n 3 9 7\n 4 8 4\n 5 3 10\n///\n"s),
                    1);
   matrix_CPDMOL(cnode_CPDMOL(mol));
-  ASSERT_EQ(mol->nodenum, 6);
-  // Atoms 2 to 5 keep their numbers but are left out of matching.
-  for (int k = 1; k <= 4; ++k) {
-    EXPECT_STREQ(mol->cnode[k].nid, "") << k;
-    EXPECT_STREQ(mol->cnode[k].aid, "") << k;
-    EXPECT_EQ(mol->cnode[k].HAflag, 1) << k;
+  ASSERT_EQ(mol->nodenum, 10);
+  struct Expect {
+    const char *nid, *aid;
+    char ha, ra;
+  };
+  const Expect expect[] = {{"R", "C", 0, 1}, {"R", "", 0, 1},  {"", "", 1, 0},    {"", "", 1, 0},
+                           {"", "", 1, 0},   {"C", "C", 0, 1}, {"C1a", "", 0, 1}, {"H", "", 1, 0},
+                           {"*", "", 1, 0},  {"", "", 1, 0}};
+  for (int k = 0; k < 10; ++k) {
+    EXPECT_STREQ(mol->cnode[k].nid, expect[k].nid) << k + 1;
+    EXPECT_STREQ(mol->cnode[k].aid, expect[k].aid) << k + 1;
+    EXPECT_EQ(mol->cnode[k].HAflag, expect[k].ha) << k + 1;
+    EXPECT_EQ(mol->cnode[k].RAneighbor, expect[k].ra) << k + 1;
   }
-  EXPECT_EQ(mol->nodenum_sub, 2);
-  EXPECT_STREQ(mol->cnode[5].nid, "C");
+  EXPECT_EQ(mol->nodenum_sub, 4);  // atoms 1, 2, 6, 7
   EXPECT_EQ(cell(mol, 2, 6), 1);
-  EXPECT_EQ(cell(mol, 5, 6), 1);
-  EXPECT_EQ(mol->cnode[1].RAneighbor, 1);  // bonded to the R atom 1
-  EXPECT_EQ(mol->cnode[5].RAneighbor, 0);  // atom 2 is no R
+  EXPECT_EQ(cell(mol, 4, 8), 1);
 }
 
 TEST_F(CpdioTest, LargeRecordMatrix) {

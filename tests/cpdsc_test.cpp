@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -100,6 +101,37 @@ TEST(SingleLinkageClustering, ClearedDiagonalIsSetOnlyThroughALink) {
                          0, 0, 0};
   SingleLinkageClustering(3, m.data());
   EXPECT_EQ(m, (std::vector<char>{1, 1, 0, 1, 1, 0, 0, 0, 0}));
+}
+
+// Against Warshall's transitive closure (paths of one link or more), on random
+// matrices of every size up to 60 and densities from none to full: symmetric
+// ones with the diagonal set, as the tool passes them, and arbitrary 0/1 ones.
+TEST(SingleLinkageClustering, MatchesBruteForceClosure) {
+  std::mt19937 rng(20240613);
+  for (int round = 0; round < 240; round++) {
+    const int n = 1 + round % 60;
+    const bool symmetric = round % 4 != 3;
+    const double density = std::uniform_real_distribution<double>(0.0, 1.0)(rng) *
+                           std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+    std::bernoulli_distribution link(density);
+    std::vector<char> m(static_cast<std::size_t>(n) * n, 0);
+    for (int i = 0; i < n; i++) {
+      for (int j = symmetric ? i : 0; j < n; j++) {
+        const char c = (symmetric && i == j) ? 1 : link(rng);
+        m[i * n + j] = c;
+        if (symmetric) m[j * n + i] = c;
+      }
+    }
+    std::vector<char> want = m;
+    for (int k = 0; k < n; k++) {
+      for (int i = 0; i < n; i++) {
+        if (!want[i * n + k]) continue;
+        for (int j = 0; j < n; j++) want[i * n + j] |= want[k * n + j];
+      }
+    }
+    SingleLinkageClustering(n, m.data());
+    ASSERT_EQ(m, want) << "size " << n << " density " << density << " symmetric " << symmetric;
+  }
 }
 
 TEST(SingleLinkageClustering, SizeOutOfRangeIsRefused) {

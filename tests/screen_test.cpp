@@ -29,7 +29,6 @@ using screen::PairResult;
 // ---------------------------------------------------------------------------
 // Records
 
-
 // A typed record with its environments and bond matrix built.
 CPDMOL *record(const std::vector<std::string> &types,
                const std::vector<std::pair<int, int>> &bonds = {}) {
@@ -257,6 +256,62 @@ TEST(Bound, NeverBelowComputedCoefficient) {
       }
     }
     EXPECT_GT(computed, 300);
+  }
+}
+
+// Atom lines with a type but no element (two fields) take part by their type;
+// in atom mode, and next to an "R" atom, their empty element pairs only with
+// another empty element. The bound follows the same reading.
+TEST(Bound, TwoFieldAtomLines) {
+  const auto parsed = [](const std::string &atoms, const std::string &bonds) {
+    CPDMOL *mol =
+        test_records::parse("ENTRY       X00001\nATOM\n" + atoms + "BOND\n" + bonds + "///\n");
+    screen::prepare_records({&mol, 1});
+    return mol;
+  };
+  // A: C1a (no element) - O1a, and a two-field H; B: C1b (no element) - O1a,
+  // and a lone C1a.
+  CPDMOL *a = parsed(" 1 C1a\n 2 O1a O\n 3 H\n", " 1 1 2\n 2 2 3\n");
+  CPDMOL *b = parsed(" 1 C1b\n 2 O1a O\n 3 C1a C\n", " 1 1 2\n");
+  // By type: C1a-C1a and O1a-O1a, not bonded alike, so one pair: 1 / (2 + 3 - 1).
+  PairResult r = compare_with(config(1, 1), a, b);
+  EXPECT_EQ(r.query_atoms, 2);
+  EXPECT_EQ(r.target_atoms, 3);
+  EXPECT_EQ(r.score, 1);
+  EXPECT_DOUBLE_EQ(r.coefficient, 0.25);
+  // By element: the two empty elements pair, and O with O: 2 / (2 + 3 - 2).
+  r = compare_with(config(2, 1), a, b);
+  EXPECT_EQ(r.score, 2);
+  EXPECT_DOUBLE_EQ(r.coefficient, 2.0 / 3.0);
+
+  // The record pair of the two-field end-to-end cases: atom 2 of each, next
+  // to a two-field "R", is keyed by its empty element.
+  CPDMOL *c = parsed(" 1 C1a C\n 2 C1b\n 3 O1a\n 4 H\n 5 R\n 6\n",
+                     " 1 1 2\n 2 2 3\n 3 3 4\n 4 2 5\n 5 1 6\n");
+  CPDMOL *d =
+      parsed(" 1 C1a C\n 2 C1b\n 3 O1a O\n 4 N1a N\n 5 R R\n", " 1 1 2\n 2 2 3\n 3 2 4\n 4 2 5\n");
+  r = compare_with(config(1, 1), c, d);
+  EXPECT_EQ(r.query_atoms, 4);
+  EXPECT_EQ(r.target_atoms, 5);
+  EXPECT_EQ(r.score, 4);
+  EXPECT_DOUBLE_EQ(r.coefficient, 0.8);
+
+  const std::vector<CPDMOL *> mols = {a, b, c, d};
+  for (const screen::EngineConfig &cfg : {config(1, 1), config(2, 1), config(1, 8)}) {
+    const bool by_element = cfg.atom_mode == 2;
+    screen::KeyIndex index;
+    for (CPDMOL *x : mols) {
+      for (CPDMOL *y : mols) {
+        const screen::AtomProfile px = screen::make_profile(*x, by_element, index);
+        const screen::AtomProfile py = screen::make_profile(*y, by_element, index);
+        const int bound = screen::max_atom_pairs(px, py);
+        EXPECT_EQ(bound, atom_matching(*x, *y, by_element));
+        r = compare_with(cfg, x, y);
+        if (r.status != kStatusComputed) continue;
+        EXPECT_GE(bound, r.score);
+        EXPECT_FALSE(screen::below_bound(px, py, r.coefficient));
+      }
+    }
   }
 }
 

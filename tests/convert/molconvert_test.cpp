@@ -489,6 +489,33 @@ TEST(ConvertInput, EmptyAndBinary) {
   }
 }
 
+// CR LF line ends convert as LF ones do: blank CR LF lines are no molecules
+// and a SMILES without a name gets no NAME line, in SMILES and SD input alike.
+TEST(ConvertInput, CrLfLinesReadAsLfLines) {
+  const auto crlf = [](std::string text) {
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+      text.insert(at, 1, '\r');
+    }
+    return text;
+  };
+  const std::string smiles = "CCO\n\nCC\n \t\n# note\nC methane\n";
+  const Conversion lf = convert_text(smiles, MolFormat::kSmiles);
+  const Conversion cr = convert_text(crlf(smiles), MolFormat::kSmiles);
+  EXPECT_EQ(cr.warnings, "");
+  EXPECT_EQ(cr.seen, 3);
+  ASSERT_EQ(cr.records.size(), 3u);
+  EXPECT_EQ(cr.records, lf.records);
+  EXPECT_EQ(cr.records[0].find("NAME"), std::string::npos);
+  EXPECT_EQ(parse(cr.records[2]).first_name, "methane");
+
+  std::string sdf = slurp(kData + "/compounds.sdf");
+  sdf.resize(sdf.find("C00004\n"));
+  const Conversion sd = convert_text(crlf(sdf), MolFormat::kSdf);
+  EXPECT_EQ(sd.warnings, "");
+  ASSERT_EQ(sd.records.size(), 3u);
+  EXPECT_EQ(sd.records, convert_text(sdf, MolFormat::kSdf).records);
+}
+
 TEST(ConvertInput, LinesNamesAndOptions) {
   MolConvertOptions opt;
   opt.prefix = "D";
