@@ -68,6 +68,13 @@ if(TAVIRON_TESTS)
   if(TARGET taviron-convert)
     list(APPEND _taviron_python_env TAVIRON_CONVERT_BIN=$<TARGET_FILE:taviron-convert>)
   endif()
+  if(TAVIRON_SANITIZE)
+    # The interpreter is not instrumented: the sanitizer runtime has to be
+    # loaded before anything else for the module's checks to work.
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                    OUTPUT_VARIABLE _taviron_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND _taviron_python_env LD_PRELOAD=${_taviron_asan})
+  endif()
   file(GLOB _taviron_python_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/python/test_*.py)
   foreach(_test IN LISTS _taviron_python_tests)
     get_filename_component(_name ${_test} NAME_WE)
