@@ -70,10 +70,14 @@ if(TAVIRON_TESTS)
   endif()
   if(TAVIRON_SANITIZE)
     # The interpreter is not instrumented: the sanitizer runtime has to be
-    # loaded before anything else for the module's checks to work.
+    # loaded before anything else for the module's checks to work, and the C++
+    # library with it, or the runtime finds no __cxa_throw to intercept (the
+    # interpreter itself does not load it) and aborts at the first exception.
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
                     OUTPUT_VARIABLE _taviron_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
-    list(APPEND _taviron_python_env LD_PRELOAD=${_taviron_asan})
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so.6
+                    OUTPUT_VARIABLE _taviron_cxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND _taviron_python_env LD_PRELOAD=${_taviron_asan}:${_taviron_cxx})
   endif()
   file(GLOB _taviron_python_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/python/test_*.py)
   foreach(_test IN LISTS _taviron_python_tests)
