@@ -9,3 +9,8 @@ for b in "$build"/bench/*_bench; do
 done
 bash bench/process_bench.sh "$build"
 bash bench/search_bench.sh "$build"
+# The Python package, when it was built: call cost and screen() (Debian's
+# interpreter, the one the module is built for, unless PYTHON says otherwise).
+if [ -d "$build/python/taviron" ]; then
+  PYTHONPATH="$build/python" "${PYTHON:-/usr/bin/python3}" bench/python_bench.py "$build"
+fi

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,12 +75,19 @@ class Store {
   std::vector<std::unique_ptr<void, Free>> blocks_;
 };
 
+// The arena the calling thread allocates in, when it chose one.
+thread_local Store *arena_store = nullptr;
+
 Store &store() {
+  if (arena_store != nullptr) return *arena_store;
   static Store &s = *new Store;  // never destroyed: records outlive every static
   return s;
 }
 
+// The tool ends on exhausted memory; a program that keeps its records in an
+// arena gets an exception it can report and survive.
 [[noreturn]] void out_of_memory(const char *where) {
+  if (arena_store != nullptr) throw std::bad_alloc();
   std::fprintf(stderr, "%s: can't allocate memory\n", where);
   std::exit(9);
 }
@@ -330,6 +338,21 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol) {
   }
   mol->matrix = m;
   return mol;
+}
+
+struct CpdioArena::Impl {
+  Store store;
+  ~Impl() { store.clear(); }
+};
+
+CpdioArena::CpdioArena() : impl_(std::make_unique<Impl>()) {}
+CpdioArena::~CpdioArena() = default;
+
+CpdioArena::Use::Use(CpdioArena &arena) : previous_(arena_store) {
+  arena_store = &arena.impl_->store;
+}
+CpdioArena::Use::~Use() {
+  arena_store = static_cast<Store *>(previous_);
 }
 
 void cpdio_reset() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 
 #include "cpdcommon.h"
 
@@ -27,3 +28,33 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol);
 // module before becomes invalid; lists returned by read_CPDMOL_list_QTR stay
 // the caller's.
 void cpdio_reset();
+
+// A home of their own for records, for programs that read compounds again and
+// again (the Python module). While a CpdioArena::Use is alive, everything the
+// calling thread gets from the reader and the environment builders is
+// allocated in that arena instead of living until exit, and exhausted memory
+// throws std::bad_alloc instead of ending the process. Destroying the arena
+// releases all of it at once, so no record of it may be used afterwards.
+class CpdioArena {
+ public:
+  CpdioArena();
+  ~CpdioArena();
+  CpdioArena(const CpdioArena &) = delete;
+  CpdioArena &operator=(const CpdioArena &) = delete;
+
+  // Directs the calling thread's allocations to the arena for its lifetime.
+  class Use {
+   public:
+    explicit Use(CpdioArena &arena);
+    ~Use();
+    Use(const Use &) = delete;
+    Use &operator=(const Use &) = delete;
+
+   private:
+    void *previous_;
+  };
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

@@ -523,8 +523,8 @@ bool MolConverter::convert(FILE *in, const std::string &source, MolFormat format
 namespace {
 
 // Filters, prepares and writes one molecule; `reason` is set on failure.
-Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &options, long number,
-               std::string *record, std::string *reason) {
+Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &options,
+               const std::string &identifier, std::string *record, std::string *reason) {
   std::vector<bool> aromatic;
   int heavy = 0;
   const bool ok = guarded(
@@ -538,8 +538,33 @@ Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &optio
     return Outcome::kFiltered;
   }
   if (!guarded([&] { aromatic = prepare(mol, options.keep_h); }, reason)) return Outcome::kFailed;
-  *record = record_text(mol, aromatic, identifier_for(options.prefix, number), name);
+  *record = record_text(mol, aromatic, identifier, name);
   return Outcome::kWritten;
+}
+
+// The molfile part of an SD record (its lines up to "M  END") parsed by
+// RDKit; null with the reason when it cannot be read. `first_line` is the
+// record's line number in its input, so that RDKit's messages name lines of
+// the whole input.
+std::unique_ptr<RWMol> parse_molfile(const std::vector<std::string> &lines, long first_line,
+                                     std::string *reason) {
+  size_t end = 0;
+  while (end < lines.size() && lines[end].substr(0, 6) != "M  END") ++end;
+  std::string block;
+  for (size_t i = 0; i < lines.size() && i <= end; ++i) {
+    block += lines[i];
+    block += '\n';
+  }
+  std::unique_ptr<RWMol> mol;
+  const bool parsed = guarded(
+      [&] {
+        std::istringstream stream(block);
+        unsigned line = static_cast<unsigned>(first_line - 1);
+        mol.reset(RDKit::MolDataStreamToMol(stream, line, true, false));
+      },
+      reason);
+  if (parsed && !mol) *reason = "cannot read the molfile";
+  return mol;
 }
 
 }  // namespace
@@ -564,7 +589,9 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
     std::unique_ptr<RWMol> mol = parse_smiles(smiles, &reason);
     Outcome outcome = Outcome::kFailed;
     if (mol) {
-      outcome = finish(*mol, name, options_, options_.start + written_, &record, &reason);
+      outcome =
+          finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
+                 &record, &reason);
     }
     switch (outcome) {
       case Outcome::kWritten:
@@ -619,11 +646,6 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     // The molfile part ends at "M  END"; data fields follow it.
     size_t end = 0;
     while (end < lines.size() && lines[end].substr(0, 6) != "M  END") ++end;
-    std::string block;
-    for (size_t i = 0; i < lines.size() && i <= end; ++i) {
-      block += lines[i];
-      block += '\n';
-    }
     std::string name = lines[0];
     if (!options_.name_field.empty()) {
       std::string value;
@@ -631,19 +653,13 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     }
 
     std::string reason, record;
-    std::unique_ptr<RWMol> mol;
-    const bool parsed = guarded(
-        [&] {
-          // RDKit counts the lines it reads from here, so its messages name
-          // lines of the whole input.
-          std::istringstream stream(block);
-          unsigned line = static_cast<unsigned>(first_line - 1);
-          mol.reset(RDKit::MolDataStreamToMol(stream, line, true, false));
-        },
-        &reason);
+    std::unique_ptr<RWMol> mol = parse_molfile(lines, first_line, &reason);
     Outcome outcome = Outcome::kFailed;
-    if (parsed && !mol) reason = "cannot read the molfile";
-    if (mol) outcome = finish(*mol, name, options_, options_.start + written_, &record, &reason);
+    if (mol) {
+      outcome =
+          finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
+                 &record, &reason);
+    }
     switch (outcome) {
       case Outcome::kWritten:
         ++written_;
@@ -716,6 +732,45 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
   }
   if (error != nullptr) *error = reason;
   return false;
+}
+
+bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
+                     const MolConvertOptions &options, std::string *record, std::string *error) {
+  auto fail = [error](const std::string &reason) {
+    if (error != nullptr) *error = reason;
+    return false;
+  };
+  if (molblock.find('\0') != std::string::npos) return fail("binary data");
+  // The lines of the first SD record, as convert_sdf() reads them.
+  std::vector<std::string> lines;
+  std::istringstream in(molblock);
+  bool more_records = false;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.substr(0, 4) == "$$$$") {
+      std::string rest;
+      while (std::getline(in, rest)) {
+        if (!is_blank(rest) && rest != "\r") more_records = true;
+      }
+      break;
+    }
+    lines.push_back(line);
+  }
+  if (std::all_of(lines.begin(), lines.end(), [](const std::string &l) { return is_blank(l); })) {
+    return fail("no molecule in the molblock");
+  }
+  if (more_records) return fail("more than one molecule in the molblock");
+
+  RDLog::LogStateSetter quiet;
+  std::string reason;
+  std::unique_ptr<RWMol> mol = parse_molfile(lines, 1, &reason);
+  MolConvertOptions all = options;  // one molecule asked for: no heavy-atom range
+  all.min_heavy = 0;
+  all.max_heavy = -1;
+  if (mol && finish(*mol, lines[0], all, identifier, record, &reason) == Outcome::kWritten) {
+    return true;
+  }
+  return fail(reason);
 }
 
 const char *molconvert_rdkit_version() {

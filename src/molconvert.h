@@ -106,5 +106,13 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
                    std::string *record, std::string *error);
 
+// One molecule given as a molfile (an SD record; data fields after "M  END"
+// are ignored): its record text with the given identifier, named by the title
+// line as taviron-convert names it, the heavy-atom range not applied. Returns
+// false, with the reason in *error, when RDKit cannot read it or the text
+// holds no molecule or more than one.
+bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
+                     const MolConvertOptions &options, std::string *record, std::string *error);
+
 // Version of the RDKit library the converter was built with.
 const char *molconvert_rdkit_version();

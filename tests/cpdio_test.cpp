@@ -239,6 +239,28 @@ TEST_F(CpdioTest, ResetStartsAfresh) {
   EXPECT_EQ(cell(mol, 1, 2), 1);
 }
 
+TEST_F(CpdioTest, ArenaOwnsWhatIsReadWhileInUse) {
+  // Records read and built under a Use live in the arena; the reader's own
+  // store keeps serving reads outside it, before and after the arena ends.
+  CPDMOL *outside = at(read_all(kAlanine), 1);
+  {
+    CpdioArena arena;
+    {
+      CpdioArena::Use use(arena);
+      CPDMOL *inside = matrix_CPDMOL(cnode_CPDMOL(at(read_all(kAlanine), 1)));
+      EXPECT_STREQ(inside->name, "C00001");
+      EXPECT_STREQ(inside->cnode[2].nid, "N.sp3.1");
+      EXPECT_EQ(cell(inside, 2, 3), 1);
+    }
+    CPDMOL *after_use = matrix_CPDMOL(cnode_CPDMOL(at(read_all(kAlanine), 1)));
+    EXPECT_STREQ(after_use->cnode[0].nid, "C.sp3.1");
+  }
+  // Under AddressSanitizer a record left in the released arena would fail here.
+  matrix_CPDMOL(cnode_CPDMOL(outside));
+  EXPECT_STREQ(outside->definition, "L-Alanine");
+  EXPECT_EQ(cell(outside, 1, 2), 1);
+}
+
 TEST_F(CpdioTest, CompletesShortIdentifiers) {
   EXPECT_EQ(completed("1"), "C00001");  // nothing read yet
   EXPECT_EQ(completed("c12"), "C00012");

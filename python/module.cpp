@@ -1,0 +1,406 @@
+// taviron._taviron: the Python face of the engine. Translation only: records,
+// comparisons and screens are pyengine's; this file turns them into Python
+// objects and errors, and lets go of the interpreter lock while the engine
+// works.
+#include <pybind11/functional.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "pyengine.h"
+#ifdef TAVIRON_HAVE_MOLCONVERT
+#include "molconvert.h"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+// Record text is bytes; names that are not UTF-8 are shown with U+FFFD
+// rather than refused.
+py::str text(const char *s) {
+  if (s == nullptr) return py::str("");
+  PyObject *o = PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(std::strlen(s)), "replace");
+  if (o == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(o);
+}
+py::str text(const std::string &s) {
+  return text(s.c_str());
+}
+
+// Named tuple types made at import; held for the life of the process.
+struct Types {
+  py::handle atom, bond, aligned, row;
+};
+Types types;
+
+// A compound as Python sees it: a prepared record and the arena it lives in.
+struct Compound {
+  pyengine::Record record;
+
+  CPDMOL *mol() const { return record.mol; }
+  std::string id() const { return mol()->name != nullptr ? mol()->name : ""; }
+};
+
+std::vector<Compound> compounds(std::vector<pyengine::Record> records) {
+  std::vector<Compound> out;
+  out.reserve(records.size());
+  for (auto &r : records) out.push_back({std::move(r)});
+  return out;
+}
+
+py::list atoms_list(const Compound &c) {
+  py::list out;
+  for (const pyengine::Atom &a : pyengine::atoms_of(*c.mol())) {
+    out.append(types.atom(a.number, text(a.type), text(a.element), a.x, a.y));
+  }
+  return out;
+}
+
+py::list bonds_list(const Compound &c) {
+  py::list out;
+  for (const pyengine::Bond &b : pyengine::bonds_of(*c.mol())) {
+    out.append(types.bond(b.a, b.b, b.order));
+  }
+  return out;
+}
+
+std::string compound_repr(const Compound &c) {
+  const CPDMOL *m = c.mol();
+  std::string out = "<Compound " + std::string(py::repr(text(c.id())));
+  if (m->definition != nullptr) out += " " + std::string(py::repr(text(m->definition)));
+  return out + ", " + std::to_string(m->nodenum) + " atoms>";
+}
+
+// The outcome of compare(): the numbers at once, the report and the
+// alignment on request, by running the same pair again.
+struct Result {
+  Compound a, b;
+  pyengine::Options options;
+  screen::PairResult pair;
+  std::optional<std::vector<pyengine::AlignedPair>> aligned;  // once asked for
+
+  const std::vector<pyengine::AlignedPair> &alignment() {
+    if (!aligned) {
+      std::vector<pyengine::AlignedPair> pairs;
+      {
+        py::gil_scoped_release release;
+        pairs = pyengine::alignment(a.mol(), b.mol(), options);
+      }
+      aligned = std::move(pairs);
+    }
+    return *aligned;
+  }
+};
+
+py::list alignment_list(Result &r) {
+  py::list out;
+  for (const pyengine::AlignedPair &p : r.alignment()) out.append(types.aligned(p.a, p.b, p.piece));
+  return out;
+}
+
+std::string report(Result &r, const std::string &form) {
+  pyengine::ReportForm f;
+  if (form == "score") {
+    f = pyengine::ReportForm::kScore;
+  } else if (form == "align") {
+    f = pyengine::ReportForm::kAlign;
+  } else if (form == "qtr") {
+    f = pyengine::ReportForm::kQtr;
+  } else {
+    throw py::value_error("bad value for form: '" + form + "' (expected score, align or qtr)");
+  }
+  py::gil_scoped_release release;
+  return pyengine::report(r.a.mol(), r.b.mol(), r.options, f);
+}
+
+py::dict as_dict(Result &r) {
+  py::dict d;
+  d["a"] = text(r.a.id());
+  d["b"] = text(r.b.id());
+  d["atoms_a"] = r.pair.query_atoms;
+  d["atoms_b"] = r.pair.target_atoms;
+  d["score"] = r.pair.score;
+  d["coefficient"] = r.pair.coefficient;
+  d["status"] = pyengine::status_word(r.pair);
+  py::list pairs;
+  for (const pyengine::AlignedPair &p : r.alignment())
+    pairs.append(py::make_tuple(p.a, p.b, p.piece));
+  d["alignment"] = pairs;
+  return d;
+}
+
+std::string result_repr(const Result &r) {
+  char coefficient[32];
+  std::snprintf(coefficient, sizeof coefficient, "%f", r.pair.coefficient);
+  return "<Result " + std::string(py::repr(text(r.a.id()))) + " " +
+         std::string(py::repr(text(r.b.id()))) + ": score " + std::to_string(r.pair.score) +
+         ", coefficient " + coefficient + ", " + pyengine::status_word(r.pair) + ">";
+}
+
+pyengine::Options options(bool atom, bool trick, long long repeat, long long limit) {
+  try {
+    return pyengine::make_options(atom, trick, repeat, limit);
+  } catch (const std::invalid_argument &e) {
+    throw py::value_error(e.what());
+  }
+}
+
+[[noreturn]] void raise_os_error(int error, const py::object &path) {
+  errno = error;
+  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
+  throw py::error_already_set();
+}
+
+std::vector<Compound> read_qtr(const py::object &path) {
+  const py::object name = py::module_::import("os").attr("fspath")(path);
+  const std::string file = py::str(name);
+  FILE *fp = std::fopen(file.c_str(), "r");
+  if (fp == nullptr) raise_os_error(errno, name);
+  struct Close {
+    FILE *fp;
+    ~Close() { std::fclose(fp); }
+  } close{fp};
+  try {
+    return compounds(pyengine::read_records(fp, file));
+  } catch (const std::system_error &e) {
+    raise_os_error(e.code().value(), name);
+  } catch (const pyengine::NoRecords &e) {
+    throw py::value_error(e.what());
+  }
+}
+
+std::vector<Compound> parse_qtr(const py::object &source) {
+  std::string data;
+  if (py::isinstance<py::bytes>(source)) {
+    data = py::cast<std::string>(source);
+  } else if (py::isinstance<py::str>(source)) {
+    data = py::cast<std::string>(source);
+  } else {
+    throw py::type_error("parse_qtr() expects str or bytes");
+  }
+  try {
+    return compounds(pyengine::parse_records(data, "<string>"));
+  } catch (const pyengine::NoRecords &e) {
+    throw py::value_error(e.what());
+  }
+}
+
+Result compare(const Compound &a, const Compound &b, bool atom, bool trick, long long repeat,
+               long long limit) {
+  Result r{a, b, options(atom, trick, repeat, limit), {}, std::nullopt};
+  py::gil_scoped_release release;
+  r.pair = pyengine::compare(a.mol(), b.mol(), r.options);
+  return r;
+}
+
+std::vector<CPDMOL *> records_of(const py::handle &seq, const char *what,
+                                 std::vector<Compound> &keep) {
+  std::vector<CPDMOL *> out;
+  for (const py::handle item : py::iter(seq)) {
+    if (!py::isinstance<Compound>(item)) {
+      throw py::type_error(std::string(what) + " must hold taviron.Compound objects, not " +
+                           std::string(py::str(py::type::of(item).attr("__name__"))));
+    }
+    const Compound &c = item.cast<const Compound &>();
+    keep.push_back(c);
+    out.push_back(c.mol());
+  }
+  return out;
+}
+
+py::list screen_pairs(const py::object &queries, const py::object &targets,
+                      std::optional<double> min, std::optional<long long> top,
+                      std::optional<long long> jobs, bool atom, bool trick, long long repeat,
+                      long long limit, const py::object &progress) {
+  pyengine::ScreenOptions so;
+  so.engine = options(atom, trick, repeat, limit);
+  if (min) {
+    if (!(*min >= 0.0 && *min <= 1.0)) {
+      throw py::value_error("bad value for min: " + std::string(py::repr(py::float_(*min))) +
+                            " (expected a number from 0 to 1)");
+    }
+    so.min = *min;
+  }
+  if (top) {
+    if (*top < 1 || *top > 1000000000) {
+      throw py::value_error("bad value for top: " + std::to_string(*top) +
+                            " (expected a positive whole number)");
+    }
+    so.top = static_cast<int>(*top);
+  }
+  so.threads = pyengine::processors();
+  if (jobs) {
+    if (*jobs < 1 || *jobs > 1024) {
+      throw py::value_error("bad value for jobs: " + std::to_string(*jobs) +
+                            " (expected a whole number from 1 to 1024)");
+    }
+    so.threads = static_cast<int>(*jobs);
+  }
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress must be callable");
+  }
+
+  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
+  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
+  const bool triangle = targets.is_none();
+  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
+
+  // Runs on this thread with the lock taken again: the caller's progress
+  // callable, and a chance for Ctrl-C to stop the screen.
+  std::optional<py::error_already_set> raised;
+  const pyengine::Progress tick = [&](std::int64_t done, std::int64_t total) {
+    py::gil_scoped_acquire acquire;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!progress.is_none()) progress(done, total);
+    } catch (py::error_already_set &e) {
+      raised.emplace(std::move(e));
+      return false;
+    }
+    return true;
+  };
+
+  std::vector<screen::PairResult> rows;
+  try {
+    py::gil_scoped_release release;
+    rows = pyengine::run(q, t, triangle, so, tick);
+  } catch (const pyengine::ScreenStopped &) {
+    throw std::move(*raised);
+  }
+  py::list out;
+  for (const screen::PairResult &r : rows) {
+    out.append(types.row(text(q[r.query]->name), text(t[r.target]->name), r.query_atoms,
+                         r.target_atoms, r.score, r.coefficient, pyengine::status_word(r)));
+  }
+  return out;
+}
+
+// Seconds the engine alone takes for `n` comparisons of the pair on this
+// thread: the baseline the cost of a compare() call is measured against.
+double engine_seconds(const Compound &a, const Compound &b, long long n, bool atom, bool trick) {
+  const pyengine::Options o = options(atom, trick, -1, 0);
+  py::gil_scoped_release release;
+  const auto start = std::chrono::steady_clock::now();
+  for (long long k = 0; k < n; k++) pyengine::compare(a.mol(), b.mol(), o);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+#ifdef TAVIRON_HAVE_MOLCONVERT
+// Identifiers become the ENTRY field: one word of printable characters.
+void check_identifier(const std::string &id) {
+  bool ok = !id.empty();
+  for (unsigned char c : id) ok = ok && c > ' ' && c != 0x7f;
+  if (!ok)
+    throw py::value_error("bad identifier: " + std::string(py::repr(text(id))) +
+                          " (expected one word without blanks)");
+}
+
+Compound record_compound(const std::string &record) {
+  std::vector<pyengine::Record> r = pyengine::parse_records(record, "<molecule>");
+  return {std::move(r.front())};
+}
+
+Compound from_smiles(const std::string &smiles, const std::string &name, const std::string &id) {
+  check_identifier(id);
+  std::string record, error;
+  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error)) {
+    throw py::value_error(error);
+  }
+  return record_compound(record);
+}
+
+Compound from_molblock(const std::string &molblock, const std::string &id) {
+  check_identifier(id);
+  std::string record, error;
+  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error)) {
+    throw py::value_error(error);
+  }
+  return record_compound(record);
+}
+#endif
+
+}  // namespace
+
+PYBIND11_MODULE(_taviron, m) {
+  m.doc() = "The taviron similarity engine (use the taviron package).";
+  const py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+  auto make = [&](const char *name, std::vector<const char *> fields) {
+    py::object type = namedtuple(name, fields);
+    type.attr("__module__") = "taviron";
+    m.attr(name) = type;
+    return type.release();
+  };
+  types.atom = make("Atom", {"number", "type", "element", "x", "y"});
+  types.bond = make("Bond", {"a", "b", "order"});
+  types.aligned = make("AlignedPair", {"a", "b", "piece"});
+  types.row = make(
+      "Row", {"query", "target", "query_atoms", "target_atoms", "score", "coefficient", "status"});
+
+  py::class_<Compound>(m, "Compound", "One compound record, as read from QTR text.")
+      .def_property_readonly(
+          "id", [](const Compound &c) { return text(c.id()); }, "Entry identifier.")
+      .def_property_readonly(
+          "name", [](const Compound &c) { return text(c.mol()->definition); },
+          "First name of the NAME section ('' when there is none).")
+      .def_property_readonly("atoms", &atoms_list,
+                             "Atoms as Atom(number, type, element, x, y), numbered from 1.")
+      .def_property_readonly("bonds", &bonds_list,
+                             "Bonds between two of the atoms, as Bond(a, b, order).")
+      .def("__repr__", &compound_repr);
+
+  py::class_<Result>(m, "Result", "The similarity of one pair, as taviron computes it.")
+      .def_property_readonly(
+          "score", [](const Result &r) { return r.pair.score; }, "Number of aligned atom pairs.")
+      .def_property_readonly(
+          "coefficient", [](const Result &r) { return r.pair.coefficient; },
+          "score / (atoms_a + atoms_b - score); 0.0 when not computed.")
+      .def_property_readonly(
+          "status", [](const Result &r) { return pyengine::status_word(r.pair); },
+          "ok, no-atoms, no-match, too-large:N or cut:N, as taviron-search writes it.")
+      .def_property_readonly(
+          "atoms_a", [](const Result &r) { return r.pair.query_atoms; },
+          "Matchable atoms (other than H and *) of the first compound.")
+      .def_property_readonly(
+          "atoms_b", [](const Result &r) { return r.pair.target_atoms; },
+          "Matchable atoms of the second compound.")
+      .def_property_readonly("alignment", &alignment_list,
+                             "Aligned atoms as AlignedPair(a, b, piece), as --align lists them.")
+      .def("as_dict", &as_dict, "The result as a dict of plain values.")
+      .def("report", &report, py::arg("form") = "score",
+           "Exactly the text taviron prints for this pair: form 'score', 'align' or 'qtr'.")
+      .def("__repr__", &result_repr);
+
+  m.def("read_qtr", &read_qtr, py::arg("path"), "Every compound record of a QTR file.");
+  m.def("parse_qtr", &parse_qtr, py::arg("text"), "Every compound record of a QTR text.");
+  m.def("compare", &compare, py::arg("a"), py::arg("b"), py::kw_only(), py::arg("atom") = false,
+        py::arg("trick") = false, py::arg("repeat") = -1, py::arg("limit") = 10000,
+        "The similarity of two compounds, as taviron computes it.");
+  m.def("screen", &screen_pairs, py::arg("queries"), py::arg("targets") = py::none(), py::kw_only(),
+        py::arg("min") = py::none(), py::arg("top") = py::none(), py::arg("jobs") = py::none(),
+        py::arg("atom") = false, py::arg("trick") = false, py::arg("repeat") = -1,
+        py::arg("limit") = 10000, py::arg("progress") = py::none(),
+        "The rows of taviron-search for queries against targets (all pairs within queries "
+        "when targets is None).");
+  m.def("_engine_seconds", &engine_seconds, py::arg("a"), py::arg("b"), py::arg("n"),
+        py::arg("atom") = false, py::arg("trick") = false);
+#ifdef TAVIRON_HAVE_MOLCONVERT
+  m.attr("HAVE_RDKIT") = true;
+  m.attr("RDKIT_VERSION") = molconvert_rdkit_version();
+  m.def("from_smiles", &from_smiles, py::arg("smiles"), py::arg("name") = "", py::kw_only(),
+        py::arg("id") = "C00001", "A compound from SMILES, typed as taviron-convert types it.");
+  m.def("from_molblock", &from_molblock, py::arg("molblock"), py::kw_only(),
+        py::arg("id") = "C00001",
+        "A compound from a molfile block, typed as taviron-convert types it.");
+#else
+  m.attr("HAVE_RDKIT") = false;
+#endif
+}

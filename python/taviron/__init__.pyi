@@ -1,0 +1,85 @@
+import os
+from typing import Any, Callable, Iterable, Literal, NamedTuple, Optional, Union
+
+HAVE_RDKIT: bool
+RDKIT_VERSION: str
+
+class Atom(NamedTuple):
+    number: int
+    type: str
+    element: str
+    x: Optional[float]
+    y: Optional[float]
+
+class Bond(NamedTuple):
+    a: int
+    b: int
+    order: Optional[int]
+
+class AlignedPair(NamedTuple):
+    a: int
+    b: int
+    piece: int
+
+class Row(NamedTuple):
+    query: str
+    target: str
+    query_atoms: int
+    target_atoms: int
+    score: int
+    coefficient: float
+    status: str
+
+class Compound:
+    @property
+    def id(self) -> str: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def atoms(self) -> list[Atom]: ...
+    @property
+    def bonds(self) -> list[Bond]: ...
+
+class Result:
+    @property
+    def score(self) -> int: ...
+    @property
+    def coefficient(self) -> float: ...
+    @property
+    def status(self) -> str: ...
+    @property
+    def atoms_a(self) -> int: ...
+    @property
+    def atoms_b(self) -> int: ...
+    @property
+    def alignment(self) -> list[AlignedPair]: ...
+    def as_dict(self) -> dict[str, Any]: ...
+    def report(self, form: Literal["score", "align", "qtr"] = "score") -> str: ...
+
+def read_qtr(path: Union[str, os.PathLike[str]]) -> list[Compound]: ...
+def parse_qtr(text: Union[str, bytes]) -> list[Compound]: ...
+def compare(
+    a: Compound,
+    b: Compound,
+    *,
+    atom: bool = False,
+    trick: bool = False,
+    repeat: int = -1,
+    limit: int = 10000,
+) -> Result: ...
+def screen(
+    queries: Iterable[Compound],
+    targets: Optional[Iterable[Compound]] = None,
+    *,
+    min: Optional[float] = None,
+    top: Optional[int] = None,
+    jobs: Optional[int] = None,
+    atom: bool = False,
+    trick: bool = False,
+    repeat: int = -1,
+    limit: int = 10000,
+    progress: Optional[Callable[[int, int], object]] = None,
+) -> list[Row]: ...
+def from_smiles(smiles: str, name: str = "", *, id: str = "C00001") -> Compound: ...
+def from_molblock(molblock: str, *, id: str = "C00001") -> Compound: ...
+def from_rdkit(mol: Any, *, id: str = "C00001") -> Compound: ...
