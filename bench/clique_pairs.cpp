@@ -4,10 +4,12 @@
 // print the same report for every pair.
 //
 // usage: clique_pairs [--atom] [--trick] [--repeat N] [--only-new|--only-ref] [--timeout S]
-//                     FILE.qtr PAIRS
+//                     [--rounds N] FILE.qtr PAIRS
 // PAIRS holds two entry identifiers per line. --timeout runs each pair of the
 // engine's finder in a child process stopped after S seconds (for searches
-// without a budget) and reports how many finish within 1 s.
+// without a budget) and reports how many finish within 1 s. Each time is the
+// fastest of --rounds runs (3), so that other load on the machine counts
+// less.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +35,7 @@ struct Options {
   bool only_new = false;  // skip the reference finder
   bool only_ref = false;  // skip the engine's finder
   double timeout = 0;     // > 0: each pair in a child process, stopped after this many seconds
+  int rounds = 3;         // each pair is timed this often, the fastest run counting
 };
 
 using Clock = std::chrono::steady_clock;
@@ -59,10 +62,14 @@ std::string report(CPDMOL *a, CPDMOL *b, const Options &o) {
 }
 
 double seconds(CPDMOL *a, CPDMOL *b, const Options &o) {
-  init_exe1(o.atom, o.exec, 1, o.repeat, CPD_MAX);
-  const auto t0 = Clock::now();
-  compute_similarity(a, b);
-  return std::chrono::duration<double>(Clock::now() - t0).count();
+  double best = 1e30;
+  for (int r = 0; r < std::max(o.rounds, 1); ++r) {
+    init_exe1(o.atom, o.exec, 1, o.repeat, CPD_MAX);
+    const auto t0 = Clock::now();
+    compute_similarity(a, b);
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  return best;
 }
 
 void summary(const char *label, std::vector<double> t) {
@@ -82,7 +89,9 @@ double timed_child(CPDMOL *a, CPDMOL *b, const Options &o) {
   if (pid == 0) {
     close(fd[0]);
     alarm(static_cast<unsigned>(o.timeout + 0.999));
-    const double s = seconds(a, b, o);
+    Options once = o;
+    once.rounds = 1;
+    const double s = seconds(a, b, once);
     if (write(fd[1], &s, sizeof s) != sizeof s) _exit(1);
     _exit(0);
   }
@@ -119,7 +128,7 @@ int main(int argc, char **argv) {
   if (files.size() != 2) {
     std::fprintf(stderr,
                  "usage: clique_pairs [--atom] [--trick] [--repeat N] [--only-new] "
-                 "[--only-ref] [--timeout S] FILE.qtr PAIRS\n");
+                 "[--only-ref] [--timeout S] [--rounds N] FILE.qtr PAIRS\n");
     return 2;
   }
   FILE *fp = std::fopen(files[0], "r");

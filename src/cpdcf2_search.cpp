@@ -30,6 +30,9 @@ using Word = std::uint64_t;
 
 constexpr int kDefaultBudget = 15000;
 
+// The sort by bit masks takes up to this many keys, all below 64.
+constexpr int kSmallSortKeys = 256;
+
 Word bit(int v) {
   return Word{1} << (v & 63);
 }
@@ -111,89 +114,150 @@ void quick_sort_bounded(int datnum, int *dat, int *dat2, int bound) {
   }
 }
 
-// The same sort for at most 64 keys below 64, on one bit mask of positions
+// Sets of up to 64 * W positions as W words.
+template <int W>
+struct Positions {
+  Word w[W];
+
+  static Positions span(int lo, int hi) {  // lo..hi inclusive
+    Positions s;
+    for (int k = 0; k < W; ++k) {
+      const int first = k * 64;
+      const int a = std::max(lo - first, 0);
+      const int b = std::min(hi - first, 63);
+      s.w[k] = a > b ? 0 : (b >= 63 ? ~Word{0} : bit(b + 1) - 1) & ~below(a);
+    }
+    return s;
+  }
+  Positions operator&(const Positions &o) const {
+    Positions r;
+    for (int k = 0; k < W; ++k) r.w[k] = w[k] & o.w[k];
+    return r;
+  }
+  Positions operator~() const {
+    Positions r;
+    for (int k = 0; k < W; ++k) r.w[k] = ~w[k];
+    return r;
+  }
+  Positions &operator|=(const Positions &o) {
+    for (int k = 0; k < W; ++k) w[k] |= o.w[k];
+    return *this;
+  }
+  bool empty() const {
+    Word any = 0;
+    for (int k = 0; k < W; ++k) any |= w[k];
+    return any == 0;
+  }
+  int count() const {
+    int n = 0;
+    for (int k = 0; k < W; ++k) n += std::popcount(w[k]);
+    return n;
+  }
+  int lowest() const {  // of a non-empty set
+    for (int k = 0; k < W; ++k)
+      if (w[k] != 0) return k * 64 + std::countr_zero(w[k]);
+    return -1;
+  }
+  int highest() const {  // of a non-empty set
+    for (int k = W - 1; k >= 0; --k)
+      if (w[k] != 0) return k * 64 + 63 - std::countl_zero(w[k]);
+    return -1;
+  }
+  void flip(int v) { w[v >> 6] ^= bit(v); }
+  void clear(int v) { w[v >> 6] &= ~bit(v); }
+};
+
+// The same sort for at most 64 * W keys below 64, on one set of positions
 // per key value. A partition around p exchanges, pair by pair, the lowest
 // key <= p in the first g positions with the highest key > p after them (g
 // keys exceed p): the pairs are found with bit scans instead of element-wise
-// comparisons, and a range holding one key value or already in descending
-// order is left alone, as the plain sort would leave it.
+// comparisons. Each range carries the set of key values it may hold (the
+// values above p go left, the others right), so a range of one value, or one
+// already in descending order, is left alone as the plain sort leaves it.
+template <int W>
 class SmallSort {
  public:
   SmallSort(int *dat, int *dat2, int datnum) : dat_(dat), dat2_(dat2) {
     for (int k = 0; k < datnum; ++k) {
       const int v = dat[k];
-      while (keys_ <= v) mask_[keys_++] = 0;
-      mask_[v] |= bit(k);
+      if (!(values_ & bit(v))) {
+        mask_[v] = Positions<W>{};
+        values_ |= bit(v);
+      }
+      mask_[v].flip(k);
     }
   }
 
-  void sort(int lo, int hi, int bound) {
-    while (hi > lo) {
+  Word values() const { return values_; }
+
+  void sort(int lo, int hi, Word values) {
+    while (hi > lo && std::popcount(values) > 1) {
       const int p = dat_[lo];
-      if (p >= bound) {
+      const Word upto_p = p >= 63 ? ~Word{0} : bit(p + 1) - 1;
+      if ((values & ~upto_p) == 0) {
+        // No key exceeds the pivot: the partition moves nothing.
         ++lo;
         continue;
       }
-      const Word range = span(lo, hi);
-      // Keys above p, and whether the range is already non-increasing (each
-      // key value's positions all before those of smaller values).
-      Word gt = 0;
+      const Positions<W> range = Positions<W>::span(lo, hi);
+      Positions<W> gt{};
+      int seen = -1;  // the highest position of the larger values so far
       bool ordered = true;
-      Word seen = 0;
-      for (int v = std::min(bound, keys_ - 1); v >= 0; --v) {
-        const Word m = mask_[v] & range;
-        if (m == 0) continue;
+      for (Word vs = values; vs != 0;) {
+        const int v = 63 - std::countl_zero(vs);
+        vs &= ~bit(v);
+        const Positions<W> m = mask_[v] & range;
+        if (m.empty()) continue;
         if (v > p) gt |= m;
-        if (seen != 0 && std::countr_zero(m) < 63 - std::countl_zero(seen)) ordered = false;
-        seen |= m;
+        if (seen >= 0 && m.lowest() < seen) ordered = false;
+        seen = std::max(seen, m.highest());
       }
       if (ordered) return;
-      const int g = std::popcount(gt);
-      if (g == 0) {
-        ++lo;
-        bound = p;
-        continue;
-      }
-      Word a = range & ~gt & span(lo, lo + g - 1);
-      Word b = gt & span(lo + g, hi);
-      while (a != 0) {
-        const int i = std::countr_zero(a);
-        const int j = 63 - std::countl_zero(b);
+      const int g = gt.count();
+      Positions<W> a = range & ~gt & Positions<W>::span(lo, lo + g - 1);
+      Positions<W> b = gt & Positions<W>::span(lo + g, hi);
+      while (!a.empty()) {
+        const int i = a.lowest();
+        const int j = b.highest();
         exchange(i, j);
-        a &= a - 1;
-        b &= ~bit(j);
+        a.clear(i);
+        b.clear(j);
       }
-      const int left = g;
-      const int right = hi - lo + 1 - g;
-      if (left <= right) {
-        sort(lo, lo + g - 1, bound);
+      const Word left_values = values & ~upto_p;
+      const Word right_values = values & upto_p;
+      if (g <= hi - lo + 1 - g) {
+        sort(lo, lo + g - 1, left_values);
         lo += g;
-        bound = p;
+        values = right_values;
       } else {
-        sort(lo + g, hi, p);
+        sort(lo + g, hi, right_values);
         hi = lo + g - 1;
+        values = left_values;
       }
     }
   }
 
  private:
-  static Word span(int lo, int hi) {
-    const Word upto = hi >= 63 ? ~Word{0} : bit(hi + 1) - 1;
-    return upto & ~below(lo);
-  }
   void exchange(int i, int j) {
-    const Word both = bit(i) | bit(j);
-    mask_[dat_[i]] ^= both;
-    mask_[dat_[j]] ^= both;
+    mask_[dat_[i]].flip(i);
+    mask_[dat_[i]].flip(j);
+    mask_[dat_[j]].flip(i);
+    mask_[dat_[j]].flip(j);
     std::swap(dat_[i], dat_[j]);
     std::swap(dat2_[i], dat2_[j]);
   }
 
   int *dat_;
   int *dat2_;
-  Word mask_[64];
-  int keys_ = 0;
+  Positions<W> mask_[64];
+  Word values_ = 0;
 };
+
+template <int W>
+void sort_small(int datnum, int *dat, int *dat2) {
+  SmallSort<W> s(dat, dat2, datnum);
+  s.sort(0, datnum - 1, s.values());
+}
 
 // One clique search. Every piece of search state lives here, so separate
 // searches share nothing.
@@ -201,9 +265,20 @@ class SmallSort {
 // Each level keeps its candidates in their search order, as the order of the
 // search demands, and beside them as bits of a "space": an indexing of a set
 // of nodes with adjacency rows over that indexing. The first level's space is
-// the whole graph; every deeper level packs its parent's rows down to its own
-// candidates, so that a level of up to 64 candidates works on single words:
-// colour tests are one AND, neighbour counts one popcount.
+// the whole graph; a level that goes on to search packs its parent's rows
+// down to its own candidates, so that levels of up to 64 candidates work on
+// single words.
+//
+// The colouring of a level needs no per-candidate scan. A level searched by
+// colours hands its candidates on in descending colour order, and each of
+// its colours is an independent set. The next level's candidates therefore
+// arrive as groups, one per colour of the parent, whose members are not
+// adjacent to each other: a member's colour depends only on the groups
+// before it. Whole groups are coloured at once: the members that no earlier
+// member of colour c is adjacent to take colour c, the rest try c + 1, with
+// the neighbourhood of each colour kept as bits. A level whose colour count
+// cannot reach the best size (about half of them) is done right there, its
+// list never gathered.
 class CliqueSearch {
  public:
   CliqueSearch(const DockBits &graph, int repeat, MCS *list, SearchProbe *probe)
@@ -223,6 +298,7 @@ class CliqueSearch {
     top.ids = top.own_ids.data();
     top.rows = graph_.bits.data();
     top.words = graph_.words;
+    top.size = nodenum;
     top.rest.assign(graph_.words, 0);
     for (int v = 0; v < nodenum; ++v) set_bit(top.rest.data(), v);
     top.order = top.own_ids;
@@ -238,16 +314,22 @@ class CliqueSearch {
   struct Level {
     const Word *rows = nullptr;  // the level's space: adjacency rows of `words` words
     int words = 0;
-    const int *ids = nullptr;  // and the node number of each index
-    std::vector<Word> own_rows;
+    int size = 0;                // indices in the space
+    const int *ids = nullptr;    // node number of each index
+    std::vector<Word> own_rows;  // a space packed for this level
     std::vector<int> own_ids;
-    std::vector<int> order;     // the candidates (space indices) in search order
-    std::vector<int> key;       // sum or colour per candidate
-    std::vector<Word> rest;     // candidates not yet tried (space bits)
-    std::vector<Word> classes;  // colouring: members of each colour (space bits)
-    std::vector<Word> common;   // the next level's candidates (space bits)
-    std::vector<int> rank;      // packing: new index of each index of the space
-    std::vector<int> tail;      // node numbers of a clique's last nodes
+    std::vector<int> order;      // the candidates (space indices) in search order
+    std::vector<int> key;        // sum or colour per candidate
+    std::vector<Word> rest;      // the candidates, then those not yet tried (space bits)
+    std::vector<Word> members;   // colour classes (space bits), `colours` of them
+    std::vector<Word> touched;   // per colour: the candidates adjacent to one of its members
+    std::vector<int> colour_of;  // colour per space index
+    int colours = 0;
+    bool by_colour = false;  // the order is by descending colour of `members`
+    int from = 0;            // the parent's position of the node chosen last,
+    int end = 0;             // and the end of its candidate list
+    std::vector<int> rank;   // packing: new index of each index of the space
+    std::vector<int> tail;   // node numbers of a clique's last nodes
   };
 
   // A deque keeps references to existing levels valid while deeper ones are added.
@@ -263,11 +345,38 @@ class CliqueSearch {
     return repeat_ > max_repeat_;
   }
 
-  void descend(Level &lv, const int *old, int pos, int end, int count);
   template <bool kSum>
   void branch(Level &lv, int *old, int cutnum);
+  void gather(const Level &parent, Level &lv, int count);
+  void pack(Level &lv, int count);
+  template <int W>
+  void colour_by_groups(const Level &parent, Level &lv);
+  template <int W>
+  void colour_in_order(Level &lv, int count);
+  // Runs fn.template operator()<W>() with W the level's word count when it
+  // is small (the loops over words then unroll), else with W = 0.
+  template <class Fn>
+  static void by_width(int words, Fn &&fn) {
+    switch (words) {
+      case 1:
+        fn.template operator()<1>();
+        break;
+      case 2:
+        fn.template operator()<2>();
+        break;
+      case 3:
+        fn.template operator()<3>();
+        break;
+      case 4:
+        fn.template operator()<4>();
+        break;
+      default:
+        fn.template operator()<0>();
+        break;
+    }
+  }
   void explore_sum(int *old, int oldnum);
-  void explore_numonly(int *old, int oldnum);
+  void explore_numonly(int oldnum);
   void record(const int *tail, int tailnum);
   void record_space(const Level &lv, const int *old, int num);
 
@@ -319,67 +428,198 @@ void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
   record(tail.data(), num);
 }
 
-// Sets up the next level: the `count` candidates after position pos of `lv`
-// adjacent to its candidate there (lv.common), packed into a space of their
-// own (index r for the r-th of them by index), in search order.
-void CliqueSearch::descend(Level &lv, const int *old, int pos, int end, int count) {
-  Level &next = level(degree_ + 1);
-  const Word *set = lv.common.data();
+// The level's list: the parent's candidates after the chosen one that are
+// in the level's set, in the parent's order.
+void CliqueSearch::gather(const Level &parent, Level &lv, int count) {
+  // Written without a branch: every candidate is stored, and kept when it
+  // belongs to the set, so the list needs one spare slot.
+  lv.order.resize(count + 1);
+  int *order = lv.order.data();
+  const Word *set = lv.rest.data();
+  const int *from = parent.order.data();
+  int n = 0;
+  for (int k = lv.from + 1; k < lv.end && n < count; ++k) {
+    const int s = from[k];
+    order[n] = s;
+    n += has_bit(set, s);
+  }
+  lv.order.resize(count);
+}
+
+// Gives the level a space of its own when its candidates fit in fewer words:
+// index r for the r-th candidate by index, rows, colour classes and list
+// translated.
+void CliqueSearch::pack(Level &lv, int count) {
   const int words = lv.words;
   const int packed = (count + 63) / 64;
-  next.words = packed;
-  next.own_ids.resize(count);
-  next.order.resize(count);
-  next.rest.assign(packed, 0);
-  for (int k = 0; k < count; ++k) set_bit(next.rest.data(), k);
-  next.own_rows.resize(static_cast<std::size_t>(count) * packed);
-  Word *rows = next.own_rows.data();
-  int *ids = next.own_ids.data();
-  int *order = next.order.data();
+  if (packed >= words) return;
+  const Word *set = lv.rest.data();
+  auto compress = [&](const Word *src, Word *dst) {
+    if (words == 1) {
+      dst[0] = extract_bits(src[0], set[0]);
+      return;
+    }
+    std::fill_n(dst, packed, Word{0});
+    int out = 0;
+    for (int u = 0; u < words; ++u) {
+      const Word mask = set[u];
+      if (mask == 0) continue;
+      const Word bits = extract_bits(src[u], mask);
+      const int shift = out & 63;
+      dst[out >> 6] |= bits << shift;
+      const int width = std::popcount(mask);
+      if (shift + width > 64) dst[(out >> 6) + 1] |= bits >> (64 - shift);
+      out += width;
+    }
+  };
+  std::vector<Word> &rows = lv.own_rows;
+  rows.resize(static_cast<std::size_t>(count) * packed);
+  lv.own_ids.resize(count);
+  lv.rank.resize(static_cast<std::size_t>(words) * 64);
+  int r = 0;
+  for (int w = 0; w < words; ++w) {
+    for (Word bits = set[w]; bits != 0; bits &= bits - 1, ++r) {
+      const int s = w * 64 + std::countr_zero(bits);
+      lv.rank[s] = r;
+      lv.own_ids[r] = lv.ids[s];
+      compress(lv.rows + static_cast<std::size_t>(s) * words,
+               rows.data() + static_cast<std::size_t>(r) * packed);
+    }
+  }
+  for (int c = 0; c < lv.colours; ++c) {
+    Word packed_class[2] = {0, 0};
+    std::vector<Word> wide;
+    Word *dst = packed_class;
+    if (packed > 2) {
+      wide.resize(packed);
+      dst = wide.data();
+    }
+    compress(lv.members.data() + static_cast<std::size_t>(c) * words, dst);
+    std::copy_n(dst, packed, lv.members.data() + static_cast<std::size_t>(c) * packed);
+  }
+  for (int &s : lv.order) s = lv.rank[s];
+  lv.rows = rows.data();
+  lv.ids = lv.own_ids.data();
+  lv.words = packed;
+  lv.size = count;
+  lv.rest.assign(packed, 0);
+  for (int k = 0; k < count; ++k) set_bit(lv.rest.data(), k);
+}
 
-  if (words == 1) {
-    const Word g = set[0];
-    int r = 0;
-    for (Word bits = g; bits != 0; bits &= bits - 1, ++r) {
-      const int s = std::countr_zero(bits);
-      rows[r] = extract_bits(lv.rows[s], g);
-      ids[r] = lv.ids[s];
+// Colours the level's candidates group by group (see the class comment):
+// the parent's colours from the highest down, as the parent's order has them.
+template <int W>
+void CliqueSearch::colour_by_groups(const Level &parent, Level &lv) {
+  const int words = W > 0 ? W : lv.words;
+  const Word *set = lv.rest.data();
+  if (lv.colour_of.size() < static_cast<std::size_t>(lv.size)) lv.colour_of.resize(lv.size);
+  int colours = 0;
+  Word avail[1];
+  std::vector<Word> wide;
+  Word *left = avail;
+  if (words > 1) {
+    wide.resize(words);
+    left = wide.data();
+  }
+  const std::size_t room = static_cast<std::size_t>(parent.colours + 1) * words;
+  if (lv.members.size() < room) lv.members.resize(room);
+  if (lv.touched.size() < room) lv.touched.resize(room);
+  if constexpr (W == 1) {
+    // The same on single words, the common case.
+    Word *members = lv.members.data();
+    Word *touched = lv.touched.data();
+    int *colour_of = lv.colour_of.data();
+    const Word *rows = lv.rows;
+    for (int g = parent.colours - 1; g >= 0; --g) {
+      Word left = parent.members[g] & set[0];
+      for (int c = 0; left != 0; ++c) {
+        if (c == colours) {
+          members[c] = 0;
+          touched[c] = 0;
+          ++colours;
+        }
+        Word take = left & ~touched[c];
+        left &= ~take;
+        members[c] |= take;
+        Word t = touched[c];
+        for (; take != 0; take &= take - 1) {
+          const int s = std::countr_zero(take);
+          colour_of[s] = c;
+          t |= rows[s];
+        }
+        touched[c] = t;
+      }
     }
-    int n = 0;
-    for (int k = pos + 1; k < end; ++k) {
-      const int s = old[k];
-      if ((g >> s) & 1u) order[n++] = std::popcount(g & below(s));
-    }
-  } else {
-    next.rank.resize(static_cast<std::size_t>(words) * 64);
-    std::fill(rows, rows + static_cast<std::size_t>(count) * packed, Word{0});
-    int r = 0;
+    lv.colours = colours;
+    return;
+  }
+  for (int g = parent.colours - 1; g >= 0; --g) {
+    const Word *group = parent.members.data() + static_cast<std::size_t>(g) * words;
+    bool any = false;
     for (int w = 0; w < words; ++w) {
-      for (Word bits = set[w]; bits != 0; bits &= bits - 1, ++r) {
-        const int s = w * 64 + std::countr_zero(bits);
-        next.rank[s] = r;
-        ids[r] = lv.ids[s];
-        const Word *src = lv.rows + static_cast<std::size_t>(s) * words;
-        Word *dst = rows + static_cast<std::size_t>(r) * packed;
-        int out = 0;
-        for (int u = 0; u < words; ++u) {
-          const Word mask = set[u];
-          if (mask == 0) continue;
-          const Word bits_u = extract_bits(src[u], mask);
-          const int shift = out & 63;
-          dst[out >> 6] |= bits_u << shift;
-          const int width = std::popcount(mask);
-          if (shift + width > 64) dst[(out >> 6) + 1] |= bits_u >> (64 - shift);
-          out += width;
+      left[w] = group[w] & set[w];
+      any |= left[w] != 0;
+    }
+    for (int c = 0; any; ++c) {
+      if (c == colours) {
+        const std::size_t need = static_cast<std::size_t>(colours + 1) * words;
+        if (lv.members.size() < need) {
+          lv.members.resize(need);
+          lv.touched.resize(need);
+        }
+        std::fill_n(lv.members.data() + static_cast<std::size_t>(c) * words, words, Word{0});
+        std::fill_n(lv.touched.data() + static_cast<std::size_t>(c) * words, words, Word{0});
+        ++colours;
+      }
+      Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
+      Word *touched = lv.touched.data() + static_cast<std::size_t>(c) * words;
+      any = false;
+      for (int w = 0; w < words; ++w) {
+        Word take = left[w] & ~touched[w];
+        left[w] &= ~take;
+        any |= left[w] != 0;
+        members[w] |= take;
+        for (; take != 0; take &= take - 1) {
+          const int s = w * 64 + std::countr_zero(take);
+          lv.colour_of[s] = c;
+          const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
+          for (int u = 0; u < words; ++u) touched[u] |= row[u];
         }
       }
     }
-    int n = 0;
-    for (int k = pos + 1; k < end; ++k)
-      if (has_bit(set, old[k])) order[n++] = next.rank[old[k]];
   }
-  next.rows = rows;
-  next.ids = ids;
+  lv.colours = colours;
+}
+
+// Colours the level's candidates one by one in list order: each takes the
+// smallest colour that none of its earlier neighbours has.
+template <int W>
+void CliqueSearch::colour_in_order(Level &lv, int count) {
+  const int words = W > 0 ? W : lv.words;
+  if (lv.colour_of.size() < static_cast<std::size_t>(lv.size)) lv.colour_of.resize(lv.size);
+  const std::size_t room = static_cast<std::size_t>(count) * words;
+  if (lv.members.size() < room) {
+    lv.members.resize(room);
+    lv.touched.resize(room);
+  }
+  int colours = 0;
+  for (int k = 0; k < count; ++k) {
+    const int s = lv.order[k];
+    int c = 0;
+    while (c < colours && has_bit(lv.touched.data() + static_cast<std::size_t>(c) * words, s)) ++c;
+    Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
+    Word *touched = lv.touched.data() + static_cast<std::size_t>(c) * words;
+    if (c == colours) {
+      std::fill_n(members, words, Word{0});
+      std::fill_n(touched, words, Word{0});
+      ++colours;
+    }
+    set_bit(members, s);
+    const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
+    for (int u = 0; u < words; ++u) touched[u] |= row[u];
+    lv.colour_of[s] = c;
+  }
+  lv.colours = colours;
 }
 
 // The candidate loop shared by both strategies: candidates by descending
@@ -390,11 +630,10 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   const int *key = lv.key.data();
   const int words = lv.words;
   // `rest` holds the candidates after the current position: the next level's
-  // list is their common bits with the candidate's row, counted before it is
-  // gathered, so a list too short to matter costs one count.
+  // list is their common bits with the candidate's row, counted before
+  // anything else is done with them, so a list too short to matter costs one
+  // count.
   Word *rest = lv.rest.data();
-  lv.common.resize(words);
-  Word *common = lv.common.data();
   for (int i = 0; i < cutnum; ++i) {
     if (count_step()) return;
     const int t = maxsize_ - degree_;
@@ -402,20 +641,25 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     if (cutnum - i < t || bound < t) return;
     clear_bit(rest, old[i]);
     const Word *row = lv.rows + static_cast<std::size_t>(old[i]) * words;
-    int newnum = 0;
-    for (int w = 0; w < words; ++w) {
-      common[w] = row[w] & rest[w];
-      newnum += std::popcount(common[w]);
-    }
+    const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
       if (newnum + 1 < t) continue;
-      descend(lv, old, i, cutnum, newnum);
+      Level &next = level(degree_ + 1);
+      next.rows = lv.rows;
+      next.words = words;
+      next.size = lv.size;
+      next.ids = lv.ids;
+      next.rest.resize(words);
+      for (int w = 0; w < words; ++w) next.rest[w] = row[w] & rest[w];
+      next.from = i;
+      next.end = cutnum;
       selected_[degree_++] = lv.ids[old[i]];
-      int *next = levels_[degree_].order.data();
-      if (kSum && repeat_ < repeat_changeover_)
-        explore_sum(next, newnum);
-      else
-        explore_numonly(next, newnum);
+      if (kSum && repeat_ < repeat_changeover_) {
+        gather(lv, next, newnum);
+        explore_sum(next.order.data(), newnum);
+      } else {
+        explore_numonly(newnum);
+      }
       --degree_;
     } else {
       record_space(lv, &old[i], 1);
@@ -425,6 +669,8 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
 
 void CliqueSearch::explore_sum(int *old, int oldnum) {
   Level &lv = levels_[degree_];
+  lv.by_colour = false;
+  lv.colours = 0;
   lv.key.resize(oldnum);
   int *sum = lv.key.data();
   Word *set = lv.rest.data();
@@ -453,53 +699,34 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
   }
   if (cutnum == 0) return;
   for (int k = cutnum; k < oldnum; ++k) clear_bit(set, old[k]);
-  branch<true>(lv, old, cutnum);
+  if (degree_ > 0) pack(lv, cutnum);
+  branch<true>(lv, lv.order.data(), cutnum);
 }
 
-void CliqueSearch::explore_numonly(int *old, int oldnum) {
+void CliqueSearch::explore_numonly(int oldnum) {
   Level &lv = levels_[degree_];
+  const Level &parent = levels_[degree_ - 1];
+  // The greedy colouring in list order; the colour count bounds any clique
+  // among the candidates.
+  if (parent.by_colour) {
+    by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv); });
+    if (degree_ + lv.colours < maxsize_) return;
+    gather(parent, lv, oldnum);
+  } else {
+    gather(parent, lv, oldnum);
+    by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum); });
+    if (degree_ + lv.colours < maxsize_) return;
+  }
   lv.key.resize(oldnum);
   int *num = lv.key.data();
-  const int words = lv.words;
-
-  // Greedy colouring in arrival order: each candidate takes the smallest
-  // colour that none of its earlier neighbours has, the members of a colour
-  // being kept as bits so that a colour is tried with one AND per word. The
-  // colour count bounds any clique among the candidates.
-  if (lv.classes.size() < static_cast<std::size_t>(oldnum) * words)
-    lv.classes.resize(static_cast<std::size_t>(oldnum) * words);
-  Word *classes = lv.classes.data();
-  int colours = 0;
-  if (words == 1) {
-    for (int k = 0; k < oldnum; ++k) {
-      const int s = old[k];
-      const Word row = lv.rows[s];
-      int c = 0;
-      while (c < colours && (row & classes[c]) != 0) ++c;
-      if (c == colours) classes[colours++] = 0;
-      classes[c] |= bit(s);
-      num[k] = c;
-    }
-  } else {
-    for (int k = 0; k < oldnum; ++k) {
-      const int s = old[k];
-      const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
-      int c = 0;
-      while (c < colours &&
-             count_common(row, classes + static_cast<std::size_t>(c) * words, words) != 0)
-        ++c;
-      if (c == colours)
-        std::fill_n(classes + static_cast<std::size_t>(colours++) * words, words, Word{0});
-      set_bit(classes + static_cast<std::size_t>(c) * words, s);
-      num[k] = c;
-    }
-  }
-  if (degree_ + colours < maxsize_) return;
-
-  if (oldnum <= 64 && colours <= 64)
+  int *old = lv.order.data();
+  for (int k = 0; k < oldnum; ++k) num[k] = lv.colour_of[old[k]];
+  pack(lv, oldnum);
+  if (oldnum <= kSmallSortKeys && lv.colours <= 64)
     quick_sort_small(oldnum, num, old);
   else
     quick_sort(oldnum, num, old);
+  lv.by_colour = true;
   branch<false>(lv, old, oldnum);
 }
 
@@ -512,8 +739,20 @@ void quick_sort(int datnum, int *dat, int *dat2) {
 
 void quick_sort_small(int datnum, int *dat, int *dat2) {
   if (datnum < 2) return;
-  SmallSort s(dat, dat2, datnum);
-  s.sort(0, datnum - 1, *std::max_element(dat, dat + datnum));
+  switch ((datnum + 63) / 64) {
+    case 1:
+      sort_small<1>(datnum, dat, dat2);
+      break;
+    case 2:
+      sort_small<2>(datnum, dat, dat2);
+      break;
+    case 3:
+      sort_small<3>(datnum, dat, dat2);
+      break;
+    default:
+      sort_small<4>(datnum, dat, dat2);
+      break;
+  }
 }
 
 void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max,

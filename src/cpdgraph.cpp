@@ -122,6 +122,11 @@ void init_cpdgraph(CPDMOL *m1, CPDMOL *m2, DNODE *np, int *cn, MCS *cl, int *sn,
   }
 }
 
+void cpdgraph_clean_table(const char *table) {
+  bound.extent_table = table;
+  bound.extent.assign(CPD_MAX, 0);
+}
+
 void score_MCS_list() {
   if (!is_bound()) return;
   const int num = clique_count();

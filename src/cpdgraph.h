@@ -14,3 +14,8 @@ void make_SCCS_list();
 void score_SCCS_list();
 void sort_SCCS_list(int start, int end);
 void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn);
+
+// Tells the calling thread's binding that `table` is all zeros, so that rows
+// need clearing only where later runs write. Tables not announced are
+// cleared whole, row by row, the first time.
+void cpdgraph_clean_table(const char *table);

@@ -19,7 +19,7 @@ namespace {
 struct Engine {
   LazyZeroed<Exe1State> state;
   DockBits graph;  // the docking graph's bit rows, reused from pair to pair
-  Engine() = default;
+  Engine() { cpdgraph_clean_table(state->mcs_sccs_table); }
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
   ~Engine() {
