@@ -5,7 +5,8 @@
 //
 // usage: clique_pairs [--atom] [--trick] [--repeat N] [--only-new|--only-ref] [--timeout S]
 //                     [--rounds N] FILE.qtr PAIRS
-// PAIRS holds two entry identifiers per line. --timeout runs each pair of the
+// PAIRS holds two entry identifiers per line, or is one:ID for ID against
+// every record of the file. --timeout runs each pair of the
 // engine's finder in a child process stopped after S seconds (for searches
 // without a budget) and reports how many finish within 1 s. Each time is the
 // fastest of --rounds runs (3), so that other load on the machine counts
@@ -122,6 +123,8 @@ int main(int argc, char **argv) {
       o.repeat = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--timeout") && i + 1 < argc)
       o.timeout = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
+      o.rounds = std::atoi(argv[++i]);
     else
       files.push_back(argv[i]);
   }
@@ -138,9 +141,21 @@ int main(int argc, char **argv) {
   }
   CompList *list = read_CPDMOL_list_QTR(fp);
   std::fclose(fp);
-  std::ifstream in(files[1]);
   std::vector<std::pair<CPDMOL *, CPDMOL *>> pairs;
   std::string x, y;
+  // PAIRS of the form "one:ID" stand for ID against every record of the file.
+  if (std::strncmp(files[1], "one:", 4) == 0) {
+    x = files[1] + 4;
+    const int p = nsearch_CPDMOL(list, x.data());
+    if (p == 0) {
+      std::fprintf(stderr, "%s: no such entry\n", x.c_str());
+      return 1;
+    }
+    for (int q = 1; q <= complist_numberof(list); ++q)
+      pairs.emplace_back(static_cast<CPDMOL *>(complist_getdata(list, p)),
+                         static_cast<CPDMOL *>(complist_getdata(list, q)));
+  }
+  std::ifstream in(pairs.empty() ? files[1] : "/dev/null");
   while (in >> x >> y) {
     const int p = nsearch_CPDMOL(list, x.data());
     const int q = nsearch_CPDMOL(list, y.data());

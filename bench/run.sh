@@ -14,3 +14,4 @@ bash bench/search_bench.sh "$build"
 if [ -d "$build/python/taviron" ]; then
   PYTHONPATH="$build/python" "${PYTHON:-/usr/bin/python3}" bench/python_bench.py "$build"
 fi
+bash bench/clique_bench.sh "$build"

@@ -18,10 +18,10 @@ command -v "$cxx" >/dev/null || { echo "fuzz/build.sh: clang++ is needed (apt-ge
 
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize-recover=all
-       -I"$root/lib" -I"$root/src" -I"$out")
+       -DTAVIRON_NO_BMI2 -I"$root/lib" -I"$root/src" -I"$out")
 sources=(lib/complist.cpp lib/string1.cpp lib/string2.cpp lib/string3.cpp lib/tokenizer.cpp
          lib/switch2.cpp lib/switch.cpp lib/basic.cpp
-         src/cpdio.cpp src/cpddock.cpp src/cpdcf2.cpp src/cpdgraph.cpp src/cpdsc.cpp src/exe1.cpp)
+         src/cpdio.cpp src/cpddock.cpp src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/exe1.cpp)
 targets=(compare_fuzzer options_fuzzer)
 
 mkdir -p "$out/obj"
@@ -36,7 +36,7 @@ if ! grep -q '^char \*options\[\]' "$inc.tmp"; then
 fi
 cmp -s "$inc.tmp" "$inc" 2>/dev/null && rm "$inc.tmp" || mv "$inc.tmp" "$inc"
 
-headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdgraph,cpdsc,exe1}.h "$inc")
+headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1}.h "$inc")
 newest_header=$(ls -t "${headers[@]}" | head -n 1)
 stale() {  # stale OBJECT SOURCE
   [ ! -e "$1" ] || [ "$2" -nt "$1" ] || [ "$newest_header" -nt "$1" ]
@@ -45,7 +45,7 @@ stale() {  # stale OBJECT SOURCE
 # The search and scoring loops compare small counts millions of times per
 # input; tracing those comparisons slows the fuzzer down several times and
 # guides nothing, so these files get edge coverage only.
-untraced=" src/cpdcf2.cpp src/cpdgraph.cpp src/cpdsc.cpp "
+untraced=" src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp "
 
 compile() {  # compile SOURCE OBJECT
   local rel="${1#"$root"/}" extra=()
