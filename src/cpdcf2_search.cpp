@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <numeric>
@@ -16,6 +17,9 @@
 
 #ifdef __BMI2__
 #include <immintrin.h>
+#endif
+#ifdef __SSE2__
+#include <emmintrin.h>
 #endif
 
 #ifndef CPDCF2_FLAVOUR
@@ -167,24 +171,21 @@ struct Positions {
   void clear(int v) { w[v >> 6] &= ~bit(v); }
 };
 
-// The same sort for at most 64 * W keys below 64, on one set of positions
-// per key value. A partition around p exchanges, pair by pair, the lowest
-// key <= p in the first g positions with the highest key > p after them (g
-// keys exceed p): the pairs are found with bit scans instead of element-wise
-// comparisons. Each range carries the set of key values it may hold (the
-// values above p go left, the others right), so a range of one value, or one
-// already in descending order, is left alone as the plain sort leaves it.
+// The same sort for at most 64 * W keys below 64. A partition around p
+// exchanges, pair by pair, the lowest key <= p in the first g positions with
+// the highest key > p after them (g keys exceed p): the keys above p are
+// found for the whole range at once (bytes compared sixteen at a time) and
+// the pairs by bit scans, instead of element by element. Each range carries
+// the set of key values it may hold (the values above p go left, the others
+// right), so a range of one value is left alone, and a pivot above every
+// other key peels off without a scan, as in the plain sort.
 template <int W>
 class SmallSort {
  public:
   SmallSort(int *dat, int *dat2, int datnum) : dat_(dat), dat2_(dat2) {
     for (int k = 0; k < datnum; ++k) {
-      const int v = dat[k];
-      if (!(values_ & bit(v))) {
-        mask_[v] = Positions<W>{};
-        values_ |= bit(v);
-      }
-      mask_[v].flip(k);
+      key_[k] = static_cast<std::uint8_t>(dat[k]);
+      values_ |= bit(dat[k]);
     }
   }
 
@@ -192,7 +193,7 @@ class SmallSort {
 
   void sort(int lo, int hi, Word values) {
     while (hi > lo && std::popcount(values) > 1) {
-      const int p = dat_[lo];
+      const int p = key_[lo];
       const Word upto_p = p >= 63 ? ~Word{0} : bit(p + 1) - 1;
       if ((values & ~upto_p) == 0) {
         // No key exceeds the pivot: the partition moves nothing.
@@ -200,26 +201,21 @@ class SmallSort {
         continue;
       }
       const Positions<W> range = Positions<W>::span(lo, hi);
-      Positions<W> gt{};
-      int seen = -1;  // the highest position of the larger values so far
-      bool ordered = true;
-      for (Word vs = values; vs != 0;) {
-        const int v = 63 - std::countl_zero(vs);
-        vs &= ~bit(v);
-        const Positions<W> m = mask_[v] & range;
-        if (m.empty()) continue;
-        if (v > p) gt |= m;
-        if (seen >= 0 && m.lowest() < seen) ordered = false;
-        seen = std::max(seen, m.highest());
-      }
-      if (ordered) return;
+      const Positions<W> gt = above(p, lo, hi) & range;
       const int g = gt.count();
+      if (g == 0) {
+        ++lo;
+        values &= upto_p;
+        continue;
+      }
       Positions<W> a = range & ~gt & Positions<W>::span(lo, lo + g - 1);
       Positions<W> b = gt & Positions<W>::span(lo + g, hi);
       while (!a.empty()) {
         const int i = a.lowest();
         const int j = b.highest();
-        exchange(i, j);
+        std::swap(key_[i], key_[j]);
+        std::swap(dat_[i], dat_[j]);
+        std::swap(dat2_[i], dat2_[j]);
         a.clear(i);
         b.clear(j);
       }
@@ -238,18 +234,26 @@ class SmallSort {
   }
 
  private:
-  void exchange(int i, int j) {
-    mask_[dat_[i]].flip(i);
-    mask_[dat_[i]].flip(j);
-    mask_[dat_[j]].flip(i);
-    mask_[dat_[j]].flip(j);
-    std::swap(dat_[i], dat_[j]);
-    std::swap(dat2_[i], dat2_[j]);
+  // Positions lo..hi (and others of the same 16-key blocks) whose key exceeds p.
+  Positions<W> above(int p, int lo, int hi) const {
+    Positions<W> r{};
+#ifdef __SSE2__
+    const __m128i pivot = _mm_set1_epi8(static_cast<char>(p));
+    for (int c = lo / 16; c <= hi / 16; ++c) {
+      const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(key_ + 16 * c));
+      const Word bits = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(k, pivot)));
+      r.w[c / 4] |= bits << (16 * (c % 4));
+    }
+#else
+    for (int k = lo; k <= hi; ++k)
+      if (key_[k] > p) r.w[k >> 6] |= bit(k);
+#endif
+    return r;
   }
 
   int *dat_;
   int *dat2_;
-  Positions<W> mask_[64];
+  alignas(16) std::uint8_t key_[64 * W];
   Word values_ = 0;
 };
 
