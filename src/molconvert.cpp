@@ -446,8 +446,7 @@ std::string size_refusal(long atoms, long depth, const MolConvertOptions &option
 // chain of 10,000 atoms takes minutes); it is sanitized once its hydrogens are
 // removed. Stereo only shapes the drawing of double bonds, which no field of a
 // record depends on otherwise.
-std::unique_ptr<RWMol> parse_smiles(const std::string &smiles, bool sanitize,
-                                    std::string *reason) {
+std::unique_ptr<RWMol> parse_smiles(const std::string &smiles, bool sanitize, std::string *reason) {
   std::unique_ptr<RWMol> mol;
   const bool ok = guarded(
       [&] {
@@ -692,7 +691,11 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     const long atoms = molfile_atom_count(lines);
     reason = size_refusal(atoms, 0, options_);
     Outcome outcome = Outcome::kTooLarge;
-    if (reason.empty()) {
+    const std::string bad_bond = reason.empty() ? molfile_bond_problem(lines) : std::string();
+    if (!bad_bond.empty()) {
+      reason = bad_bond;
+      outcome = Outcome::kFailed;
+    } else if (reason.empty()) {
       const bool small = atoms <= options_.layout_limit;
       std::unique_ptr<RWMol> mol;
       const bool parsed = guarded(

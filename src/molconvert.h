@@ -61,10 +61,10 @@ class MolConverter {
   bool convert(FILE *in, const std::string &source, MolFormat format,
                const std::function<void(const std::string &record)> &sink);
 
-  long seen() const { return seen_; }          // molecules met in the inputs
-  long written() const { return written_; }    // records handed to a sink
-  long failed() const { return failed_; }      // molecules that could not be read
-  long filtered() const { return filtered_; }  // left out by the heavy-atom range
+  long seen() const { return seen_; }            // molecules met in the inputs
+  long written() const { return written_; }      // records handed to a sink
+  long failed() const { return failed_; }        // molecules that could not be read
+  long filtered() const { return filtered_; }    // left out by the heavy-atom range
   long too_large() const { return too_large_; }  // skipped for max_atoms or max_depth
   // "N of M molecules written (F unreadable, K outside the heavy-atom range)",
   // followed by ", L over the size limit" when there were such molecules.

@@ -1,6 +1,7 @@
 #include "mollimits.h"
 
 #include <cctype>
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -76,4 +77,25 @@ long molfile_atom_count(std::span<const std::string> lines) {
     if (line.starts_with("M  END")) break;
   }
   return -1;
+}
+
+std::string molfile_bond_problem(std::span<const std::string> lines) {
+  if (lines.size() < 4 || lines[3].find("V3000") != std::string::npos) return {};
+  const std::string_view counts = lines[3];
+  const long atoms = leading_number(counts.substr(0, 3));
+  const long bonds = leading_number(counts.substr(std::min<size_t>(3, counts.size()), 3));
+  if (atoms < 0 || bonds < 0) return {};
+  for (long k = 0; k < bonds; ++k) {
+    const size_t at = 4 + static_cast<size_t>(atoms + k);
+    if (at >= lines.size()) break;
+    const std::string_view line = lines[at];
+    for (size_t column : {0u, 3u}) {
+      if (line.size() <= column) break;
+      const long atom = leading_number(line.substr(column, 3));
+      if (atom < 0 || (atom >= 1 && atom <= atoms)) continue;
+      return "bond " + std::to_string(k + 1) + " names atom " + std::to_string(atom) + " of " +
+             std::to_string(atoms);
+    }
+  }
+  return {};
 }

@@ -23,3 +23,9 @@ SmilesSize measure_smiles(std::string_view smiles);
 // molfile, or the "M  V30 COUNTS" line of a V3000 one. -1 when neither can be
 // read; the parser reports such a record.
 long molfile_atom_count(std::span<const std::string> lines);
+
+// A V2000 bond line naming an atom the molfile does not have, as a reason
+// ("bond 3 names atom 0 of 12"); empty when there is none or the molfile is
+// another kind. RDKit's reader throws a bare "idx" on such a line and loses
+// the molecule it was building.
+std::string molfile_bond_problem(std::span<const std::string> lines);

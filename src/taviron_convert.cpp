@@ -41,10 +41,10 @@ char row_quiet[] = "q,quiet     flag";
 char row_help[] = "help        flag";
 char row_version[] = "version     flag";
 
-char *options[] = {row_prog,      row_inputs,    row_output,    row_in,
-                   row_prefix,    row_start,     row_keep_h,    row_min_heavy,
+char *options[] = {row_prog,      row_inputs,     row_output,    row_in,
+                   row_prefix,    row_start,      row_keep_h,    row_min_heavy,
                    row_max_heavy, row_name_field, row_max_atoms, row_max_depth,
-                   row_quiet,     row_help,      row_version,   nullptr};
+                   row_quiet,     row_help,       row_version,   nullptr};
 
 void print_help() {
   printf("Summary : convert SD/MOL files and SMILES to QTR compound records\n");
