@@ -47,10 +47,10 @@ char row_quiet[] = "quiet,q      flag";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
 
-char *options[] = {row_prog,      row_words,     row_pairs, row_entry, row_output, row_format,
-                   row_min,       row_top,       row_jobs,  row_atom,  row_trick,  row_repeat,
-                   row_limit,     row_max_atoms, row_max_depth, row_quiet, row_help, row_version,
-                   nullptr};
+char *options[] = {row_prog,   row_words,  row_pairs,   row_entry,     row_output,
+                   row_format, row_min,    row_top,     row_jobs,      row_atom,
+                   row_trick,  row_repeat, row_limit,   row_max_atoms, row_max_depth,
+                   row_quiet,  row_help,   row_version, nullptr};
 
 // Molecules of SD, MOL and SMILES files above these sizes are skipped, as
 // taviron-convert's --max-atoms and --max-depth skip them.
@@ -274,10 +274,10 @@ int main(int argc, char **argv) {
   // Values outside 1..10000 mean the full capacity, as in taviron.
   if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
   run.engine.limit = limit;
-  max_atoms = integer_option("max-atoms", "--max-atoms", 1, LONG_MAX, "a whole number of at least 1",
-                             max_atoms);
-  max_depth = integer_option("max-depth", "--max-depth", 1, LONG_MAX, "a whole number of at least 1",
-                             max_depth);
+  max_atoms = integer_option("max-atoms", "--max-atoms", 1, LONG_MAX,
+                             "a whole number of at least 1", max_atoms);
+  max_depth = integer_option("max-depth", "--max-depth", 1, LONG_MAX,
+                             "a whole number of at least 1", max_depth);
 
   if (pairs_file != nullptr) {
     if (!words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");

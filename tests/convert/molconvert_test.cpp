@@ -533,7 +533,11 @@ TEST(ConvertLimits, SizesFromTheText) {
   EXPECT_EQ(molfile_atom_count(v2000), 12);
   EXPECT_EQ(molfile_atom_count(L{"t", "", ""}), -1);
   EXPECT_EQ(molfile_atom_count(L{"t", "", "", " xx"}), -1);
-  const L v3000{"t", "", "", "  0  0  0     0  0            999 V3000", "M  V30 BEGIN CTAB",
+  const L v3000{"t",
+                "",
+                "",
+                "  0  0  0     0  0            999 V3000",
+                "M  V30 BEGIN CTAB",
                 "M  V30 COUNTS 20001 20000 0 0 0"};
   EXPECT_EQ(molfile_atom_count(v3000), 20001);
   EXPECT_EQ(molfile_atom_count(L{v3000.begin(), v3000.end() - 1}), -1);
@@ -549,8 +553,8 @@ TEST(ConvertLimits, LargeMoleculesSkippedWithAWarning) {
   MolConvertOptions opt;
   opt.max_atoms = 5;
   opt.max_depth = 2;
-  const Conversion run = convert_text("CCCCCC hexane\nC(C(C(C))) deep\nCCO ethanol\n",
-                                      MolFormat::kSmiles, opt);
+  const Conversion run =
+      convert_text("CCCCCC hexane\nC(C(C(C))) deep\nCCO ethanol\n", MolFormat::kSmiles, opt);
   ASSERT_EQ(run.records.size(), 1u);
   EXPECT_EQ(parse(run.records[0]).first_name, "ethanol");
   EXPECT_EQ(run.warnings,
