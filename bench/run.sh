@@ -15,3 +15,4 @@ if [ -d "$build/python/taviron" ]; then
   PYTHONPATH="$build/python" "${PYTHON:-/usr/bin/python3}" bench/python_bench.py "$build"
 fi
 bash bench/clique_bench.sh "$build"
+bash bench/convert_bench.sh "$build"

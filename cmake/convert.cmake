@@ -25,7 +25,7 @@ if(_rdkit_missing OR NOT TAVIRON_RDKIT_INCLUDE_DIR OR NOT TAVIRON_BOOST_INCLUDE_
   return()
 endif()
 
-add_library(molconvert STATIC src/molconvert.cpp)
+add_library(molconvert STATIC src/molconvert.cpp src/mollayout.cpp src/mollimits.cpp)
 # RDKit's headers are kept out of molconvert.h, so they are private; SYSTEM
 # keeps their warnings out of ours.
 target_include_directories(molconvert SYSTEM PRIVATE

@@ -4,6 +4,8 @@
 #
 #   compare_fuzzer  QTR reader, docking, clique search, scoring, report
 #   options_fuzzer  option table facility with the program's table
+#   molecule_fuzzer SMILES and SD input through RDKit, the typing and the
+#                   reader (only where RDKit is installed: librdkit-dev)
 #
 # The library and engine sources are compiled here directly, independent of
 # the CMake tree and its compiler flags. Objects are rebuilt when their source
@@ -24,6 +26,19 @@ sources=(lib/complist.cpp lib/string1.cpp lib/string2.cpp lib/string3.cpp lib/to
          src/cpdio.cpp src/cpddock.cpp src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/exe1.cpp)
 targets=(compare_fuzzer options_fuzzer)
 
+# The molecule target is built on the system's RDKit, which stays
+# uninstrumented; only our side of it is sanitized.
+rdkit_inc=/usr/include/rdkit
+rdkit_libs=(-lRDKitDescriptors -lRDKitFileParsers -lRDKitSmilesParse -lRDKitDepictor
+            -lRDKitGraphMol -lRDKitRDGeometryLib -lRDKitRDGeneral)
+mol_sources=(src/molconvert.cpp src/mollayout.cpp src/mollimits.cpp)
+if [ -f "$rdkit_inc/GraphMol/GraphMol.h" ] && [ -f /usr/include/boost/version.hpp ]; then
+  targets+=(molecule_fuzzer)
+else
+  echo "fuzz/build.sh: molecule_fuzzer skipped (apt-get install librdkit-dev libboost-dev)" >&2
+  mol_sources=()
+fi
+
 mkdir -p "$out/obj"
 
 # The option fuzzer parses with the program's own table: its rows are taken
@@ -36,7 +51,8 @@ if ! grep -q '^char \*options\[\]' "$inc.tmp"; then
 fi
 cmp -s "$inc.tmp" "$inc" 2>/dev/null && rm "$inc.tmp" || mv "$inc.tmp" "$inc"
 
-headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1}.h "$inc")
+headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1}.h
+         "$root"/src/{molconvert,mollayout,mollimits}.h "$inc")
 newest_header=$(ls -t "${headers[@]}" | head -n 1)
 stale() {  # stale OBJECT SOURCE
   [ ! -e "$1" ] || [ "$2" -nt "$1" ] || [ "$newest_header" -nt "$1" ]
@@ -50,12 +66,13 @@ untraced=" src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp "
 compile() {  # compile SOURCE OBJECT
   local rel="${1#"$root"/}" extra=()
   [[ "$untraced" == *" $rel "* ]] && extra=(-fno-sanitize-coverage=trace-cmp)
+  [[ "$rel" == src/mol* || "$rel" == fuzz/molecule_fuzzer.cpp ]] && extra+=(-isystem "$rdkit_inc")
   echo "  compiling $rel"
   "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link "${extra[@]}" -c "$1" -o "$2"
 }
 
 pending=()  # source, object, source, object, ...
-for src in "${sources[@]}"; do
+for src in "${sources[@]}" "${mol_sources[@]}"; do
   obj="$out/obj/$(basename "${src%.cpp}").o"
   if stale "$obj" "$root/$src"; then pending+=("$root/$src" "$obj"); fi
 done
@@ -85,9 +102,14 @@ fi
 lib_objs=()
 for src in "${sources[@]}"; do lib_objs+=("$out/obj/$(basename "${src%.cpp}").o"); done
 for t in "${targets[@]}"; do
-  newest_obj=$(ls -t "$out/obj/$t.o" "${lib_objs[@]}" | head -n 1)
+  objs=("${lib_objs[@]}") libs=()
+  if [ "$t" = molecule_fuzzer ]; then
+    for src in "${mol_sources[@]}"; do objs+=("$out/obj/$(basename "${src%.cpp}").o"); done
+    libs=("${rdkit_libs[@]}")
+  fi
+  newest_obj=$(ls -t "$out/obj/$t.o" "${objs[@]}" | head -n 1)
   if [ ! -e "$out/$t" ] || [ "$newest_obj" -nt "$out/$t" ]; then
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer "$out/obj/$t.o" "${lib_objs[@]}" -o "$out/$t"
+    "$cxx" "${flags[@]}" -fsanitize=fuzzer "$out/obj/$t.o" "${objs[@]}" "${libs[@]}" -o "$out/$t"
     echo "  built $out/$t"
   fi
 done

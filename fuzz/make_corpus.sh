@@ -92,7 +92,42 @@ tables = [
 ]
 for rows, args in tables:
     put("options_fuzzer", b"\x01" + b"\x00".join(rows + [b""] + args))
+
+# molecule_fuzzer: one setting byte (bit 0 SD, bit 1 hydrogens, bit 2 small
+# pieces, bit 3 names from a data field), then SMILES lines or an SD file.
+data = os.path.join(root, "tests", "data", "convert")
+smiles = [l for l in open(os.path.join(data, "small.smi"), "rb").read().split(b"\n") if l]
+for i, line in enumerate(smiles):
+    put("molecule_fuzzer", bytes([(0, 2, 4, 6)[i % 4]]) + line + b"\n")
+for text in [b"[*:1]C(=O)O R\n*OCC* W\n", b"C1CC\nc1cccc1\nCC\n", b"[O-]Cl(=O)(=O)=O\n",
+             b"C/C=C/C\tbutene\nF/C=C\\F\n", b"C" * 40 + b"(C(C(C)))" + b" chain\n",
+             b".".join([b"c1ccccc1"] * 5) + b"\n", b"C[C@H](N)C(=O)O |$;;;;;$| x\n#c\n\n"]:
+    put("molecule_fuzzer", b"\x04" + text)
+records = open(os.path.join(data, "compounds.sdf"), "rb").read().split(b"$$$$\n")
+for i in range(0, 40, 4):
+    put("molecule_fuzzer", bytes([(1, 3, 5, 9)[(i // 4) % 4]]) + records[i] + b"$$$$\n")
+v3000 = b"""ethanol
+  v3000
+
+  0  0  0     0  0            999 V3000
+M  V30 BEGIN CTAB
+M  V30 COUNTS 3 2 0 0 0
+M  V30 BEGIN ATOM
+M  V30 1 C 0 0 0 0
+M  V30 2 C 1.5 0 0 0
+M  V30 3 O 2.25 1.3 0 0
+M  V30 END ATOM
+M  V30 BEGIN BOND
+M  V30 1 1 1 2
+M  V30 2 1 2 3
+M  V30 END BOND
+M  V30 END CTAB
+M  END
+$$$$
+"""
+put("molecule_fuzzer", b"\x01" + v3000)
+put("molecule_fuzzer", b"\x05" + v3000)
 PY
-for t in compare_fuzzer options_fuzzer; do
+for t in compare_fuzzer options_fuzzer molecule_fuzzer; do
   echo "fuzz/corpus/$t: $(ls "$root/fuzz/corpus/$t" | wc -l) seeds, $(cat "$root/fuzz/corpus/$t"/* | wc -c) bytes"
 done

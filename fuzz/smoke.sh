@@ -13,6 +13,10 @@ build="${2:-$root/build-fuzz}"
 targets=(compare_fuzzer options_fuzzer)
 
 bash "$root/fuzz/build.sh" "$build" >/dev/null
+# Built only where RDKit is installed; build.sh said so otherwise.
+[ -x "$build/molecule_fuzzer" ] && targets+=(molecule_fuzzer)
+
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "cpdio.h"
+#include "mollayout.h"
+#include "mollimits.h"
 
 namespace {
 
@@ -311,8 +313,10 @@ void write_names(std::string &out, std::string_view name) {
 
 // Every hydrogen bonded to a heavy atom (or a dummy) becomes implicit; those
 // without one (H2, a proton or hydride ion) stay, so that such a molecule is
-// not left without atoms.
-void remove_hydrogens(RWMol &mol) {
+// not left without atoms. The molecule is sanitized afterwards; one read
+// without sanitizing only needs its valences first.
+void remove_hydrogens(RWMol &mol, bool sanitized) {
+  if (!sanitized) mol.updatePropertyCache(false);
   RDKit::MolOps::RemoveHsParameters ps;
   ps.removeHigherDegrees = true;
   ps.removeIsotopes = true;
@@ -334,13 +338,25 @@ int heavy_atoms(const ROMol &mol) {
   return n;
 }
 
-// Hydrogens made implicit (or, with keep_h, all made explicit after the heavy
-// atoms), 2D coordinates drawn, bonds kekulized; returns the aromatic flags of
-// the atoms from before kekulization.
-std::vector<bool> prepare(RWMol &mol, bool keep_h) {
-  remove_hydrogens(mol);
-  if (keep_h) RDKit::MolOps::addHs(mol);
-  RDDepict::compute2DCoords(mol, nullptr, true);
+// 2D coordinates: RDKit's depiction of the whole molecule up to the layout
+// limit, above it piece by piece, whose time grows linearly with the size.
+void draw_2d(RWMol &mol, long layout_limit) {
+  if (static_cast<long>(mol.getNumAtoms()) > layout_limit) {
+    piecewise_2d_coords(mol);
+  } else {
+    RDDepict::compute2DCoords(mol, nullptr, true);
+  }
+}
+
+// Hydrogens made implicit (unless `remove_h` is false: already done) or, with
+// keep_h, all made explicit after the heavy atoms; 2D coordinates drawn, bonds
+// kekulized. Returns the aromatic flags of the atoms from before
+// kekulization.
+std::vector<bool> prepare(RWMol &mol, const MolConvertOptions &options, bool remove_h,
+                          bool sanitized) {
+  if (remove_h) remove_hydrogens(mol, sanitized);
+  if (options.keep_h) RDKit::MolOps::addHs(mol);
+  draw_2d(mol, options.layout_limit);
   std::vector<bool> aromatic;
   aromatic.reserve(mol.getNumAtoms());
   for (const Atom *atom : mol.atoms()) aromatic.push_back(atom->getIsAromatic());
@@ -411,13 +427,33 @@ bool guarded(Step step, std::string *reason) {
   return false;
 }
 
-std::unique_ptr<RWMol> parse_smiles(const std::string &smiles, std::string *reason) {
+// Why a molecule of this size is not read, or empty when it may be. The
+// limits keep the parser and everything after it to sizes the tool handles.
+std::string size_refusal(long atoms, long depth, const MolConvertOptions &options) {
+  if (options.max_depth >= 0 && depth > options.max_depth) {
+    return "branches nested " + std::to_string(depth) + " deep, more than the limit of " +
+           std::to_string(options.max_depth) + " (--max-depth)";
+  }
+  if (options.max_atoms >= 0 && atoms > options.max_atoms) {
+    return std::to_string(atoms) + " atoms, more than the limit of " +
+           std::to_string(options.max_atoms) + " (--max-atoms)";
+  }
+  return {};
+}
+
+// A large molecule is read without RDKit's sanitization step, which perceives
+// stereochemistry at a cost that grows steeply with the number of atoms (a
+// chain of 10,000 atoms takes minutes); it is sanitized once its hydrogens are
+// removed. Stereo only shapes the drawing of double bonds, which no field of a
+// record depends on otherwise.
+std::unique_ptr<RWMol> parse_smiles(const std::string &smiles, bool sanitize, std::string *reason) {
   std::unique_ptr<RWMol> mol;
   const bool ok = guarded(
       [&] {
         RDKit::SmilesParserParams params;
         params.parseName = false;
         params.removeHs = false;
+        params.sanitize = sanitize;
         mol.reset(RDKit::SmilesToMol(smiles, params));
       },
       reason);
@@ -502,15 +538,17 @@ void MolConverter::warn(const std::string &source, long line, long molecule,
 std::string MolConverter::summary() const {
   char buf[256];
   std::snprintf(buf, sizeof buf,
-                "%ld of %ld molecules written (%ld unreadable, %ld outside the heavy-atom range)",
+                "%ld of %ld molecules written (%ld unreadable, %ld outside the heavy-atom range",
                 written_, seen_, failed_, filtered_);
-  return buf;
+  std::string out = buf;
+  if (too_large_ > 0) out += ", " + std::to_string(too_large_) + " over the size limit";
+  return out + ")";
 }
 
 namespace {
 
-// Outcome of converting one parsed molecule.
-enum class Outcome { kWritten, kFiltered, kFailed };
+// Outcome of converting one molecule.
+enum class Outcome { kWritten, kFiltered, kFailed, kTooLarge };
 
 }  // namespace
 
@@ -523,13 +561,19 @@ bool MolConverter::convert(FILE *in, const std::string &source, MolFormat format
 namespace {
 
 // Filters, prepares and writes one molecule; `reason` is set on failure.
+// `sanitized` tells whether the parser sanitized it.
 Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &options,
-               const std::string &identifier, std::string *record, std::string *reason) {
+               const std::string &identifier, bool sanitized, std::string *record,
+               std::string *reason) {
+  // The counts the text gave are checked before parsing; this catches any
+  // input whose parsed molecule came out larger.
+  *reason = size_refusal(mol.getNumAtoms(), 0, options);
+  if (!reason->empty()) return Outcome::kTooLarge;
   std::vector<bool> aromatic;
   int heavy = 0;
   const bool ok = guarded(
       [&] {
-        remove_hydrogens(mol);
+        remove_hydrogens(mol, sanitized);
         heavy = heavy_atoms(mol);
       },
       reason);
@@ -537,7 +581,11 @@ Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &optio
   if (heavy < options.min_heavy || (options.max_heavy >= 0 && heavy > options.max_heavy)) {
     return Outcome::kFiltered;
   }
-  if (!guarded([&] { aromatic = prepare(mol, options.keep_h); }, reason)) return Outcome::kFailed;
+  // Small molecules take the hydrogen pass a second time, as they always
+  // have; large ones skip its repeated sanitization.
+  if (!guarded([&] { aromatic = prepare(mol, options, sanitized, true); }, reason)) {
+    return Outcome::kFailed;
+  }
   *record = record_text(mol, aromatic, identifier, name);
   return Outcome::kWritten;
 }
@@ -547,7 +595,7 @@ Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &optio
 // record's line number in its input, so that RDKit's messages name lines of
 // the whole input.
 std::unique_ptr<RWMol> parse_molfile(const std::vector<std::string> &lines, long first_line,
-                                     std::string *reason) {
+                                     bool sanitize, std::string *reason) {
   size_t end = 0;
   while (end < lines.size() && lines[end].substr(0, 6) != "M  END") ++end;
   std::string block;
@@ -560,7 +608,7 @@ std::unique_ptr<RWMol> parse_molfile(const std::vector<std::string> &lines, long
       [&] {
         std::istringstream stream(block);
         unsigned line = static_cast<unsigned>(first_line - 1);
-        mol.reset(RDKit::MolDataStreamToMol(stream, line, true, false));
+        mol.reset(RDKit::MolDataStreamToMol(stream, line, sanitize, false));
       },
       reason);
   if (parsed && !mol) *reason = "cannot read the molfile";
@@ -586,12 +634,18 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
     ++molecule;
     std::string smiles, name, reason, record;
     split_smiles_line(line, &smiles, &name);
-    std::unique_ptr<RWMol> mol = parse_smiles(smiles, &reason);
-    Outcome outcome = Outcome::kFailed;
-    if (mol) {
-      outcome =
-          finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
-                 &record, &reason);
+    const SmilesSize size = measure_smiles(smiles);
+    reason = size_refusal(size.atoms, size.depth, options_);
+    Outcome outcome = Outcome::kTooLarge;
+    if (reason.empty()) {
+      const bool small = size.atoms <= options_.layout_limit;
+      std::unique_ptr<RWMol> mol = parse_smiles(smiles, small, &reason);
+      outcome = Outcome::kFailed;
+      if (mol) {
+        outcome =
+            finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
+                   small, &record, &reason);
+      }
     }
     switch (outcome) {
       case Outcome::kWritten:
@@ -603,6 +657,10 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
         break;
       case Outcome::kFailed:
         ++failed_;
+        warn(source, input.number(), molecule, reason);
+        break;
+      case Outcome::kTooLarge:
+        ++too_large_;
         warn(source, input.number(), molecule, reason);
         break;
     }
@@ -653,12 +711,22 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     }
 
     std::string reason, record;
-    std::unique_ptr<RWMol> mol = parse_molfile(lines, first_line, &reason);
-    Outcome outcome = Outcome::kFailed;
-    if (mol) {
-      outcome =
-          finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
-                 &record, &reason);
+    const long atoms = molfile_atom_count(lines);
+    reason = size_refusal(atoms, 0, options_);
+    Outcome outcome = Outcome::kTooLarge;
+    const std::string bad_bond = reason.empty() ? molfile_bond_problem(lines) : std::string();
+    if (!bad_bond.empty()) {
+      reason = bad_bond;
+      outcome = Outcome::kFailed;
+    } else if (reason.empty()) {
+      const bool small = atoms <= options_.layout_limit;
+      std::unique_ptr<RWMol> mol = parse_molfile(lines, first_line, small, &reason);
+      outcome = Outcome::kFailed;
+      if (mol) {
+        outcome =
+            finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
+                   small, &record, &reason);
+      }
     }
     switch (outcome) {
       case Outcome::kWritten:
@@ -670,6 +738,10 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
         break;
       case Outcome::kFailed:
         ++failed_;
+        warn(source, first_line, molecule, reason);
+        break;
+      case Outcome::kTooLarge:
+        ++too_large_;
         warn(source, first_line, molecule, reason);
         break;
     }
@@ -723,10 +795,15 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
                    std::string *record, std::string *error) {
   RDLog::LogStateSetter quiet;
-  std::string reason;
-  std::unique_ptr<RWMol> mol = parse_smiles(smiles, &reason);
+  const SmilesSize size = measure_smiles(smiles);
+  std::string reason = size_refusal(size.atoms, size.depth, options);
+  const bool small = size.atoms <= options.layout_limit;
+  std::unique_ptr<RWMol> mol;
+  if (reason.empty()) mol = parse_smiles(smiles, small, &reason);
+  if (mol) reason = size_refusal(mol->getNumAtoms(), 0, options);
   std::vector<bool> aromatic;
-  if (mol && guarded([&] { aromatic = prepare(*mol, options.keep_h); }, &reason)) {
+  if (mol && reason.empty() &&
+      guarded([&] { aromatic = prepare(*mol, options, true, small); }, &reason)) {
     *record = record_text(*mol, aromatic, identifier, name);
     return true;
   }
@@ -762,12 +839,16 @@ bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
   if (more_records) return fail("more than one molecule in the molblock");
 
   RDLog::LogStateSetter quiet;
-  std::string reason;
-  std::unique_ptr<RWMol> mol = parse_molfile(lines, 1, &reason);
+  const long atoms = molfile_atom_count(lines);
+  std::string reason = size_refusal(atoms, 0, options);
+  if (reason.empty()) reason = molfile_bond_problem(lines);
+  if (!reason.empty()) return fail(reason);
+  const bool small = atoms <= options.layout_limit;
+  std::unique_ptr<RWMol> mol = parse_molfile(lines, 1, small, &reason);
   MolConvertOptions all = options;  // one molecule asked for: no heavy-atom range
   all.min_heavy = 0;
   all.max_heavy = -1;
-  if (mol && finish(*mol, lines[0], all, identifier, record, &reason) == Outcome::kWritten) {
+  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason) == Outcome::kWritten) {
     return true;
   }
   return fail(reason);

@@ -35,6 +35,9 @@ struct MolConvertOptions {
   long min_heavy = 0;        // molecules with fewer heavy atoms are left out
   long max_heavy = -1;       // molecules with more are left out (negative: no limit)
   std::string name_field;    // SD data field holding the name (empty: the title line)
+  long max_atoms = 10000;    // molecules with more atoms as written (H too) are skipped
+  long max_depth = 10000;    // SMILES with branches nested deeper are skipped unparsed
+  long layout_limit = 300;   // larger molecules: no stereo perception, piecewise depiction
 };
 
 // Converts molecules input by input, numbering the records it writes across
@@ -58,11 +61,13 @@ class MolConverter {
   bool convert(FILE *in, const std::string &source, MolFormat format,
                const std::function<void(const std::string &record)> &sink);
 
-  long seen() const { return seen_; }          // molecules met in the inputs
-  long written() const { return written_; }    // records handed to a sink
-  long failed() const { return failed_; }      // molecules that could not be read
-  long filtered() const { return filtered_; }  // left out by the heavy-atom range
-  // "N of M molecules written (F unreadable, K outside the heavy-atom range)".
+  long seen() const { return seen_; }            // molecules met in the inputs
+  long written() const { return written_; }      // records handed to a sink
+  long failed() const { return failed_; }        // molecules that could not be read
+  long filtered() const { return filtered_; }    // left out by the heavy-atom range
+  long too_large() const { return too_large_; }  // skipped for max_atoms or max_depth
+  // "N of M molecules written (F unreadable, K outside the heavy-atom range)",
+  // followed by ", L over the size limit" when there were such molecules.
   std::string summary() const;
 
   const MolConvertOptions &options() const { return options_; }
@@ -83,6 +88,7 @@ class MolConverter {
   long written_ = 0;
   long failed_ = 0;
   long filtered_ = 0;
+  long too_large_ = 0;
 };
 
 // Reads every molecule of the stream as CPDMOL records: each record text is

@@ -35,13 +35,16 @@ char row_keep_h[] = "keep-h      flag";
 char row_min_heavy[] = "min-heavy   str 0";
 char row_max_heavy[] = "max-heavy   str -1";
 char row_name_field[] = "name-field  str";
+char row_max_atoms[] = "max-atoms   str 10000";
+char row_max_depth[] = "max-depth   str 10000";
 char row_quiet[] = "q,quiet     flag";
 char row_help[] = "help        flag";
 char row_version[] = "version     flag";
 
-char *options[] = {row_prog,  row_inputs, row_output,    row_in,        row_prefix,
-                   row_start, row_keep_h, row_min_heavy, row_max_heavy, row_name_field,
-                   row_quiet, row_help,   row_version,   nullptr};
+char *options[] = {row_prog,      row_inputs,     row_output,    row_in,
+                   row_prefix,    row_start,      row_keep_h,    row_min_heavy,
+                   row_max_heavy, row_name_field, row_max_atoms, row_max_depth,
+                   row_quiet,     row_help,       row_version,   nullptr};
 
 void print_help() {
   printf("Summary : convert SD/MOL files and SMILES to QTR compound records\n");
@@ -57,6 +60,8 @@ void print_help() {
   printf("\t--min-heavy <n>     leave out molecules with fewer heavy atoms (0)\n");
   printf("\t--max-heavy <n>     leave out molecules with more heavy atoms (no limit)\n");
   printf("\t--name-field <name> take the name from this SD data field (title line)\n");
+  printf("\t--max-atoms <n>     skip molecules with more atoms, hydrogens too (10000)\n");
+  printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
   printf("\t-q/--quiet          no summary line\n");
   printf("\n");
   printf("\t--help              print help\n");
@@ -114,6 +119,10 @@ int main(int argc, char **argv) {
   conv.min_heavy = number_option("min-heavy", text, 0);
   opt_scan("max-heavy", &text);
   conv.max_heavy = number_option("max-heavy", text, -1);
+  opt_scan("max-atoms", &text);
+  conv.max_atoms = number_option("max-atoms", text, 1);
+  opt_scan("max-depth", &text);
+  conv.max_depth = number_option("max-depth", text, 1);
   conv.keep_h = opt_scan("keep-h") != 0;
   text = nullptr;
   opt_scan("name-field", &text);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,13 +41,21 @@ char row_atom[] = "atom,a       flag";
 char row_trick[] = "trick        str";
 char row_repeat[] = "repeat       str";
 char row_limit[] = "limit        str";
+char row_max_atoms[] = "max-atoms    str";
+char row_max_depth[] = "max-depth    str";
 char row_quiet[] = "quiet,q      flag";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
 
-char *options[] = {row_prog,  row_words, row_pairs, row_entry,   row_output, row_format,
-                   row_min,   row_top,   row_jobs,  row_atom,    row_trick,  row_repeat,
-                   row_limit, row_quiet, row_help,  row_version, nullptr};
+char *options[] = {row_prog,   row_words,  row_pairs,   row_entry,     row_output,
+                   row_format, row_min,    row_top,     row_jobs,      row_atom,
+                   row_trick,  row_repeat, row_limit,   row_max_atoms, row_max_depth,
+                   row_quiet,  row_help,   row_version, nullptr};
+
+// Molecules of SD, MOL and SMILES files above these sizes are skipped, as
+// taviron-convert's --max-atoms and --max-depth skip them.
+long long max_atoms = 10000;
+long long max_depth = 10000;
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-search";
@@ -65,6 +74,8 @@ void print_help() {
   printf("\tQUERIES TARGETS     compare every query record with every target record\n");
   printf("\t--pairs <file>      compare every record with every later record\n");
   printf("\t-e/--entry <entry>  query entry of QUERIES, repeatable (all records)\n");
+  printf("\t--max-atoms <n>     skip molecules of SD/SMILES files with more atoms (10000)\n");
+  printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
   printf("\n");
   printf("output:\n");
   printf("\t-o/--output <file>  output file (stdout)\n");
@@ -141,7 +152,14 @@ bool is_molecule_file(const char *path) {
 // never collide.
 CompList *read_molecule_input(const char *path) {
 #ifdef TAVIRON_HAVE_MOLCONVERT
-  static MolConverter converter(MolConvertOptions{}, "taviron-search");
+  static MolConverter converter(
+      [] {
+        MolConvertOptions options;
+        options.max_atoms = static_cast<long>(max_atoms);
+        options.max_depth = static_cast<long>(max_depth);
+        return options;
+      }(),
+      "taviron-search");
   errno = 0;
   CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter);
   if (list == nullptr) {
@@ -256,6 +274,10 @@ int main(int argc, char **argv) {
   // Values outside 1..10000 mean the full capacity, as in taviron.
   if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
   run.engine.limit = limit;
+  max_atoms = integer_option("max-atoms", "--max-atoms", 1, LONG_MAX,
+                             "a whole number of at least 1", max_atoms);
+  max_depth = integer_option("max-depth", "--max-depth", 1, LONG_MAX,
+                             "a whole number of at least 1", max_depth);
 
   if (pairs_file != nullptr) {
     if (!words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");

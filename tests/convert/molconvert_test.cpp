@@ -16,6 +16,7 @@
 
 #include "cpdio.h"
 #include "exe1.h"
+#include "mollimits.h"
 
 namespace {
 
@@ -538,6 +539,110 @@ TEST(ConvertInput, LinesNamesAndOptions) {
   std::string sdf = slurp(kData + "/compounds.sdf");
   sdf.resize(sdf.find("C00002\n"));
   EXPECT_EQ(parse(convert_text(sdf, MolFormat::kSdf, field).records.at(0)).first_name, "C00001");
+}
+
+// ------------------------------------------------------------ size limits
+
+TEST(ConvertLimits, SizesFromTheText) {
+  struct Case {
+    const char *smiles;
+    long atoms, depth;
+  };
+  for (const Case &c : {Case{"CCO", 3, 0}, Case{"C(C(C(C)))", 4, 3}, Case{"[NH4+].[Cl-]", 2, 0},
+                        Case{"ClC(Br)c1ccccc1", 9, 1}, Case{"C[C@H](N)C(=O)O", 6, 1},
+                        Case{"*C(=O)[2H]", 4, 1}, Case{"C((C", 2, 2}, Case{"C[N", 2, 0}}) {
+    const SmilesSize size = measure_smiles(c.smiles);
+    EXPECT_EQ(size.atoms, c.atoms) << c.smiles;
+    EXPECT_EQ(size.depth, c.depth) << c.smiles;
+  }
+  using L = std::vector<std::string>;
+  const L v2000{"t", "", "", " 12 13  0  0  0  0  0  0  0  0999 V2000"};
+  EXPECT_EQ(molfile_atom_count(v2000), 12);
+  EXPECT_EQ(molfile_atom_count(L{"t", "", ""}), -1);
+  EXPECT_EQ(molfile_atom_count(L{"t", "", "", " xx"}), -1);
+  const L v3000{"t",
+                "",
+                "",
+                "  0  0  0     0  0            999 V3000",
+                "M  V30 BEGIN CTAB",
+                "M  V30 COUNTS 20001 20000 0 0 0"};
+  EXPECT_EQ(molfile_atom_count(v3000), 20001);
+  EXPECT_EQ(molfile_atom_count(L{v3000.begin(), v3000.end() - 1}), -1);
+  L bonds{"t", "", "", "  2  1  0  0  0  0  0  0  0  0999 V2000", "a", "b", "  1  2  1  0"};
+  EXPECT_EQ(molfile_bond_problem(bonds), "");
+  bonds[6] = "  1  3  1  0";
+  EXPECT_EQ(molfile_bond_problem(bonds), "bond 1 names atom 3 of 2");
+  bonds[6] = "  0  1  1  0";
+  EXPECT_EQ(molfile_bond_problem(bonds), "bond 1 names atom 0 of 2");
+}
+
+TEST(ConvertLimits, LargeMoleculesSkippedWithAWarning) {
+  MolConvertOptions opt;
+  opt.max_atoms = 5;
+  opt.max_depth = 2;
+  const Conversion run =
+      convert_text("CCCCCC hexane\nC(C(C(C))) deep\nCCO ethanol\n", MolFormat::kSmiles, opt);
+  ASSERT_EQ(run.records.size(), 1u);
+  EXPECT_EQ(parse(run.records[0]).first_name, "ethanol");
+  EXPECT_EQ(run.warnings,
+            "conv: in:1: molecule 1 skipped: 6 atoms, more than the limit of 5 (--max-atoms)\n"
+            "conv: in:2: molecule 2 skipped: branches nested 3 deep, more than the limit of 2 "
+            "(--max-depth)\n");
+  MolConvertOptions ten = opt;
+  ten.max_atoms = 10;
+  MolConverter counts(ten, "conv", nullptr);
+  std::string sdf = slurp(kData + "/compounds.sdf");
+  sdf.resize(sdf.find("C00004\n"));  // molfiles of 9, 20 and 14 atoms
+  FILE *in = fmemopen(sdf.data(), sdf.size(), "r");
+  ASSERT_NE(in, nullptr);
+  counts.convert(in, "in", MolFormat::kSdf, [](const std::string &) {});
+  std::fclose(in);
+  EXPECT_EQ(counts.too_large(), 2);
+  EXPECT_EQ(counts.summary(),
+            "1 of 3 molecules written (0 unreadable, 0 outside the heavy-atom range, 2 over the "
+            "size limit)");
+  std::string record, error;
+  EXPECT_FALSE(smiles_to_QTR("CCCCCC", "", "C00001", opt, &record, &error));
+  EXPECT_EQ(error, "6 atoms, more than the limit of 5 (--max-atoms)");
+}
+
+// Above the layout limit a molecule is drawn piece by piece: every field but
+// the coordinates is as before, and no two atoms share a place.
+TEST(ConvertLimits, PiecewiseDrawingKeepsEverythingButCoordinates) {
+  const std::vector<std::string> smiles = {
+      "N[C@@H](Cc1ccc(O)cc1)C(=O)O", std::string(250, 'C'), "c1ccc2ccccc2c1.[Na+].[Cl-].CC/C=C/C",
+      "c1ccccc1." + std::string("c1ccccc1.c1ccncc1.") + "C1CCC2(CC1)CCCCC2"};
+  for (const bool keep_h : {false, true}) {
+    MolConvertOptions whole, pieces;
+    whole.keep_h = pieces.keep_h = keep_h;
+    whole.layout_limit = 100000;
+    pieces.layout_limit = 8;
+    for (const std::string &s : smiles) {
+      SCOPED_TRACE(s);
+      std::string a, b, error;
+      ASSERT_TRUE(smiles_to_QTR(s, "x", "C00001", whole, &a, &error)) << error;
+      ASSERT_TRUE(smiles_to_QTR(s, "x", "C00001", pieces, &b, &error)) << error;
+      const Record ra = parse(a), rb = parse(b);
+      EXPECT_EQ(ra.formula, rb.formula);
+      ASSERT_EQ(ra.atoms.size(), rb.atoms.size());
+      ASSERT_EQ(ra.bonds.size(), rb.bonds.size());
+      for (size_t k = 0; k < ra.bonds.size(); ++k) {
+        EXPECT_EQ(ra.bonds[k].a, rb.bonds[k].a);
+        EXPECT_EQ(ra.bonds[k].b, rb.bonds[k].b);
+        EXPECT_EQ(ra.bonds[k].order, rb.bonds[k].order);
+      }
+      std::set<std::pair<std::string, std::string>> places;
+      for (size_t k = 0; k < ra.atoms.size(); ++k) {
+        EXPECT_EQ(ra.atoms[k].type, rb.atoms[k].type);
+        EXPECT_EQ(ra.atoms[k].element, rb.atoms[k].element);
+        places.emplace(rb.atoms[k].x, rb.atoms[k].y);
+      }
+      EXPECT_EQ(places.size(), rb.atoms.size());
+      std::string again;
+      ASSERT_TRUE(smiles_to_QTR(s, "x", "C00001", pieces, &again, &error));
+      EXPECT_EQ(again, b);
+    }
+  }
 }
 
 }  // namespace

@@ -14,6 +14,9 @@
 #   status         expected exit status (absent: 0)
 #   expect-files/  files that must exist afterwards in the working folder, with this content
 #   absent         names, one per line, that must not exist afterwards
+#   check.sh       optional script run last in the working folder, for outputs
+#                  too large to keep as expected files; it fails the case by
+#                  exiting non-zero, saying why
 # The program runs in a fresh working folder in which `examples` links to the
 # bundled example compounds, so cases name inputs by relative paths.
 set -u
@@ -70,5 +73,8 @@ if [ -f "$case/absent" ]; then
   while IFS= read -r name || [ -n "$name" ]; do
     [ -n "$name" ] && [ -e "$work/$name" ] && { echo "--- $name should not exist"; fail=1; }
   done < "$case/absent"
+fi
+if [ -f "$case/check.sh" ]; then
+  (cd "$work" && bash "$case/check.sh") || { echo "--- check.sh failed"; fail=1; }
 fi
 exit $fail
