@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cpdio.h"
+#include "report_html.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "molconvert.h"
 #endif
@@ -43,10 +44,13 @@ char row_limit[] = "limit        str";
 char row_quiet[] = "quiet,q      flag";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
+char row_html[] = "html         str";
+char row_html_max[] = "html-max     str";
 
-char *options[] = {row_prog,  row_words, row_pairs, row_entry,   row_output, row_format,
-                   row_min,   row_top,   row_jobs,  row_atom,    row_trick,  row_repeat,
-                   row_limit, row_quiet, row_help,  row_version, nullptr};
+char *options[] = {row_prog,    row_words,  row_pairs,    row_entry, row_output,
+                   row_format,  row_min,    row_top,      row_jobs,  row_atom,
+                   row_trick,   row_repeat, row_limit,    row_quiet, row_help,
+                   row_version, row_html,   row_html_max, nullptr};
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-search";
@@ -72,6 +76,8 @@ void print_help() {
   printf("\t--min <c>           keep pairs with a coefficient of at least c, 0 to 1\n");
   printf("\t--top <k>           keep the best k targets of each query\n");
   printf("\t-q/--quiet          no progress and no summary on standard error\n");
+  printf("\t--html <file>       also an HTML report with depictions of the first rows\n");
+  printf("\t--html-max <n>      rows drawn in the HTML report (200)\n");
   printf("\n");
   printf("computation (as taviron):\n");
   printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
@@ -256,6 +262,9 @@ int main(int argc, char **argv) {
   // Values outside 1..10000 mean the full capacity, as in taviron.
   if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
   run.engine.limit = limit;
+  const char *html_fn = string_option("html");
+  const int html_max = static_cast<int>(
+      integer_option("html-max", "--html-max", 0, 1000000000, "a whole number from 0", 200));
 
   if (pairs_file != nullptr) {
     if (!words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");
@@ -291,6 +300,13 @@ int main(int argc, char **argv) {
     fail(std::string("cannot write ") + output_fn + ": " + std::strerror(errno));
   }
 
+  // The HTML report is checked as early as the output, and written last.
+  FILE *html = nullptr;
+  if (html_fn != nullptr && (html = std::fopen(html_fn, "w")) == nullptr) {
+    fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno));
+  }
+  std::vector<html_report::Row> html_rows;
+
   Writer writer(out, format);
   const bool show_progress = !quiet && isatty(STDERR_FILENO);
   const auto start = std::chrono::steady_clock::now();
@@ -315,6 +331,7 @@ int main(int argc, char **argv) {
         queries, targets, pairs_file != nullptr, run,
         [&](const screen::PairResult &r) {
           writer.add(r, queries[r.query]->name, targets[r.target]->name);
+          if (html != nullptr) html_rows.push_back({r, queries[r.query], targets[r.target]});
         },
         progress);
     writer.flush();
@@ -332,6 +349,26 @@ int main(int argc, char **argv) {
   bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
   failed = std::fclose(out) != 0 || failed;
   if (failed) write_failed(errno != 0 ? errno : EIO);
+  if (html != nullptr) {
+    html_report::Summary summary;
+    summary.inputs.assign(words.begin(), words.end());
+    if (pairs_file != nullptr) summary.inputs = {pairs_file};
+    summary.all_pairs = pairs_file != nullptr;
+    summary.run = run;
+    summary.pairs = stats.pairs;
+    summary.skipped = stats.skipped;
+    summary.seconds = elapsed;
+    html_report::Options html_options;
+    html_options.max_depictions = html_max;
+    const std::string page = html_report::page(summary, html_rows, html_options);
+    errno = 0;
+    bool html_failed = std::fwrite(page.data(), 1, page.size(), html) != page.size();
+    html_failed = std::fflush(html) != 0 || std::ferror(html) != 0 || html_failed;
+    html_failed = std::fclose(html) != 0 || html_failed;
+    if (html_failed) {
+      fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno != 0 ? errno : EIO));
+    }
+  }
   if (!quiet) {
     std::fprintf(stderr,
                  "%s: %lld pairs, %lld skipped by the bound, %lld rows, %.2f s, %.0f pairs/s\n",
