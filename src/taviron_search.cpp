@@ -47,10 +47,12 @@ char row_version[] = "version      flag";
 char row_html[] = "html         str";
 char row_html_max[] = "html-max     str";
 
-char *options[] = {row_prog,    row_words,  row_pairs,    row_entry, row_output,
-                   row_format,  row_min,    row_top,      row_jobs,  row_atom,
-                   row_trick,   row_repeat, row_limit,    row_quiet, row_help,
-                   row_version, row_html,   row_html_max, nullptr};
+// clang-format off
+char *options[] = {row_prog,  row_words, row_pairs, row_entry,   row_output, row_format,
+                   row_min,   row_top,   row_jobs,  row_atom,    row_trick,  row_repeat,
+                   row_limit, row_quiet, row_help,  row_version,
+                   row_html,  row_html_max, nullptr};
+// clang-format on
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-search";
