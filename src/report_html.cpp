@@ -27,7 +27,7 @@ figcaption{font-size:13px;color:#555;margin:0 0 4px}
 )";
 
 // Sorting by a header click (again: the other way); drawing a depiction
-// when it comes near the view.
+// when it comes near the view (those near it at load, at once).
 constexpr const char *kScript = R"(<script>
 (function(){
 var table=document.getElementById('rows');
@@ -48,11 +48,12 @@ rows.forEach(function(r){body.appendChild(r);});});});
 function draw(f){var t=f.querySelector('template');
 if(t){f.appendChild(t.content.cloneNode(true));t.remove();f.className+=' drawn';}}
 var figures=document.querySelectorAll('figure.pair');
-if('IntersectionObserver' in window){
-var seen=new IntersectionObserver(function(entries){entries.forEach(function(e){
-if(e.isIntersecting){draw(e.target);seen.unobserve(e.target);}});},{rootMargin:'600px 0px'});
-Array.prototype.forEach.call(figures,function(f){seen.observe(f);});
-}else{Array.prototype.forEach.call(figures,draw);}
+var near=window.innerHeight+600;
+var seen='IntersectionObserver' in window?new IntersectionObserver(function(entries){
+entries.forEach(function(e){if(e.isIntersecting){draw(e.target);seen.unobserve(e.target);}});},
+{rootMargin:'600px 0px'}):null;
+Array.prototype.forEach.call(figures,function(f){
+if(!seen||f.getBoundingClientRect().top<near)draw(f);else seen.observe(f);});
 })();
 </script>
 )";
