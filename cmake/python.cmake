@@ -68,6 +68,9 @@ if(TAVIRON_TESTS)
   if(TARGET taviron-convert)
     list(APPEND _taviron_python_env TAVIRON_CONVERT_BIN=$<TARGET_FILE:taviron-convert>)
   endif()
+  if(TARGET taviron-depict)
+    list(APPEND _taviron_python_env TAVIRON_DEPICT_BIN=$<TARGET_FILE:taviron-depict>)
+  endif()
   if(TAVIRON_SANITIZE)
     # The interpreter is not instrumented: the sanitizer runtime has to be
     # loaded before anything else for the module's checks to work, and the C++

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "depict.h"
 #include "pyengine.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "molconvert.h"
@@ -136,6 +137,17 @@ py::dict as_dict(Result &r) {
     pairs.append(py::make_tuple(p.a, p.b, p.piece));
   d["alignment"] = pairs;
   return d;
+}
+
+// Notebooks show objects with _repr_svg_ as pictures.
+std::string compound_svg(const Compound &c) {
+  py::gil_scoped_release release;
+  return depict::compound_svg(*c.mol());
+}
+
+std::string result_svg(const Result &r) {
+  py::gil_scoped_release release;
+  return pyengine::depiction(r.a.mol(), r.b.mol(), r.options);
 }
 
 std::string result_repr(const Result &r) {
@@ -355,6 +367,7 @@ PYBIND11_MODULE(_taviron, m) {
                              "Atoms as Atom(number, type, element, x, y), numbered from 1.")
       .def_property_readonly("bonds", &bonds_list,
                              "Bonds between two of the atoms, as Bond(a, b, order).")
+      .def("_repr_svg_", &compound_svg, "The compound drawn as SVG.")
       .def("__repr__", &compound_repr);
 
   py::class_<Result>(m, "Result", "The similarity of one pair, as taviron computes it.")
@@ -377,6 +390,8 @@ PYBIND11_MODULE(_taviron, m) {
       .def("as_dict", &as_dict, "The result as a dict of plain values.")
       .def("report", &report, py::arg("form") = "score",
            "Exactly the text taviron prints for this pair: form 'score', 'align' or 'qtr'.")
+      .def("_repr_svg_", &result_svg,
+           "The pair drawn as SVG, aligned atoms coloured by piece, as taviron-depict draws it.")
       .def("__repr__", &result_repr);
 
   m.def("read_qtr", &read_qtr, py::arg("path"), "Every compound record of a QTR file.");

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 
+#include "depict.h"
 #include "exe1.h"
 
 namespace pyengine {
@@ -242,6 +243,12 @@ std::vector<AlignedPair> alignment(CPDMOL *a, CPDMOL *b, const Options &options)
                    std::atoi(line.c_str() + piece + 6)});
   }
   return out;
+}
+
+std::string depiction(CPDMOL *a, CPDMOL *b, const Options &options) {
+  init(options, 1);
+  const depict::PairInfo info = depict::compute_pair(a, b);
+  return depict::pair_svg(*a, *b, info);
 }
 
 int processors() {

@@ -94,6 +94,10 @@ std::string report(CPDMOL *a, CPDMOL *b, const Options &options, ReportForm form
 // nothing was aligned.
 std::vector<AlignedPair> alignment(CPDMOL *a, CPDMOL *b, const Options &options);
 
+// The pair drawn as SVG, its aligned atoms highlighted piece by piece, as
+// taviron-depict draws it.
+std::string depiction(CPDMOL *a, CPDMOL *b, const Options &options);
+
 struct ScreenOptions {
   Options engine;
   std::optional<double> min;  // keep coefficients of at least this

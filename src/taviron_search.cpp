@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cpdio.h"
+#include "report_html.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "molconvert.h"
 #endif
@@ -46,11 +47,16 @@ char row_max_depth[] = "max-depth    str";
 char row_quiet[] = "quiet,q      flag";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
+char row_html[] = "html         str";
+char row_html_max[] = "html-max     str";
 
+// clang-format off
 char *options[] = {row_prog,   row_words,  row_pairs,   row_entry,     row_output,
                    row_format, row_min,    row_top,     row_jobs,      row_atom,
                    row_trick,  row_repeat, row_limit,   row_max_atoms, row_max_depth,
-                   row_quiet,  row_help,   row_version, nullptr};
+                   row_quiet,  row_help,   row_version, row_html,      row_html_max,
+                   nullptr};
+// clang-format on
 
 // Molecules of SD, MOL and SMILES files above these sizes are skipped, as
 // taviron-convert's --max-atoms and --max-depth skip them.
@@ -83,6 +89,8 @@ void print_help() {
   printf("\t--min <c>           keep pairs with a coefficient of at least c, 0 to 1\n");
   printf("\t--top <k>           keep the best k targets of each query\n");
   printf("\t-q/--quiet          no progress and no summary on standard error\n");
+  printf("\t--html <file>       also an HTML report with depictions of the first rows\n");
+  printf("\t--html-max <n>      rows drawn in the HTML report (200)\n");
   printf("\n");
   printf("computation (as taviron):\n");
   printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
@@ -278,6 +286,9 @@ int main(int argc, char **argv) {
                              "a whole number of at least 1", max_atoms);
   max_depth = integer_option("max-depth", "--max-depth", 1, LONG_MAX,
                              "a whole number of at least 1", max_depth);
+  const char *html_fn = string_option("html");
+  const int html_max = static_cast<int>(
+      integer_option("html-max", "--html-max", 0, 1000000000, "a whole number from 0", 200));
 
   if (pairs_file != nullptr) {
     if (!words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");
@@ -313,6 +324,13 @@ int main(int argc, char **argv) {
     fail(std::string("cannot write ") + output_fn + ": " + std::strerror(errno));
   }
 
+  // The HTML report is checked as early as the output, and written last.
+  FILE *html = nullptr;
+  if (html_fn != nullptr && (html = std::fopen(html_fn, "w")) == nullptr) {
+    fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno));
+  }
+  std::vector<html_report::Row> html_rows;
+
   Writer writer(out, format);
   const bool show_progress = !quiet && isatty(STDERR_FILENO);
   const auto start = std::chrono::steady_clock::now();
@@ -337,6 +355,7 @@ int main(int argc, char **argv) {
         queries, targets, pairs_file != nullptr, run,
         [&](const screen::PairResult &r) {
           writer.add(r, queries[r.query]->name, targets[r.target]->name);
+          if (html != nullptr) html_rows.push_back({r, queries[r.query], targets[r.target]});
         },
         progress);
     writer.flush();
@@ -354,6 +373,26 @@ int main(int argc, char **argv) {
   bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
   failed = std::fclose(out) != 0 || failed;
   if (failed) write_failed(errno != 0 ? errno : EIO);
+  if (html != nullptr) {
+    html_report::Summary summary;
+    summary.inputs.assign(words.begin(), words.end());
+    if (pairs_file != nullptr) summary.inputs = {pairs_file};
+    summary.all_pairs = pairs_file != nullptr;
+    summary.run = run;
+    summary.pairs = stats.pairs;
+    summary.skipped = stats.skipped;
+    summary.seconds = elapsed;
+    html_report::Options html_options;
+    html_options.max_depictions = html_max;
+    const std::string page = html_report::page(summary, html_rows, html_options);
+    errno = 0;
+    bool html_failed = std::fwrite(page.data(), 1, page.size(), html) != page.size();
+    html_failed = std::fflush(html) != 0 || std::ferror(html) != 0 || html_failed;
+    html_failed = std::fclose(html) != 0 || html_failed;
+    if (html_failed) {
+      fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno != 0 ? errno : EIO));
+    }
+  }
   if (!quiet) {
     std::fprintf(stderr,
                  "%s: %lld pairs, %lld skipped by the bound, %lld rows, %.2f s, %.0f pairs/s\n",

@@ -9,6 +9,10 @@ of their docking graph, the same engine as the ``taviron`` command line.
 
 Every number is the command line's: ``compare`` gives what ``taviron`` prints
 for the pair, ``screen`` the rows of ``taviron-search``.
+
+In a notebook a ``Compound`` shows as its structure and a ``Result`` as the
+pair with the aligned atoms coloured by piece (``_repr_svg_``, the drawing of
+``taviron-depict``).
 """
 
 from ._taviron import (
