@@ -41,25 +41,8 @@ struct Options {
 
 using Clock = std::chrono::steady_clock;
 
-void reference(int n, const char *m, int r, int *num, MCS *list, int *max) {
-  cpdcf2_ref::clifinder2(n, m, r, num, list, max);
-}
-
-// The report in its three forms; with the alignment it shows the chosen clique.
 std::string report(CPDMOL *a, CPDMOL *b, const Options &o) {
-  std::string all;
-  for (int form : {1, 4, 32}) {
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    init_exe1(o.atom, o.exec, form, o.repeat, CPD_MAX);
-    compute_similarity(a, b);
-    output_similarity(fp);
-    std::fclose(fp);
-    all.append(buf, len);
-    std::free(buf);
-  }
-  return all;
+  return cpdcf2_ref::all_reports(a, b, o.atom, o.exec, o.repeat);
 }
 
 double seconds(CPDMOL *a, CPDMOL *b, const Options &o) {
@@ -188,7 +171,7 @@ int main(int argc, char **argv) {
   int differ = 0;
   for (auto &[a, b] : pairs) {
     if (o.only_ref) {
-      exe1_set_reference_finder(reference);
+      exe1_set_reference_finder(cpdcf2_ref::engine_finder);
       t_ref.push_back(seconds(a, b, o));
       continue;
     }
@@ -196,7 +179,7 @@ int main(int argc, char **argv) {
     t_new.push_back(seconds(a, b, o));
     if (o.only_new) continue;
     const std::string ours = report(a, b, o);
-    exe1_set_reference_finder(reference);
+    exe1_set_reference_finder(cpdcf2_ref::engine_finder);
     t_ref.push_back(seconds(a, b, o));
     const std::string theirs = report(a, b, o);
     if (ours != theirs) {

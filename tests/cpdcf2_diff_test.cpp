@@ -175,26 +175,6 @@ TEST(FinderDifferential, SortsAsTheReference) {
 }
 
 // Whole computations, reports in all three forms, reference against engine.
-std::string report(CPDMOL *a, CPDMOL *b, int atom) {
-  std::string all;
-  for (int form : {1, 4, 32}) {
-    char *buf = nullptr;
-    std::size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    init_exe1(atom, 1, form, -1, CPD_MAX);
-    compute_similarity(a, b);
-    output_similarity(fp);
-    std::fclose(fp);
-    all.append(buf, len);
-    std::free(buf);
-  }
-  return all;
-}
-
-void reference_finder(int n, const char *m, int r, int *num, MCS *list, int *max) {
-  cpdcf2_ref::clifinder2(n, m, r, num, list, max);
-}
-
 TEST(FinderDifferential, CompoundPairsOfTheExamples) {
   FILE *fp = std::fopen(TAVIRON_EXAMPLES_DIR "/nci.qtr", "r");
   ASSERT_NE(fp, nullptr);
@@ -207,10 +187,11 @@ TEST(FinderDifferential, CompoundPairsOfTheExamples) {
     auto *a = static_cast<CPDMOL *>(complist_getdata(list, 1 + static_cast<int>(rng() % count)));
     auto *b = static_cast<CPDMOL *>(complist_getdata(list, 1 + static_cast<int>(rng() % count)));
     for (int atom : {1, 2}) {
-      exe1_set_reference_finder(reference_finder);
-      const std::string want = report(a, b, atom);
+      exe1_set_reference_finder(cpdcf2_ref::engine_finder);
+      const std::string want = cpdcf2_ref::all_reports(a, b, atom, 1, -1);
       exe1_set_reference_finder(nullptr);
-      EXPECT_EQ(report(a, b, atom), want) << a->name << " " << b->name << " mode " << atom;
+      EXPECT_EQ(cpdcf2_ref::all_reports(a, b, atom, 1, -1), want)
+          << a->name << " " << b->name << " mode " << atom;
     }
   }
 }

@@ -4,6 +4,7 @@
 #include "cpdcf2_ref.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <numeric>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "cpddock.h"
+#include "exe1.h"
 
 namespace cpdcf2_ref {
 
@@ -279,6 +281,32 @@ void clifinder2(int nodenum, const char *matrix, int repeat, int *ret_num, MCS *
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();
   if (probe != nullptr) probe->steps = search.steps();
+}
+
+}  // namespace cpdcf2_ref
+
+namespace cpdcf2_ref {
+
+void engine_finder(int nodenum, const char *matrix, int repeat, int *ret_num, MCS *ret_mcs,
+                   int *ret_max) {
+  clifinder2(nodenum, matrix, repeat, ret_num, ret_mcs, ret_max);
+}
+
+std::string all_reports(CPDMOL *a, CPDMOL *b, int atom_mode, int exec_mode, int repeat) {
+  std::string all;
+  for (int form : {1, 4, 32}) {
+    char *buf = nullptr;
+    std::size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    if (fp == nullptr) return all;
+    init_exe1(atom_mode, exec_mode, form, repeat, CPD_MAX);
+    compute_similarity(a, b);
+    output_similarity(fp);
+    std::fclose(fp);
+    all.append(buf, len);
+    std::free(buf);
+  }
+  return all;
 }
 
 }  // namespace cpdcf2_ref
