@@ -11,15 +11,18 @@
 
 char _global_first_ = 0;
 
-namespace {
-
 // Everything the reader and the environment builders hand out lives until the
 // process ends. It is kept here, reachable from one immortal object, so that a
 // run (or a leak checker) never sees it as lost. Strings are packed into large
 // chunks: a compound file is mostly short atom and bond lines, and a separate
 // heap block per line would cost a third again on top of the text.
-class Store {
+class CpdStore {
  public:
+  CpdStore() = default;
+  CpdStore(const CpdStore &) = delete;
+  CpdStore &operator=(const CpdStore &) = delete;
+  ~CpdStore() { clear(); }
+
   // Copy of n characters at s, terminated.
   char *copy(const char *s, size_t n) {
     const size_t need = n + 1;
@@ -74,9 +77,14 @@ class Store {
   std::vector<std::unique_ptr<void, Free>> blocks_;
 };
 
-Store &store() {
-  static Store &s = *new Store;  // never destroyed: records outlive every static
-  return s;
+namespace {
+
+// The arena the calling thread reads into, if any.
+thread_local CpdStore *current_store = nullptr;
+
+CpdStore &store() {
+  static CpdStore &s = *new CpdStore;  // never destroyed: records outlive every static
+  return current_store != nullptr ? *current_store : s;
 }
 
 [[noreturn]] void out_of_memory(const char *where) {
@@ -333,6 +341,16 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol) {
   }
   mol->matrix = m;
   return mol;
+}
+
+RecordArena::RecordArena() : store_(std::make_unique<CpdStore>()) {}
+RecordArena::~RecordArena() = default;
+
+RecordArena::Scope::Scope(RecordArena &arena) : saved_(current_store) {
+  current_store = arena.store_.get();
+}
+RecordArena::Scope::~Scope() {
+  current_store = saved_;
 }
 
 void cpdio_reset() {

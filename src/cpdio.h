@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 
 #include "cpdcommon.h"
 
@@ -20,6 +21,33 @@ CPDMOL *search_CPDMOL(CompList *list, char *name);
 int compare_CPDMOL(const void *a, const void *b);
 CPDMOL *cnode_CPDMOL(CPDMOL *mol);
 CPDMOL *matrix_CPDMOL(CPDMOL *mol);
+
+// Records read, and environments and matrices built, on a thread while a
+// Scope of an arena is active there belong to that arena and are released
+// with it (by default they live until the process ends). A screen reads its
+// targets block by block this way, with memory that does not grow with them.
+class CpdStore;
+class RecordArena {
+ public:
+  RecordArena();
+  ~RecordArena();
+  RecordArena(const RecordArena &) = delete;
+  RecordArena &operator=(const RecordArena &) = delete;
+
+  class Scope {
+   public:
+    explicit Scope(RecordArena &arena);
+    ~Scope();
+    Scope(const Scope &) = delete;
+    Scope &operator=(const Scope &) = delete;
+
+   private:
+    CpdStore *saved_;
+  };
+
+ private:
+  std::unique_ptr<CpdStore> store_;
+};
 
 // Testing and fuzzing support: releases every record, string, environment and
 // matrix handed out so far (the records' line lists included) and clears
