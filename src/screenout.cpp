@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::size_t kBuffer = 1 << 16;
 // A running screen saves its state at most this often.
-constexpr auto kSaveInterval = std::chrono::seconds(2);
+constexpr auto kSaveInterval = std::chrono::seconds(1);
 constexpr const char *kStateTag = "taviron-search resume 1";
 
 volatile std::sig_atomic_t caught_signal = 0;

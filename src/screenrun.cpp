@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -71,7 +72,10 @@ class QtrSource final : public RecordSource {
     if (lookup != nullptr) {
       capture = [&](std::string_view name) { return lookup->impl_->finder.wants(name); };
     }
+    std::string previous;
     while (scanner.next(rec, capture)) {
+      if (!offsets_.empty() && rec.name == previous) adjacent_duplicates_ = true;
+      previous = rec.name;
       if (rec.captured)
         lookup->impl_->finder.offer(rec, static_cast<std::int64_t>(offsets_.size()));
       offsets_.push_back(rec.offset);
@@ -85,6 +89,7 @@ class QtrSource final : public RecordSource {
   int size() const override { return static_cast<int>(offsets_.size()); }
   int atoms(int i) const override { return atoms_[static_cast<std::size_t>(i)]; }
   std::uint64_t bytes(int a, int b) const override { return offset(b) - offset(a); }
+  bool adjacent_duplicates() const override { return adjacent_duplicates_; }
 
   std::vector<CPDMOL *> load(int a, int b) override {
     std::vector<CPDMOL *> out;
@@ -110,6 +115,7 @@ class QtrSource final : public RecordSource {
   std::vector<std::uint64_t> offsets_;  // records lie end to end
   std::vector<int> atoms_;
   std::uint64_t end_ = 0;
+  bool adjacent_duplicates_ = false;
 };
 
 namespace {
@@ -123,6 +129,12 @@ class HeldSource final : public RecordSource {
   int size() const override { return static_cast<int>(records_.size()); }
   int atoms(int i) const override { return records_[static_cast<std::size_t>(i)]->nodenum; }
   std::uint64_t bytes(int, int) const override { return 0; }
+  bool adjacent_duplicates() const override {
+    for (std::size_t i = 1; i < records_.size(); i++) {
+      if (std::strcmp(records_[i]->name, records_[i - 1]->name) == 0) return true;
+    }
+    return false;
+  }
   std::vector<CPDMOL *> load(int a, int b) override {
     return {records_.begin() + a, records_.begin() + b};
   }
@@ -283,7 +295,10 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
   }
 
   std::int64_t done_before = 0;
-  const int query_block = std::max(1, options.query_block);
+  const std::int64_t query_block =
+      std::clamp<std::int64_t>(options.pass_pairs / std::max<std::int64_t>(1, space.targets),
+                               std::max(1, options.min_query_block),
+                               std::max({1, options.min_query_block, options.max_query_block}));
   for (std::int64_t qa = q_lo; qa < q_hi; qa += query_block) {
     const std::int64_t qb = std::min<std::int64_t>(q_hi, qa + query_block);
     const std::size_t nq = static_cast<std::size_t>(qb - qa);

@@ -44,6 +44,8 @@ class RecordSource {
   virtual std::vector<CPDMOL *> load(int a, int b) = 0;
   // Bytes of records [a, b) in the file (0 for held records).
   virtual std::uint64_t bytes(int a, int b) const = 0;
+  // True when some record has the same name as the one before it.
+  virtual bool adjacent_duplicates() const = 0;
 };
 
 // Look-up of typed query entries during the index scan.
@@ -93,7 +95,13 @@ struct StreamOptions {
   Format format = Format::kTsv;
   int target_block = 1024;                  // targets read at a time
   std::uint64_t block_bytes = 16ull << 20;  // ...or fewer, when their text is this large
-  int query_block = 256;                    // queries per pass over the targets
+  // Queries per pass over the targets: as many as make about `pass_pairs`
+  // pairs, within these bounds. Rows of a pass's later queries wait in a
+  // spill file and are done again when the pass is interrupted, so a pass is
+  // kept short; every pass reads the targets once more.
+  std::int64_t pass_pairs = 4'000'000;
+  int min_query_block = 16;
+  int max_query_block = 256;
 };
 
 // Runs the pairs [first, last) of the screen of `queries` (query list) against

@@ -242,11 +242,11 @@ void merge_parts(const std::vector<std::string> &paths, Format format, const Mer
         throw MergeError{where + ": not a row of taviron-search"};
       }
       if (options.min && row.coefficient < *options.min) continue;
-      line += '\n';
+      // row.query points into line: the copy with its line end is made aside.
       if (options.top > 0) {
-        selector.add(row.query, row.coefficient, line);
+        selector.add(row.query, row.coefficient, line + '\n');
       } else {
-        out.write(line);
+        out.write(line + '\n');
       }
     }
     if (in.bad()) throw MergeError{"cannot read " + path + ": " + errno_text()};

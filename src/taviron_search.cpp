@@ -52,12 +52,13 @@ char row_quiet[] = "quiet,q      flag";
 char row_resume[] = "resume       flag";
 char row_shard[] = "shard        str";
 char row_merge[] = "merge        flag";
+char row_block[] = "block        str";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
 
 char *options[] = {row_prog,   row_words, row_pairs, row_entry, row_output,  row_format, row_min,
                    row_top,    row_jobs,  row_atom,  row_trick, row_repeat,  row_limit,  row_quiet,
-                   row_resume, row_shard, row_merge, row_help,  row_version, nullptr};
+                   row_resume, row_shard, row_merge, row_block, row_help,  row_version, nullptr};
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-search";
@@ -95,6 +96,7 @@ void print_help() {
   printf("\t--repeat <integer>  step budget of the clique search (15000; 0 none)\n");
   printf("\t--limit <number>    largest docking graph searched, 1 to 10000 (10000)\n");
   printf("\t-j/--jobs <n>       threads (one per processor)\n");
+  printf("\t--block <n>         targets read at a time, at most as many queries per pass (1024)\n");
   printf("\n");
   printf("\t--help              print help\n");
   printf("\t--version           print version\n");
@@ -305,6 +307,8 @@ int main(int argc, char **argv) {
       static_cast<int>(integer_option("top", "--top", 1, 1000000000, "a positive whole number", 0));
   run.threads = static_cast<int>(integer_option("j", "-j", 1, 1024, "a whole number from 1 to 1024",
                                                 screen::default_threads()));
+  const int block = static_cast<int>(
+      integer_option("block", "--block", 1, 1000000, "a whole number from 1 to 1000000", 1024));
   if (opt_scan("atom")) run.engine.atom_mode = 2;
   if (string_option("trick") != nullptr) {
     // Any whole number selects the extension, as in taviron.
@@ -376,6 +380,12 @@ int main(int argc, char **argv) {
   }
   screen::RecordSource &queries = selected ? *selected : *first.source;
 
+  // The merge tells queries apart by name; two neighbours of one name would
+  // look like one query to its selection of the best targets.
+  if (shard && run.top > 0 && queries.adjacent_duplicates()) {
+    fail("--top with --shard needs distinct names for neighbouring queries (the merge tells "
+         "queries apart by name)");
+  }
   const screen::PairSpace space{queries.size(), targets.size(), pairs_file != nullptr};
   std::int64_t range_first = 0, range_last = space.total();
   if (shard) {
@@ -450,6 +460,9 @@ int main(int argc, char **argv) {
   screen::StreamOptions stream_options;
   stream_options.run = run;
   stream_options.format = format;
+  stream_options.target_block = block;
+  stream_options.max_query_block = std::min(block, stream_options.max_query_block);
+  stream_options.min_query_block = std::min(block, stream_options.min_query_block);
   screen::RunStats stats;
   try {
     stats = screen::run_stream(queries, targets, pairs_file != nullptr, range_first, range_last,
