@@ -56,9 +56,9 @@ char row_block[] = "block        str";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
 
-char *options[] = {row_prog,   row_words, row_pairs, row_entry, row_output,  row_format, row_min,
-                   row_top,    row_jobs,  row_atom,  row_trick, row_repeat,  row_limit,  row_quiet,
-                   row_resume, row_shard, row_merge, row_block, row_help,  row_version, nullptr};
+char *options[] = {row_prog,   row_words, row_pairs, row_entry, row_output, row_format,  row_min,
+                   row_top,    row_jobs,  row_atom,  row_trick, row_repeat, row_limit,   row_quiet,
+                   row_resume, row_shard, row_merge, row_block, row_help,   row_version, nullptr};
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-search";
@@ -383,8 +383,9 @@ int main(int argc, char **argv) {
   // The merge tells queries apart by name; two neighbours of one name would
   // look like one query to its selection of the best targets.
   if (shard && run.top > 0 && queries.adjacent_duplicates()) {
-    fail("--top with --shard needs distinct names for neighbouring queries (the merge tells "
-         "queries apart by name)");
+    fail(
+        "--top with --shard needs distinct names for neighbouring queries (the merge tells "
+        "queries apart by name)");
   }
   const screen::PairSpace space{queries.size(), targets.size(), pairs_file != nullptr};
   std::int64_t range_first = 0, range_last = space.total();
