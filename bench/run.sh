@@ -9,3 +9,4 @@ for b in "$build"/bench/*_bench; do
 done
 bash bench/process_bench.sh "$build"
 bash bench/search_bench.sh "$build"
+bash bench/scale_bench.sh "$build"
