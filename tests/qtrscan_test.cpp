@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,7 +92,12 @@ TEST(QtrScan, SameRecordsAsTheReaderOnEveryEndToEndInput) {
     if (fs::exists(c.path() / "files")) {
       fs::copy(c.path() / "files", work, fs::copy_options::recursive);
     }
-    if (fs::exists(c.path() / "setup.sh")) {
+    // Setups that run the programs (through BINDIR or a shared script) make
+    // no inputs of their own kind.
+    std::ifstream setup(c.path() / "setup.sh");
+    const std::string script{std::istreambuf_iterator<char>(setup), {}};
+    if (setup && script.find("BINDIR") == std::string::npos &&
+        script.find("CASE_DIR") == std::string::npos) {
       const std::string cmd =
           "cd '" + work.string() + "' && bash '" + (c.path() / "setup.sh").string() + "'";
       ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
