@@ -194,6 +194,8 @@ std::string input_fingerprint(const std::string &path) {
 void catch_interrupts() {
   struct sigaction sa {};
   sa.sa_handler = on_interrupt;
+  // A second signal ends the process at once; FILE is still untouched then.
+  sa.sa_flags = SA_RESETHAND;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
