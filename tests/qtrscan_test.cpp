@@ -133,7 +133,7 @@ TEST(QtrScan, LinePredicates) {
       {"\rx\n", false, ""},
       {"ENTRY       C00001\r\n", false, "C00001"},
       {"ENTRY C1\rX  y\n", false, "C1\rX"},
-      {std::string("ENTRY       C0\0001\n", 19), false, "C0"},
+      {std::string("ENTRY       C0\0001\n", 17), false, "C0"},
       {"ENTRY\n", false, ""},
   };
   for (const Case &c : cases) {
