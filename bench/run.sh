@@ -17,3 +17,4 @@ if [ -d "$build/python/taviron" ]; then
 fi
 bash bench/clique_bench.sh "$build"
 bash bench/convert_bench.sh "$build"
+bash bench/scale_bench.sh "$build"

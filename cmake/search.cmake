@@ -1,6 +1,6 @@
 # taviron-search: many pairs through the same engine, on several threads.
 find_package(Threads REQUIRED)
-target_sources(cpd PRIVATE src/screen.cpp)
+target_sources(cpd PRIVATE src/screen.cpp src/screenrun.cpp src/screenout.cpp src/shard.cpp)
 target_link_libraries(cpd PUBLIC Threads::Threads)
 
 add_executable(taviron-search src/taviron_search.cpp)

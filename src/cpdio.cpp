@@ -12,15 +12,18 @@
 
 char _global_first_ = 0;
 
-namespace {
-
 // Everything the reader and the environment builders hand out lives until the
 // process ends. It is kept here, reachable from one immortal object, so that a
 // run (or a leak checker) never sees it as lost. Strings are packed into large
 // chunks: a compound file is mostly short atom and bond lines, and a separate
 // heap block per line would cost a third again on top of the text.
-class Store {
+class CpdStore {
  public:
+  CpdStore() = default;
+  CpdStore(const CpdStore &) = delete;
+  CpdStore &operator=(const CpdStore &) = delete;
+  ~CpdStore() { clear(); }
+
   // Copy of n characters at s, terminated.
   char *copy(const char *s, size_t n) {
     const size_t need = n + 1;
@@ -75,19 +78,22 @@ class Store {
   std::vector<std::unique_ptr<void, Free>> blocks_;
 };
 
-// The arena the calling thread allocates in, when it chose one.
-thread_local Store *arena_store = nullptr;
+namespace {
 
-Store &store() {
-  if (arena_store != nullptr) return *arena_store;
-  static Store &s = *new Store;  // never destroyed: records outlive every static
-  return s;
+// The arena the calling thread reads into, if any, and whether exhausted
+// memory is to be reported by an exception there.
+thread_local CpdStore *current_store = nullptr;
+thread_local bool store_throws = false;
+
+CpdStore &store() {
+  static CpdStore &s = *new CpdStore;  // never destroyed: records outlive every static
+  return current_store != nullptr ? *current_store : s;
 }
 
 // The tool ends on exhausted memory; a program that keeps its records in an
 // arena gets an exception it can report and survive.
 [[noreturn]] void out_of_memory(const char *where) {
-  if (arena_store != nullptr) throw std::bad_alloc();
+  if (store_throws) throw std::bad_alloc();
   std::fprintf(stderr, "%s: can't allocate memory\n", where);
   std::exit(9);
 }
@@ -341,18 +347,29 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol) {
 }
 
 struct CpdioArena::Impl {
-  Store store;
-  ~Impl() { store.clear(); }
+  CpdStore store;
 };
 
 CpdioArena::CpdioArena() : impl_(std::make_unique<Impl>()) {}
 CpdioArena::~CpdioArena() = default;
 
-CpdioArena::Use::Use(CpdioArena &arena) : previous_(arena_store) {
-  arena_store = &arena.impl_->store;
+CpdioArena::Use::Use(CpdioArena &arena) : previous_(current_store), previous_throws_(store_throws) {
+  current_store = &arena.impl_->store;
+  store_throws = true;
 }
 CpdioArena::Use::~Use() {
-  arena_store = static_cast<Store *>(previous_);
+  current_store = static_cast<CpdStore *>(previous_);
+  store_throws = previous_throws_;
+}
+
+RecordArena::RecordArena() : store_(std::make_unique<CpdStore>()) {}
+RecordArena::~RecordArena() = default;
+
+RecordArena::Scope::Scope(RecordArena &arena) : saved_(current_store) {
+  current_store = arena.store_.get();
+}
+RecordArena::Scope::~Scope() {
+  current_store = saved_;
 }
 
 void cpdio_reset() {

@@ -22,6 +22,33 @@ int compare_CPDMOL(const void *a, const void *b);
 CPDMOL *cnode_CPDMOL(CPDMOL *mol);
 CPDMOL *matrix_CPDMOL(CPDMOL *mol);
 
+// Records read, and environments and matrices built, on a thread while a
+// Scope of an arena is active there belong to that arena and are released
+// with it (by default they live until the process ends). A screen reads its
+// targets block by block this way, with memory that does not grow with them.
+class CpdStore;
+class RecordArena {
+ public:
+  RecordArena();
+  ~RecordArena();
+  RecordArena(const RecordArena &) = delete;
+  RecordArena &operator=(const RecordArena &) = delete;
+
+  class Scope {
+   public:
+    explicit Scope(RecordArena &arena);
+    ~Scope();
+    Scope(const Scope &) = delete;
+    Scope &operator=(const Scope &) = delete;
+
+   private:
+    CpdStore *saved_;
+  };
+
+ private:
+  std::unique_ptr<CpdStore> store_;
+};
+
 // Testing and fuzzing support: releases every record, string, environment and
 // matrix handed out so far (the records' line lists included) and clears
 // _global_first_, as at process start. Every pointer obtained from this
@@ -52,6 +79,7 @@ class CpdioArena {
 
    private:
     void *previous_;
+    bool previous_throws_;
   };
 
  private:

@@ -361,6 +361,12 @@ std::int64_t PairPlan::total() const {
   return sum;
 }
 
+std::int64_t PairRanges::total() const {
+  std::int64_t sum = 0;
+  for (std::size_t q = 0; q < begin.size(); q++) sum += std::max(0, end[q] - begin[q]);
+  return sum;
+}
+
 namespace {
 
 // A run of consecutive targets of one query: the unit of work.
@@ -371,22 +377,23 @@ struct Chunk {
   int end = 0;
 };
 
-// Hands out the chunks of a plan in pair order.
+// Hands out the chunks of a set of pairs in pair order.
 class ChunkCursor {
  public:
-  ChunkCursor(const PairPlan &plan, int size) : plan_(plan), size_(std::max(size, 1)) {
-    target_ = plan_.queries > 0 ? plan_.first_target(0) : 0;
+  ChunkCursor(const PairRanges &ranges, int size) : ranges_(ranges), size_(std::max(size, 1)) {
+    if (!ranges_.begin.empty()) target_ = ranges_.begin[0];
   }
 
   bool next(Chunk &c) {
-    while (query_ < plan_.queries && target_ >= plan_.targets) {
-      if (++query_ < plan_.queries) target_ = plan_.first_target(query_);
+    const int queries = static_cast<int>(ranges_.begin.size());
+    while (query_ < queries && target_ >= ranges_.end[query_]) {
+      if (++query_ < queries) target_ = ranges_.begin[query_];
     }
-    if (query_ >= plan_.queries) return false;
+    if (query_ >= queries) return false;
     c.seq = seq_++;
     c.query = query_;
     c.begin = target_;
-    c.end = target_ + std::min(size_, plan_.targets - target_);
+    c.end = target_ + std::min(size_, ranges_.end[query_] - target_);
     target_ = c.end;
     return true;
   }
@@ -394,7 +401,7 @@ class ChunkCursor {
   std::int64_t seq() const { return seq_; }
 
  private:
-  PairPlan plan_;
+  const PairRanges &ranges_;
   int size_;
   int query_ = 0;
   int target_ = 0;
@@ -404,6 +411,8 @@ class ChunkCursor {
 // Results of one chunk, waiting to be handed on.
 struct Slot {
   bool ready = false;
+  int query = 0;
+  int end = 0;
   std::vector<PairResult> results;
   std::int64_t pairs = 0;
   std::int64_t skipped = 0;
@@ -418,9 +427,11 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
   prepare_records(targets);
 
   const PairPlan plan{static_cast<int>(queries.size()), static_cast<int>(targets.size()), triangle};
-  RunStats stats;
-  stats.pairs = plan.total();
-
+  PairRanges ranges;
+  for (int q = 0; q < plan.queries; q++) {
+    ranges.begin.push_back(std::min(plan.first_target(q), plan.targets));
+    ranges.end.push_back(plan.targets);
+  }
   // Profiles for the bound, built here so that the workers only read them.
   std::vector<AtomProfile> query_profiles, target_profiles;
   if (options.min) {
@@ -429,6 +440,28 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
     for (CPDMOL *m : queries) query_profiles.push_back(make_profile(*m, by_element, index));
     for (CPDMOL *m : targets) target_profiles.push_back(make_profile(*m, by_element, index));
   }
+  RunOptions plain = options;
+  plain.top = 0;
+  RunStats kept;
+  TopSelector selector(options.top, [&](const PairResult &r) {
+    kept.kept++;
+    emit(r);
+  });
+  RunStats stats = run_pairs(
+      queries, targets, ranges, plain, {query_profiles, target_profiles},
+      [&](const PairResult &r) { selector.add(r); }, {}, progress);
+  selector.finish();
+  stats.kept = kept.kept;
+  return stats;
+}
+
+RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+                   const PairRanges &ranges, const RunOptions &options, const Profiles &profiles,
+                   const Emit &emit, const ChunkDone &chunk_done, const Progress &progress,
+                   const StopRequested &stop_requested) {
+  RunStats stats;
+  stats.pairs = ranges.total();
+  const bool bound = options.min.has_value() && !profiles.queries.empty();
 
   const int threads = std::max(1, options.threads);
   // Chunks may finish out of order by up to this many; the slots hold only
@@ -438,7 +471,7 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
   std::mutex mutex;
   std::condition_variable work_cv;  // a slot became free, or the run stops
   std::condition_variable done_cv;  // a chunk is ready, or a worker failed
-  ChunkCursor cursor(plan, options.chunk);
+  ChunkCursor cursor(ranges, options.chunk);
   std::int64_t written = 0;  // chunks handed on
   std::vector<Slot> slots(window);
   bool stop = false;
@@ -459,11 +492,12 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
           if (stop || !cursor.next(c)) return;
         }
         Slot out;
+        out.query = c.query;
+        out.end = c.end;
         out.pairs = c.end - c.begin;
         CPDMOL *query = queries[c.query];
         for (int t = c.begin; t < c.end; t++) {
-          if (options.min &&
-              below_bound(query_profiles[c.query], target_profiles[t], *options.min)) {
+          if (bound && below_bound(profiles.queries[c.query], profiles.targets[t], *options.min)) {
             out.skipped++;
             continue;
           }
@@ -494,7 +528,7 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
 
   std::int64_t chunks = 0;
   {
-    ChunkCursor counter(plan, options.chunk);
+    ChunkCursor counter(ranges, options.chunk);
     Chunk c;
     while (counter.next(c)) chunks++;
   }
@@ -511,10 +545,6 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
     workers.clear();
   };
 
-  TopSelector selector(options.top, [&](const PairResult &r) {
-    stats.kept++;
-    emit(r);
-  });
   using Clock = std::chrono::steady_clock;
   auto last_report = Clock::now();
   std::int64_t done = 0;
@@ -523,6 +553,10 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
     for (int k = 0; k < started; k++) workers.emplace_back(work);
     if (progress) progress(0, stats.pairs);
     while (written < chunks) {
+      if (stop_requested && stop_requested()) {
+        stats.stopped = true;
+        break;
+      }
       Slot slot;
       {
         std::unique_lock lock(mutex);
@@ -539,7 +573,11 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
         work_cv.notify_all();
         done += slot.pairs;
         stats.skipped += slot.skipped;
-        for (const PairResult &r : slot.results) selector.add(r);
+        for (const PairResult &r : slot.results) {
+          stats.kept++;
+          emit(r);
+        }
+        if (chunk_done) chunk_done(slot.query, slot.end);
       }
       if (progress && Clock::now() - last_report >= std::chrono::milliseconds(250)) {
         progress(done, stats.pairs);
@@ -552,8 +590,7 @@ RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> t
   }
   stop_workers();
   if (failure) std::rethrow_exception(failure);
-  selector.finish();
-  if (progress) progress(done, stats.pairs);
+  if (progress && !stats.stopped) progress(done, stats.pairs);
   return stats;
 }
 

@@ -158,6 +158,7 @@ struct RunStats {
   std::int64_t pairs = 0;    // pairs in the screen
   std::int64_t skipped = 0;  // pairs the bound ruled out
   std::int64_t kept = 0;     // results handed on
+  bool stopped = false;      // ended early on request
 };
 
 // Which pairs a screen covers: query q with targets [first_target(q), targets).
@@ -172,6 +173,33 @@ struct PairPlan {
 
 using Emit = std::function<void(const PairResult &)>;
 using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+// Any set of pairs in pair order: query q with targets [begin[q], end[q]).
+struct PairRanges {
+  std::vector<int> begin;
+  std::vector<int> end;
+  std::int64_t total() const;
+};
+
+// Called after the results of a run of pairs were handed on: the pairs of
+// `query` before target `end` are all done.
+using ChunkDone = std::function<void(int query, int end)>;
+// Asked now and then; true ends the run early, after the pairs handed on.
+using StopRequested = std::function<bool()>;
+
+// Bound profiles of a run; empty when the run has no minimum.
+struct Profiles {
+  std::span<const AtomProfile> queries;
+  std::span<const AtomProfile> targets;
+};
+
+// The core of run_screen for prepared records: every pair of `ranges`, its
+// result handed to `emit` (kept by the minimum, no selection) on the calling
+// thread in pair order.
+RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+                   const PairRanges &ranges, const RunOptions &options, const Profiles &profiles,
+                   const Emit &emit, const ChunkDone &chunk_done = {},
+                   const Progress &progress = {}, const StopRequested &stop = {});
 
 // Screens queries against targets (with `triangle`, the two must be the same
 // list). Results are handed to `emit` on the calling thread, in query order,

@@ -5,10 +5,17 @@
 // report. Every path ends the process; the exit status is one of ExitStatus.
 #include "taviron.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "cpdio.h"
+#include "qtrscan.h"
 #include "exe1.h"
 #include "vembo.h"
 
@@ -56,22 +63,43 @@ int limit = 0;
 }
 
 // Second half of main: input, look-up, computation, report.
-[[noreturn]] void run(FILE *ifp, FILE *ofp) {
-  if (input_fn != nullptr && (ifp = fopen(input_fn, "r")) == nullptr) fail_with_errno(input_fn);
-  CompList *list = read_CPDMOL_list_QTR(ifp);
+[[noreturn]] void run(FILE *ofp) {
+  // The input is scanned for the two records only; they alone are read in
+  // full. The whole input is still read, as the completion letter and the
+  // first match depend on all of it.
+  int fd = 0;
+  if (input_fn != nullptr && (fd = open(input_fn, O_RDONLY)) < 0) fail_with_errno(input_fn);
+  qtrscan::Scanner scanner(fd);
+  qtrscan::EntryFinder finder({entry, entry2});
+  qtrscan::Record rec;
+  const auto wants = [&](std::string_view name) { return finder.wants(name); };
+  for (std::int64_t index = 0; scanner.next(rec, wants); index++) {
+    if (rec.captured) finder.offer(rec, index);
+  }
   // A stream that fails while being read (a directory, an I/O error) would
   // otherwise look like a file without the entry.
-  if (ferror(ifp)) fail_with_errno(input_fn != nullptr ? input_fn : "stdin");
-  fclose(ifp);
+  if (scanner.error() != 0) {
+    errno = scanner.error();
+    fail_with_errno(input_fn != nullptr ? input_fn : "stdin");
+  }
+  close(fd);
+  if (_global_first_ == 0) _global_first_ = scanner.first_letter();
 
-  int e = nsearch_CPDMOL(list, entry);
-  if (e == 0) {
+  const qtrscan::EntryFinder::Match &m1 = finder.result(0, scanner.first_letter());
+  if (m1.index < 0) {
     fprintf(stderr, "%s: no such entry\n", entry);
     exit(kExitFailure);
   }
-  int e2 = nsearch_CPDMOL(list, entry2);
-  if (e2 == 0) {
+  const qtrscan::EntryFinder::Match &m2 = finder.result(1, scanner.first_letter());
+  if (m2.index < 0) {
     fprintf(stderr, "%s: no such entry\n", entry2);
+    exit(kExitFailure);
+  }
+  CPDMOL *mol1 = qtrscan::read_record(m1.record.text);
+  // One record named twice is one record, as with a look-up in a list.
+  CPDMOL *mol2 = m2.index == m1.index ? mol1 : qtrscan::read_record(m2.record.text);
+  if (mol1 == nullptr || mol2 == nullptr) {
+    fprintf(stderr, "%s: can't read the record\n", mol1 == nullptr ? entry : entry2);
     exit(kExitFailure);
   }
 
@@ -79,8 +107,6 @@ int limit = 0;
   if (output_fn != nullptr && (ofp = fopen(output_fn, "w")) == nullptr) fail_with_errno(output_fn);
 
   init_exe1(atom_mode, exec_mode, output_mode, maxrepeat, limit);
-  auto *mol1 = static_cast<CPDMOL *>(complist_getdata(list, e));
-  auto *mol2 = static_cast<CPDMOL *>(complist_getdata(list, e2));
   compute_similarity(mol1, mol2);
   output_similarity(ofp);
 
@@ -126,7 +152,6 @@ void print_version() {
 }
 
 int main(int argc, char **argv) {
-  FILE *ifp = stdin;
   FILE *ofp = stdout;
 
   opt_check(argc, argv, options);
@@ -150,5 +175,5 @@ int main(int argc, char **argv) {
     printf("Specify entry name.\n");
     exit(kExitSuccess);
   }
-  run(ifp, ofp);
+  run(ofp);
 }

@@ -4,16 +4,23 @@
 // records within one file, with the same engine and options as taviron, and
 // writes one line per pair in pair order.
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "cpdio.h"
@@ -22,6 +29,9 @@
 #include "molconvert.h"
 #endif
 #include "screen.h"
+#include "screenout.h"
+#include "screenrun.h"
+#include "shard.h"
 #include "vembo.h"
 
 namespace {
@@ -45,17 +55,21 @@ char row_limit[] = "limit        str";
 char row_max_atoms[] = "max-atoms    str";
 char row_max_depth[] = "max-depth    str";
 char row_quiet[] = "quiet,q      flag";
+char row_resume[] = "resume       flag";
+char row_shard[] = "shard        str";
+char row_merge[] = "merge        flag";
+char row_block[] = "block        str";
 char row_help[] = "help         flag";
 char row_version[] = "version      flag";
 char row_html[] = "html         str";
 char row_html_max[] = "html-max     str";
 
 // clang-format off
-char *options[] = {row_prog,   row_words,  row_pairs,   row_entry,     row_output,
-                   row_format, row_min,    row_top,     row_jobs,      row_atom,
-                   row_trick,  row_repeat, row_limit,   row_max_atoms, row_max_depth,
-                   row_quiet,  row_help,   row_version, row_html,      row_html_max,
-                   nullptr};
+char *options[] = {row_prog,   row_words,  row_pairs,     row_entry,     row_output,
+                   row_format, row_min,    row_top,       row_jobs,      row_atom,
+                   row_trick,  row_repeat, row_limit,     row_max_atoms, row_max_depth,
+                   row_quiet,  row_resume, row_shard,     row_merge,     row_block,
+                   row_help,   row_version, row_html,     row_html_max,  nullptr};
 // clang-format on
 
 // Molecules of SD, MOL and SMILES files above these sizes are skipped, as
@@ -91,6 +105,11 @@ void print_help() {
   printf("\t-q/--quiet          no progress and no summary on standard error\n");
   printf("\t--html <file>       also an HTML report with depictions of the first rows\n");
   printf("\t--html-max <n>      rows drawn in the HTML report (200)\n");
+  printf("\t--resume            continue the interrupted screen that wrote -o FILE\n");
+  printf("\n");
+  printf("parts of a screen:\n");
+  printf("\t--shard <K/N>       compute part K of N (balanced by the atoms of the pairs)\n");
+  printf("\t--merge             join the outputs of the parts, given in part order\n");
   printf("\n");
   printf("computation (as taviron):\n");
   printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
@@ -98,6 +117,7 @@ void print_help() {
   printf("\t--repeat <integer>  step budget of the clique search (15000; 0 none)\n");
   printf("\t--limit <number>    largest docking graph searched, 1 to 10000 (10000)\n");
   printf("\t-j/--jobs <n>       threads (one per processor)\n");
+  printf("\t--block <n>         targets read at a time, at most as many queries per pass (1024)\n");
   printf("\n");
   printf("\t--help              print help\n");
   printf("\t--version           print version\n");
@@ -133,13 +153,6 @@ long long integer_option(const char *name, const char *shown, long long lo, long
   if (!value) bad_value(shown, text, expected);
   return *value;
 }
-
-// The records of one input file ("-": standard input).
-struct Input {
-  const char *path = nullptr;
-  CompList *list = nullptr;
-  std::vector<CPDMOL *> records;
-};
 
 std::string shown_name(const char *path) {
   return std::strcmp(path, "-") == 0 ? "standard input" : path;
@@ -181,62 +194,167 @@ CompList *read_molecule_input(const char *path) {
 #endif
 }
 
-Input read_input(const char *path) {
+[[noreturn]] void cannot_read(const char *path, int error) {
+  fail("cannot read " + shown_name(path) + ": " + std::strerror(error != 0 ? error : EIO));
+}
+
+// One input: its records by position, and the list of a molecule file (which
+// is held in memory whole) for looking up entries.
+struct Input {
+  const char *path = nullptr;
+  std::unique_ptr<screen::RecordSource> source;
+  CompList *list = nullptr;
+};
+
+// Opens an input. QTR text is indexed and read again block by block later;
+// what cannot be read twice (standard input, a pipe) is copied to a
+// temporary file first. A scan with `lookup` also finds query entries.
+Input open_input(const char *path, screen::EntryLookup *lookup) {
   Input in;
   in.path = path;
   const bool from_stdin = std::strcmp(path, "-") == 0;
-  if (!from_stdin && is_molecule_file(path)) {
-    in.list = read_molecule_input(path);
-  } else {
-    FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
-    if (fp == nullptr) fail("cannot read " + shown_name(path) + ": " + std::strerror(errno));
-    errno = 0;
-    in.list = read_CPDMOL_list_QTR(fp);
-    // A stream that fails while being read (a directory, an I/O error) would
-    // otherwise look like a file without records.
-    if (std::ferror(fp)) {
-      fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+  try {
+    if (!from_stdin && is_molecule_file(path)) {
+      in.list = read_molecule_input(path);
+      std::vector<CPDMOL *> records;
+      const int n = in.list != nullptr ? complist_numberof(in.list) : 0;
+      for (int k = 1; k <= n; k++) {
+        auto *mol = static_cast<CPDMOL *>(complist_getdata(in.list, k));
+        if (mol != nullptr) records.push_back(mol);
+      }
+      in.source = screen::RecordSource::held(std::move(records));
+    } else {
+      FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
+      if (fp == nullptr) cannot_read(path, errno);
+      struct stat st {};
+      if (from_stdin || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) {
+        FILE *copy = screen::spool(fp);
+        if (!from_stdin) std::fclose(fp);
+        fp = copy;
+      }
+      in.source = screen::RecordSource::index_qtr(fp, lookup);
     }
-    if (!from_stdin) std::fclose(fp);
+  } catch (const std::system_error &e) {
+    cannot_read(path, e.code().value());
   }
-  const int n = in.list != nullptr ? complist_numberof(in.list) : 0;
-  for (int k = 1; k <= n; k++) {
-    auto *mol = static_cast<CPDMOL *>(complist_getdata(in.list, k));
-    if (mol != nullptr) in.records.push_back(mol);
-  }
-  if (in.records.empty()) fail(shown_name(path) + ": no compound records");
+  if (in.source->size() == 0) fail(shown_name(path) + ": no compound records");
   return in;
 }
 
-// A write to the output failed; errno as it was then.
-struct WriteFailed {
-  int error;
-};
+// What an interrupted run must share with its resumption: every option that
+// changes the output, and the name, size and modification time of each input.
+std::string fingerprint_of(const std::vector<std::pair<std::string, std::string>> &items) {
+  std::string out;
+  for (const auto &[key, value] : items) out += key + " " + value + "\n";
+  return out;
+}
 
-// Buffered output of the result lines. A failed write ends the run at once
-// rather than after every remaining pair was computed.
-class Writer {
- public:
-  Writer(FILE *fp, screen::Format format) : fp_(fp), format_(format) {
-    buf_ = screen::header(format);
-  }
-  void add(const screen::PairResult &r, const char *query, const char *target) {
-    screen::append_row(buf_, format_, r, query, target);
-    if (buf_.size() >= (1u << 16)) flush();
-  }
-  void flush() {
-    errno = 0;
-    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), fp_) != buf_.size()) {
-      throw WriteFailed{errno != 0 ? errno : EIO};
+// A regular output file (or none yet) is written through a temporary file;
+// anything else (a device, a pipe) is written directly.
+bool regular_output(const char *path) {
+  struct stat st {};
+  return stat(path, &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+// The file that a rename must replace: the target of a symbolic link.
+std::string output_target(const char *path) {
+  struct stat st {};
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char *real = realpath(path, nullptr)) {
+      std::string out = real;
+      std::free(real);
+      return out;
     }
-    buf_.clear();
   }
+  return path;
+}
 
- private:
-  FILE *fp_;
-  screen::Format format_;
-  std::string buf_;
+// What the HTML page says about the run.
+struct HtmlRun {
+  const std::vector<const char *> &words;
+  const char *pairs_file;
+  const screen::RunOptions &run;
+  const screen::RunStats &stats;
+  double seconds;
+  int max_depictions;
 };
+
+// Writes the HTML report of the kept rows. Rows come from the screen in
+// pair order query by query; their records are read once more (the screen
+// has released its blocks), into an arena that lives while the page is made.
+void write_html(FILE *html, const char *html_fn, std::vector<screen::PairResult> results,
+                screen::RecordSource &queries, screen::RecordSource &targets, const HtmlRun &r) {
+  std::sort(results.begin(), results.end(), [](const auto &a, const auto &b) {
+    return a.query != b.query ? a.query < b.query : a.target < b.target;
+  });
+  RecordArena arena;
+  std::vector<html_report::Row> rows;
+  {
+    RecordArena::Scope scope(arena);
+    std::map<int, CPDMOL *> qcache, tcache;
+    auto record = [](std::map<int, CPDMOL *> &cache, screen::RecordSource &src, int i) {
+      auto [it, fresh] = cache.try_emplace(i, nullptr);
+      if (fresh) it->second = src.load(i, i + 1).at(0);
+      return it->second;
+    };
+    for (const screen::PairResult &p : results) {
+      rows.push_back({p, record(qcache, queries, p.query), record(tcache, targets, p.target)});
+    }
+  }
+  html_report::Summary summary;
+  summary.inputs.assign(r.words.begin(), r.words.end());
+  if (r.pairs_file != nullptr) summary.inputs = {r.pairs_file};
+  summary.all_pairs = r.pairs_file != nullptr;
+  summary.run = r.run;
+  summary.pairs = r.stats.pairs;
+  summary.skipped = r.stats.skipped;
+  summary.seconds = r.seconds;
+  html_report::Options html_options;
+  html_options.max_depictions = r.max_depictions;
+  const std::string page = html_report::page(summary, rows, html_options);
+  errno = 0;
+  bool html_failed = std::fwrite(page.data(), 1, page.size(), html) != page.size();
+  html_failed = std::fflush(html) != 0 || std::ferror(html) != 0 || html_failed;
+  html_failed = std::fclose(html) != 0 || html_failed;
+  if (html_failed) {
+    fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno != 0 ? errno : EIO));
+  }
+}
+
+int run_merge(const std::vector<const char *> &words, const char *output_fn,
+              const screen::MergeOptions &options) {
+  if (words.empty()) fail("--merge needs the outputs of the parts (PART ...)");
+  const std::vector<std::string> parts(words.begin(), words.end());
+  const std::string out_name = output_fn != nullptr ? output_fn : "standard output";
+  std::unique_ptr<screen::SafeOutput> file;
+  try {
+    const screen::Format format = screen::merge_format(parts);
+    if (output_fn != nullptr && regular_output(output_fn)) {
+      file = std::make_unique<screen::SafeOutput>(output_target(output_fn), "",
+                                                  screen::header(format), false, false);
+      screen::merge_parts(parts, format, options, *file);
+      file->commit();
+      return 0;
+    }
+    FILE *out = output_fn != nullptr ? std::fopen(output_fn, "w") : stdout;
+    if (out == nullptr) throw screen::WriteError{errno, out_name};
+    screen::StreamSink sink(out, out_name);
+    sink.write(screen::header(format));
+    screen::merge_parts(parts, format, options, sink);
+    sink.flush();
+    errno = 0;
+    bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+    failed = std::fclose(out) != 0 || failed;
+    if (failed) throw screen::WriteError{errno != 0 ? errno : EIO, out_name};
+  } catch (const screen::MergeError &e) {
+    if (file) file->abandon();
+    fail(e.message);
+  } catch (const screen::WriteError &e) {
+    if (file) file->abandon();
+    fail("cannot write " + out_name + ": " + std::strerror(e.error));
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -269,6 +387,8 @@ int main(int argc, char **argv) {
       static_cast<int>(integer_option("top", "--top", 1, 1000000000, "a positive whole number", 0));
   run.threads = static_cast<int>(integer_option("j", "-j", 1, 1024, "a whole number from 1 to 1024",
                                                 screen::default_threads()));
+  const int block = static_cast<int>(
+      integer_option("block", "--block", 1, 1000000, "a whole number from 1 to 1000000", 1024));
   if (opt_scan("atom")) run.engine.atom_mode = 2;
   if (string_option("trick") != nullptr) {
     // Any whole number selects the extension, as in taviron.
@@ -290,49 +410,137 @@ int main(int argc, char **argv) {
   const int html_max = static_cast<int>(
       integer_option("html-max", "--html-max", 0, 1000000000, "a whole number from 0", 200));
 
+  const bool resume = opt_scan("resume") != 0;
+  std::optional<screen::Shard> shard;
+  const char *shard_text = string_option("shard");
+  if (shard_text != nullptr && !(shard = screen::parse_shard(shard_text))) {
+    bad_value("--shard", shard_text, "K/N with 1 <= K <= N");
+  }
+  if (opt_scan("merge")) {
+    if (pairs_file != nullptr || !entries.empty() || shard || resume) {
+      fail("--merge joins finished parts: -e, --pairs, --shard and --resume do not apply");
+    }
+    return run_merge(words, output_fn, {run.min, run.top});
+  }
+
   if (pairs_file != nullptr) {
     if (!words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");
     if (!entries.empty()) fail("-e picks queries of QUERIES and cannot be used with --pairs");
   } else if (words.size() != 2) {
     fail("expected QUERIES and TARGETS, or --pairs FILE (see --help)");
   }
+  const bool safe_output = output_fn != nullptr && regular_output(output_fn);
+  if (resume && !safe_output) {
+    fail("--resume continues an interrupted screen written with -o FILE (a regular file)");
+  }
 
   // Inputs. The query file is read first: it sets the letter that short
   // identifiers are completed with.
-  Input first = read_input(pairs_file != nullptr ? pairs_file : words[0]);
-  Input second;
+  const char *first_path = pairs_file != nullptr ? pairs_file : words[0];
   const bool same_input = pairs_file != nullptr || std::strcmp(words[0], words[1]) == 0;
-  if (!same_input) second = read_input(words[1]);
-  const Input &queries_in = first;
-  const Input &targets_in = same_input ? first : second;
-
-  std::vector<CPDMOL *> queries;
-  if (entries.empty()) {
-    queries = queries_in.records;
-  } else {
-    for (const char *id : entries) {
-      const int pos = nsearch_CPDMOL(queries_in.list, const_cast<char *>(id));
-      if (pos == 0) fail(std::string(id) + ": no such entry in " + shown_name(queries_in.path));
-      queries.push_back(static_cast<CPDMOL *>(complist_getdata(queries_in.list, pos)));
-    }
+  std::unique_ptr<screen::EntryLookup> lookup;
+  if (!entries.empty() && !is_molecule_file(first_path)) {
+    lookup = std::make_unique<screen::EntryLookup>(entries);
   }
-  const std::vector<CPDMOL *> &targets = targets_in.records;
+  Input first = open_input(first_path, lookup.get());
+  Input second;
+  if (!same_input) second = open_input(words[1], nullptr);
+  screen::RecordSource &targets = same_input ? *first.source : *second.source;
+
+  std::unique_ptr<screen::RecordSource> selected;
+  if (!entries.empty()) {
+    std::vector<CPDMOL *> queries;
+    for (std::size_t i = 0; i < entries.size(); i++) {
+      CPDMOL *mol = nullptr;
+      if (lookup) {
+        mol = lookup->result(i);
+      } else {
+        const int pos = nsearch_CPDMOL(first.list, const_cast<char *>(entries[i]));
+        if (pos > 0) mol = static_cast<CPDMOL *>(complist_getdata(first.list, pos));
+      }
+      if (mol == nullptr) {
+        fail(std::string(entries[i]) + ": no such entry in " + shown_name(first.path));
+      }
+      queries.push_back(mol);
+    }
+    selected = screen::RecordSource::held(std::move(queries));
+  }
+  screen::RecordSource &queries = selected ? *selected : *first.source;
+
+  // The merge tells queries apart by name; two neighbours of one name would
+  // look like one query to its selection of the best targets.
+  if (shard && run.top > 0 && queries.adjacent_duplicates()) {
+    fail(
+        "--top with --shard needs distinct names for neighbouring queries (the merge tells "
+        "queries apart by name)");
+  }
+  const screen::PairSpace space{queries.size(), targets.size(), pairs_file != nullptr};
+  std::int64_t range_first = 0, range_last = space.total();
+  if (shard) {
+    std::tie(range_first, range_last) = screen::shard_range(
+        space, *shard, [&](std::int64_t q) { return queries.atoms(static_cast<int>(q)); },
+        [&](std::int64_t t) { return targets.atoms(static_cast<int>(t)); });
+  }
 
   // Opened only now, so that a failure above never creates or truncates it.
-  FILE *out = stdout;
-  if (output_fn != nullptr && (out = std::fopen(output_fn, "w")) == nullptr) {
-    fail(std::string("cannot write ") + output_fn + ": " + std::strerror(errno));
-  }
+  const std::string out_name = output_fn != nullptr ? output_fn : "standard output";
 
   // The HTML report is checked as early as the output, and written last.
   FILE *html = nullptr;
   if (html_fn != nullptr && (html = std::fopen(html_fn, "w")) == nullptr) {
     fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno));
   }
-  std::vector<html_report::Row> html_rows;
-
-  Writer writer(out, format);
+  std::vector<screen::PairResult> html_results;
   const bool show_progress = !quiet && isatty(STDERR_FILENO);
+  auto write_failed = [&](int error) {
+    if (show_progress) std::fprintf(stderr, "\r\033[K");
+    fail("cannot write " + out_name + ": " + std::strerror(error));
+  };
+  FILE *out = stdout;
+  std::unique_ptr<screen::SafeOutput> file;
+  std::unique_ptr<screen::StreamSink> stream;
+  bool resumable = true;
+  if (safe_output) {
+    std::vector<std::pair<std::string, std::string>> items;
+    items.emplace_back("mode", pairs_file != nullptr ? "pairs" : "queries-targets");
+    for (const char *path : {first_path, same_input ? nullptr : words[1]}) {
+      if (path == nullptr) continue;
+      if (std::strcmp(path, "-") == 0) resumable = false;
+      items.emplace_back("input", screen::input_fingerprint(path));
+    }
+    std::string ids;
+    for (const char *id : entries) ids += std::string(ids.empty() ? "" : " ") + id;
+    items.emplace_back("entries", ids);
+    items.emplace_back("format", format == screen::Format::kTsv ? "tsv" : "jsonl");
+    char min_text[64] = "none";
+    if (run.min) std::snprintf(min_text, sizeof min_text, "%.17g", *run.min);
+    items.emplace_back("min", min_text);
+    items.emplace_back("top", std::to_string(run.top));
+    items.emplace_back("atom", std::to_string(run.engine.atom_mode));
+    items.emplace_back("trick", std::to_string(run.engine.exec_mode));
+    items.emplace_back("repeat", std::to_string(run.engine.maxrepeat));
+    items.emplace_back("limit", std::to_string(run.engine.limit));
+    items.emplace_back(
+        "shard", shard ? std::to_string(shard->part) + "/" + std::to_string(shard->parts) : "all");
+    try {
+      file = std::make_unique<screen::SafeOutput>(output_target(output_fn), fingerprint_of(items),
+                                                  screen::header(format), resume, resumable);
+    } catch (const screen::ResumeRefused &e) {
+      fail(e.message);
+    } catch (const screen::WriteError &e) {
+      write_failed(e.error);
+    }
+    range_first = std::max(range_first, file->resume_point());
+    screen::catch_interrupts();
+  } else {
+    if (output_fn != nullptr && (out = std::fopen(output_fn, "w")) == nullptr) {
+      write_failed(errno);
+    }
+    stream = std::make_unique<screen::StreamSink>(out, out_name);
+    stream->write(screen::header(format));
+  }
+  screen::RowSink &sink = file ? static_cast<screen::RowSink &>(*file) : *stream;
+
   const auto start = std::chrono::steady_clock::now();
   auto seconds = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -344,54 +552,69 @@ int main(int argc, char **argv) {
       std::fflush(stderr);
     };
   }
-  const std::string out_name = output_fn != nullptr ? output_fn : "standard output";
-  auto write_failed = [&](int error) {
-    if (show_progress) std::fprintf(stderr, "\r\033[K");
-    fail("cannot write " + out_name + ": " + std::strerror(error));
-  };
+  screen::StreamOptions stream_options;
+  stream_options.run = run;
+  stream_options.format = format;
+  stream_options.target_block = block;
+  stream_options.max_query_block = std::min(block, stream_options.max_query_block);
+  stream_options.min_query_block = std::min(block, stream_options.min_query_block);
   screen::RunStats stats;
   try {
-    stats = screen::run_screen(
-        queries, targets, pairs_file != nullptr, run,
-        [&](const screen::PairResult &r) {
-          writer.add(r, queries[r.query]->name, targets[r.target]->name);
-          if (html != nullptr) html_rows.push_back({r, queries[r.query], targets[r.target]});
-        },
-        progress);
-    writer.flush();
-  } catch (const WriteFailed &e) {
+    if (html != nullptr) {
+      stream_options.on_kept = [&](const screen::PairResult &r) { html_results.push_back(r); };
+    }
+    stats = screen::run_stream(queries, targets, pairs_file != nullptr, range_first, range_last,
+                               stream_options, sink, progress,
+                               [] { return screen::interrupt_signal() != 0; });
+    if (stats.stopped) {
+      file->keep_for_resume();
+    } else if (file) {
+      file->commit();
+    } else {
+      stream->flush();
+    }
+  } catch (const screen::WriteError &e) {
+    if (file) file->abandon();
     write_failed(e.error);
   } catch (const std::bad_alloc &) {
+    if (file) file->abandon();
     fail("out of memory");
+  } catch (const std::system_error &e) {
+    if (file) file->abandon();
+    fail("cannot read the input: " + std::string(std::strerror(e.code().value())));
   } catch (const std::exception &e) {
+    if (file) file->abandon();
     fail(e.what());
   }
   const double elapsed = seconds();
   if (show_progress) std::fprintf(stderr, "\r\033[K");
-
-  errno = 0;
-  bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
-  failed = std::fclose(out) != 0 || failed;
-  if (failed) write_failed(errno != 0 ? errno : EIO);
-  if (html != nullptr) {
-    html_report::Summary summary;
-    summary.inputs.assign(words.begin(), words.end());
-    if (pairs_file != nullptr) summary.inputs = {pairs_file};
-    summary.all_pairs = pairs_file != nullptr;
-    summary.run = run;
-    summary.pairs = stats.pairs;
-    summary.skipped = stats.skipped;
-    summary.seconds = elapsed;
-    html_report::Options html_options;
-    html_options.max_depictions = html_max;
-    const std::string page = html_report::page(summary, html_rows, html_options);
-    errno = 0;
-    bool html_failed = std::fwrite(page.data(), 1, page.size(), html) != page.size();
-    html_failed = std::fflush(html) != 0 || std::ferror(html) != 0 || html_failed;
-    html_failed = std::fclose(html) != 0 || html_failed;
-    if (html_failed) {
-      fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno != 0 ? errno : EIO));
+  if (stats.stopped) {
+    const int sig = screen::interrupt_signal();
+    if (resumable) {
+      std::fprintf(stderr,
+                   "%s: interrupted after %lld of %lld pairs; %s was left as it was; the rows so "
+                   "far are kept in %s: run the same command with --resume to continue\n",
+                   program(), static_cast<long long>(file->checkpoint_pairs() - range_first),
+                   static_cast<long long>(range_last - range_first), output_fn,
+                   file->partial_path().c_str());
+    } else {
+      std::fprintf(stderr,
+                   "%s: interrupted; %s was left as it was (a screen of standard input cannot be "
+                   "resumed)\n",
+                   program(), output_fn);
     }
+    return 128 + sig;
+  }
+
+  if (!file) {
+    errno = 0;
+    bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+    failed = std::fclose(out) != 0 || failed;
+    if (failed) write_failed(errno != 0 ? errno : EIO);
+  }
+  if (html != nullptr) {
+    write_html(html, html_fn, html_results, queries, targets,
+               {words, pairs_file, run, stats, elapsed, html_max});
   }
   if (!quiet) {
     std::fprintf(stderr,

@@ -8,6 +8,8 @@
 #   prog           program to run from BINDIR (absent: taviron)
 #   stdin          standard input (absent: empty)
 #   setup.sh       optional script run first in the working folder (makes big inputs)
+#   check.sh       optional script run last in the working folder; failing fails the case
+#                  (both get BINDIR, the programs' folder, and CASE_DIR, the case folder)
 #   files/         optional files copied into the working folder before the run
 #   stdout         expected standard output (absent: must be empty)
 #   stderr         expected standard error (absent: must be empty)
@@ -27,7 +29,7 @@ trap 'rm -rf "$work"' EXIT
 ln -s "$examples" "$work/examples"
 [ -d "$case/files" ] && cp -R "$case/files/." "$work/"
 if [ -f "$case/setup.sh" ]; then
-  (cd "$work" && bash "$case/setup.sh") || { echo "setup.sh failed"; exit 1; }
+  (cd "$work" && BINDIR=$bindir CASE_DIR=$case bash "$case/setup.sh") || { echo "setup.sh failed"; exit 1; }
 fi
 
 prog=taviron
@@ -75,6 +77,6 @@ if [ -f "$case/absent" ]; then
   done < "$case/absent"
 fi
 if [ -f "$case/check.sh" ]; then
-  (cd "$work" && bash "$case/check.sh") || { echo "--- check.sh failed"; fail=1; }
+  (cd "$work" && BINDIR=$bindir CASE_DIR=$case bash "$case/check.sh") || { echo "--- check.sh failed"; fail=1; }
 fi
 exit $fail
