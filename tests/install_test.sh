@@ -53,7 +53,7 @@ for prog in "${programs[@]}"; do
     if ((have_man)); then
       out=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
       [[ -z $out ]] || fail "man -l warns on $prog.1: $out"
-      text=$(LC_ALL=C MANWIDTH=80 man -l "$page" 2>/dev/null | col -b)
+      text=$(LC_ALL=C MANWIDTH=80 man -l "$page" 2>/dev/null)
       for s in "${sections[@]}"; do
         grep -q "^$s\$" <<<"$text" || fail "$prog.1 has no section $s"
       done
