@@ -39,13 +39,23 @@ function(taviron_install_rules)
   # One test installs the tree into temporary prefixes and checks the result.
   if(TAVIRON_TESTS)
     set(_python "")
+    set(_preload "")
     if(TARGET _taviron)
       set(_python ${Python3_EXECUTABLE})
+      # An instrumented module needs the sanitizer runtime loaded first, as in
+      # the Python tests (cmake/python.cmake).
+      if(TAVIRON_SANITIZE)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+                        OUTPUT_VARIABLE _asan OUTPUT_STRIP_TRAILING_WHITESPACE)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so.6
+                        OUTPUT_VARIABLE _cxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+        set(_preload ${_asan}:${_cxx})
+      endif()
     endif()
     list(JOIN _built " " _built)
     add_test(NAME install
       COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install_test.sh
-              ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} "${_built}" "${_python}")
+              ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR} "${_built}" "${_python}" "${_preload}")
     # It runs `make install`, which may touch the build tree: alone.
     set_tests_properties(install PROPERTIES RUN_SERIAL TRUE)
   endif()

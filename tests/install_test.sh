@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# install_test.sh SOURCE BUILD "PROGRAMS" [PYTHON]: installs BUILD into two
+# install_test.sh SOURCE BUILD "PROGRAMS" [PYTHON [PRELOAD]]: installs BUILD into two
 # temporary prefixes (cmake --install, make install) and checks what a user
 # gets: exactly the built programs, pages, completions and Python package;
 # programs that run; pages that render without warnings and name every option
 # of the program's --help; a completion that offers those options.
 set -uo pipefail
-src=$1 build=$2 python=${4:-}
+src=$1 build=$2 python=${4:-} preload=${5:-}
 read -ra programs <<<"$3"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -79,7 +79,7 @@ done
 
 # The package where Python looks for a prefix's modules.
 if [[ -n $python ]]; then
-  where=$("$python" -c 'import site, sys
+  where=$(LD_PRELOAD=$preload "$python" -c 'import site, sys
 for d in site.getsitepackages([sys.argv[1]]): site.addsitedir(d)
 import taviron; print(taviron.__file__)' "$p" 2>&1)
   [[ $where == "$p"/* ]] || fail "installed Python package not found for the prefix: $where"
