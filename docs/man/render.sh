@@ -3,7 +3,7 @@
 # SOURCE, replacing its @OPTIONS@ line by the option list of `PROGRAM --help`.
 # The list follows the help text (its groups, its order, every option in it),
 # so a new option shows up in the page without editing it. A source may hold
-# "@option SPEC" blocks (SPEC as the help line writes it, e.g. -a/--atom) whose
+# "@option OPTION" blocks (OPTION as the help line writes it, e.g. -a/--atom) whose
 # text, up to the next @option or @end, replaces that option's help line in
 # the page; a block for an option the help text lacks is an error.
 set -euo pipefail
@@ -17,8 +17,8 @@ function esc(s) {  # text -> roff: backslashes, and a control character at the s
   return s
 }
 function name(s) { gsub(/-/, "\\-", s); return "\\fB" s "\\fR" }
-function spec_roff(spec,   n, t, i, out, names, k, j) {
-  n = split(spec, t, " ")
+function option_roff(words,   n, t, i, out, names, k, j) {
+  n = split(words, t, " ")
   out = ""
   for (i = 1; i <= n; i++) {
     if (t[i] ~ /^-/) {
@@ -53,18 +53,18 @@ BEGIN {
       if (blank && list != "") list = list "\n.SS General"
       blank = 0
       # Option names take one argument; positional words stand alone.
-      spec = ""; rest = l; last = ""
+      words = ""; rest = l; last = ""
       while (match(rest, /^(-[^ ]+|<[^>]+>|[A-Z][A-Z_.]*)( +|$)/)) {
         tok = substr(rest, 1, RLENGTH); sub(/ +$/, "", tok)
         kind = tok ~ /^-/ ? "name" : (last == "name" ? "arg" : "pos")
         if (kind == "pos" && last != "" && last != "pos") break
         if (kind == "name" && last == "pos") break
         rest = substr(rest, RLENGTH + 1); last = kind
-        spec = spec (spec == "" ? "" : " ") tok
+        words = words (words == "" ? "" : " ") tok
       }
-      if (spec == "") { print "render.sh: cannot read help line: " l > "/dev/stderr"; exit 1 }
-      first = spec; sub(/ .*/, "", first)
-      list = list (list == "" ? "" : "\n") ".TP\n" spec_roff(spec) "\n"
+      if (words == "") { print "render.sh: cannot read help line: " l > "/dev/stderr"; exit 1 }
+      first = words; sub(/ .*/, "", first)
+      list = list (list == "" ? "" : "\n") ".TP\n" option_roff(words) "\n"
       noted = (first in notes)
       if (noted) { used[first] = 1; t = notes[first]; sub(/\n$/, "", t); list = list t }
       else list = list esc(rest)
