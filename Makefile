@@ -4,7 +4,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test bench fuzz clean format
+.PHONY: all build install run test bench fuzz clean format
 
 all: build
 
@@ -13,6 +13,11 @@ $(BUILD)/CMakeCache.txt:
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
+
+# Programs, manual pages, bash completion and the Python package (when built).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 run: build
 	./$(BUILD)/taviron examples/compounds.qtr -e C00009 -f C00010 --align
