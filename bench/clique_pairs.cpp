@@ -6,11 +6,10 @@
 // usage: clique_pairs [--atom] [--trick] [--repeat N] [--only-new|--only-ref] [--timeout S]
 //                     [--rounds N] FILE.qtr PAIRS
 // PAIRS holds two entry identifiers per line, or is one:ID for ID against
-// every record of the file. --timeout runs each pair of the
-// engine's finder in a child process stopped after S seconds (for searches
-// without a budget) and reports how many finish within 1 s. Each time is the
-// fastest of --rounds runs (3), so that other load on the machine counts
-// less.
+// every record of the file, or "all" for every record with every later one. --timeout runs each
+// pair of the engine's finder in a child process stopped after S seconds (for searches without a
+// budget) and reports how many finish within 1 s. Each time is the fastest of --rounds runs (3), so
+// that other load on the machine counts less.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,6 +125,14 @@ int main(int argc, char **argv) {
   std::fclose(fp);
   std::vector<std::pair<CPDMOL *, CPDMOL *>> pairs;
   std::string x, y;
+  // PAIRS "all" stands for every record with every later one.
+  if (std::strcmp(files[1], "all") == 0) {
+    const int n = complist_numberof(list);
+    for (int p = 1; p <= n; ++p)
+      for (int q = p + 1; q <= n; ++q)
+        pairs.emplace_back(static_cast<CPDMOL *>(complist_getdata(list, p)),
+                           static_cast<CPDMOL *>(complist_getdata(list, q)));
+  }
   // PAIRS of the form "one:ID" stand for ID against every record of the file.
   if (std::strncmp(files[1], "one:", 4) == 0) {
     x = files[1] + 4;
