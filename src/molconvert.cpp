@@ -650,6 +650,7 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
     switch (outcome) {
       case Outcome::kWritten:
         ++written_;
+        last_name_ = name;
         sink(record);
         break;
       case Outcome::kFiltered:
@@ -731,6 +732,7 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     switch (outcome) {
       case Outcome::kWritten:
         ++written_;
+        last_name_ = name;
         sink(record);
         break;
       case Outcome::kFiltered:
@@ -751,20 +753,23 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
 }
 
 CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat format,
-                                   MolConverter &converter) {
+                                   MolConverter &converter, std::vector<std::string> *names) {
   CompList *list = complist_new();
-  converter.convert(fp, source != nullptr ? source : "", format, [list](const std::string &text) {
+  converter.convert(fp, source != nullptr ? source : "", format, [&](const std::string &text) {
     // The reader takes the record from a stream over the text itself.
     FILE *mem = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
     if (mem == nullptr) return;
-    if (CPDMOL *mol = read_CPDMOL_QTR(mem)) complist_add(list, mol);
+    if (CPDMOL *mol = read_CPDMOL_QTR(mem)) {
+      complist_add(list, mol);
+      if (names != nullptr) names->push_back(converter.last_name());
+    }
     std::fclose(mem);
   });
   return list;
 }
 
-CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format,
-                                       MolConverter &converter) {
+CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter,
+                                       std::vector<std::string> *names) {
   const bool is_stdin = std::strcmp(path, "-") == 0;
   if (format == MolFormat::kNone)
     format = is_stdin ? MolFormat::kSmiles : molformat_from_name(path);
@@ -780,7 +785,8 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format,
     errno = EISDIR;
     return nullptr;
   }
-  CompList *list = read_molecules_as_CPDMOL(fp, is_stdin ? "stdin" : path, format, converter);
+  CompList *list =
+      read_molecules_as_CPDMOL(fp, is_stdin ? "stdin" : path, format, converter, names);
   const int read_error = std::ferror(fp) ? (errno != 0 ? errno : EIO) : 0;
   if (!is_stdin) std::fclose(fp);
   if (read_error != 0) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cpdcommon.h"
 
@@ -69,6 +70,10 @@ class MolConverter {
   // "N of M molecules written (F unreadable, K outside the heavy-atom range)",
   // followed by ", L over the size limit" when there were such molecules.
   std::string summary() const;
+  // The name of the molecule whose record was handed to a sink last, as read
+  // (title line, data field or name column), before the record's NAME line
+  // splits it at ";" and blanks its control characters.
+  const std::string &last_name() const { return last_name_; }
 
   const MolConvertOptions &options() const { return options_; }
 
@@ -89,21 +94,25 @@ class MolConverter {
   long failed_ = 0;
   long filtered_ = 0;
   long too_large_ = 0;
+  std::string last_name_;
 };
 
 // Reads every molecule of the stream as CPDMOL records: each record text is
 // read back with read_CPDMOL_QTR, so the records are exactly those a reader of
 // the converted file would get. Returns the list (possibly empty); the
 // converter's counters and warnings tell what was skipped, and a failed read
-// leaves ferror(fp) set.
+// leaves ferror(fp) set. With `names`, the name of each record in the list is
+// appended there (MolConverter::last_name).
 CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat format,
-                                   MolConverter &converter);
+                                   MolConverter &converter,
+                                   std::vector<std::string> *names = nullptr);
 
 // The same for a named file ("-" is the standard input). With kNone the
 // format comes from the file name (the standard input: SMILES). Returns null,
 // with errno set, when the file cannot be opened or read (a directory, an I/O
 // error), and null with errno 0 when its format is unknown.
-CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter);
+CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter,
+                                       std::vector<std::string> *names = nullptr);
 
 // One molecule given as SMILES: its record text with the given identifier and
 // name, the heavy-atom range not applied. Returns false, with the reason in

@@ -251,9 +251,14 @@ void TopSelector::finish() {
   kept_.clear();
 }
 
-std::string header(Format format) {
+std::string header(Format format, bool names) {
   if (format == Format::kJsonl) return "";
-  return "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\n";
+  return std::string("query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus") +
+         (names ? "\tquery_name\ttarget_name\n" : "\n");
+}
+
+void append_tsv_cell(std::string &out, std::string_view text) {
+  for (const char c : text) out += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
 }
 
 std::string status_text(const PairResult &r) {
@@ -324,7 +329,7 @@ void append_json_string(std::string &out, std::string_view text) {
 }
 
 void append_row(std::string &out, Format format, const PairResult &r, const char *query_name,
-                const char *target_name) {
+                const char *target_name, const RowNames *names) {
   const char *q = query_name != nullptr ? query_name : "";
   const char *t = target_name != nullptr ? target_name : "";
   char numbers[128];
@@ -336,6 +341,12 @@ void append_row(std::string &out, Format format, const PairResult &r, const char
                   r.score, r.coefficient);
     out += numbers;
     out += status_text(r);
+    if (names != nullptr) {
+      out += '\t';
+      append_tsv_cell(out, names->query);
+      out += '\t';
+      append_tsv_cell(out, names->target);
+    }
     out += '\n';
     return;
   }
@@ -349,7 +360,14 @@ void append_row(std::string &out, Format format, const PairResult &r, const char
                 r.query_atoms, r.target_atoms, r.score, r.coefficient);
   out += numbers;
   out += status_text(r);
-  out += "\"}\n";
+  out += '"';
+  if (names != nullptr) {
+    out += ",\"query_name\":";
+    append_json_string(out, names->query);
+    out += ",\"target_name\":";
+    append_json_string(out, names->target);
+  }
+  out += "}\n";
 }
 
 // ---------------------------------------------------------------------------

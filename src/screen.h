@@ -130,15 +130,26 @@ class TopSelector {
 
 enum class Format { kTsv, kJsonl };
 
-// The header line of the format (empty for JSON lines).
-std::string header(Format format);
+// The header line of the format (empty for JSON lines); with `names`, the
+// columns query_name and target_name end it.
+std::string header(Format format, bool names = false);
 
 // The status column: ok, no-atoms, no-match, too-large:N, cut:N.
 std::string status_text(const PairResult &r);
 
-// Appends one line for the result.
+// The compounds' own names, for the last two columns of a row.
+struct RowNames {
+  std::string_view query;
+  std::string_view target;
+};
+
+// Appends one line for the result; with `names`, query_name and target_name end it.
 void append_row(std::string &out, Format format, const PairResult &r, const char *query_name,
-                const char *target_name);
+                const char *target_name, const RowNames *names = nullptr);
+
+// Appends a TSV cell: a tab, CR or LF in the text becomes a space, so that
+// the cell never breaks the table.
+void append_tsv_cell(std::string &out, std::string_view text);
 
 // Appends a JSON string literal.
 void append_json_string(std::string &out, std::string_view text);

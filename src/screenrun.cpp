@@ -354,8 +354,14 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
         g.query = static_cast<int>(qa + r.query);
         g.target = static_cast<int>(ta + r.target);
         std::string row;
-        append_row(row, options.format, g, qrecs[static_cast<std::size_t>(r.query)]->name,
-                   trecs[static_cast<std::size_t>(r.target)]->name);
+        const CPDMOL &qm = *qrecs[static_cast<std::size_t>(r.query)];
+        const CPDMOL &tm = *trecs[static_cast<std::size_t>(r.target)];
+        if (options.query_name) {
+          const RowNames names{options.query_name(qm), options.target_name(tm)};
+          append_row(row, options.format, g, qm.name, tm.name, &names);
+        } else {
+          append_row(row, options.format, g, qm.name, tm.name);
+        }
         const auto lq = static_cast<std::size_t>(r.query);
         if (top) {
           // The worst kept row on top of a heap of at most k.

@@ -105,6 +105,10 @@ struct StreamOptions {
   // Called with every kept row's result (query and target numbered in the
   // whole lists), in no particular order; rows go to the sink as ever.
   std::function<void(const PairResult &)> on_kept;
+  // With a function here rows end with the compounds' own names, as it gives
+  // them for the records of the query and the target list.
+  std::function<std::string_view(const CPDMOL &)> query_name;
+  std::function<std::string_view(const CPDMOL &)> target_name;
 };
 
 // Runs the pairs [first, last) of the screen of `queries` (query list) against

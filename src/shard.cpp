@@ -89,11 +89,12 @@ bool finish_row(Row &row, std::string_view atoms_a, std::string_view atoms_b,
   return true;
 }
 
-bool parse_tsv(std::string_view line, Row &row) {
-  std::string_view f[7];
-  for (int i = 0; i < 7; i++) {
+bool parse_tsv(std::string_view line, bool names, Row &row) {
+  const int fields = names ? 9 : 7;
+  std::string_view f[9];
+  for (int i = 0; i < fields; i++) {
     const std::size_t tab = line.find('\t');
-    if ((tab == std::string_view::npos) != (i == 6)) return false;
+    if ((tab == std::string_view::npos) != (i == fields - 1)) return false;
     f[i] = line.substr(0, tab);
     line.remove_prefix(tab == std::string_view::npos ? line.size() : tab + 1);
   }
@@ -128,7 +129,15 @@ std::string_view take_until(std::string_view &text, char stop) {
   return value;
 }
 
-bool parse_json(std::string_view line, Row &row) {
+// `"key":"..."` with a JSON string value, preceded by a comma.
+bool skip_string_member(std::string_view &text, std::string_view key) {
+  if (!expect(text, ",\"") || !expect(text, key) || !expect(text, "\":")) return false;
+  const std::size_t end = json_string_end(text);
+  text.remove_prefix(end);
+  return end != 0;
+}
+
+bool parse_json(std::string_view line, bool names, Row &row) {
   if (!expect(line, "{\"query\":")) return false;
   const std::size_t q = json_string_end(line);
   if (q == 0) return false;
@@ -148,7 +157,12 @@ bool parse_json(std::string_view line, Row &row) {
   take_until(line, ',');
   if (!expect(line, ",\"status\":\"")) return false;
   const std::string_view status = take_until(line, '"');
-  if (line != "\"}") return false;
+  if (!expect(line, "\"")) return false;
+  if (names &&
+      !(skip_string_member(line, "query_name") && skip_string_member(line, "target_name"))) {
+    return false;
+  }
+  if (line != "}") return false;
   return finish_row(row, a, b, m, status);
 }
 
@@ -201,8 +215,9 @@ std::string errno_text() {
 
 }  // namespace
 
-Format merge_format(const std::vector<std::string> &paths) {
+MergeLayout merge_layout(const std::vector<std::string> &paths) {
   std::optional<Format> format;
+  std::optional<bool> names;
   for (const std::string &path : paths) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw MergeError{"cannot read " + path + ": " + errno_text()};
@@ -211,18 +226,24 @@ Format merge_format(const std::vector<std::string> &paths) {
       if (in.bad()) throw MergeError{"cannot read " + path + ": " + errno_text()};
       continue;  // JSON lines without rows
     }
-    const Format f = line + "\n" == header(Format::kTsv) ? Format::kTsv : Format::kJsonl;
+    const bool tsv_names = line + "\n" == header(Format::kTsv, true);
+    const Format f =
+        tsv_names || line + "\n" == header(Format::kTsv) ? Format::kTsv : Format::kJsonl;
     if (f == Format::kJsonl && !line.starts_with("{")) {
       throw MergeError{path + ": not an output of taviron-search"};
     }
     if (format && *format != f) throw MergeError{path + ": parts of different formats"};
     format = f;
+    const bool n = f == Format::kTsv ? tsv_names : line.find(",\"query_name\":") != line.npos;
+    if (names && *names != n) throw MergeError{path + ": parts with and without --names"};
+    names = n;
   }
-  return format.value_or(Format::kJsonl);
+  return {format.value_or(Format::kJsonl), names.value_or(false)};
 }
 
-void merge_parts(const std::vector<std::string> &paths, Format format, const MergeOptions &options,
-                 RowSink &out) {
+void merge_parts(const std::vector<std::string> &paths, const MergeLayout &layout,
+                 const MergeOptions &options, RowSink &out) {
+  const Format format = layout.format;
   GroupSelector selector(options.top, out);
   for (const std::string &path : paths) {
     std::ifstream in(path, std::ios::binary);
@@ -234,11 +255,14 @@ void merge_parts(const std::vector<std::string> &paths, Format format, const Mer
       const std::string where = path + ":" + std::to_string(number);
       if (in.eof()) throw MergeError{where + ": the last line is cut short"};
       if (format == Format::kTsv && number == 1) {
-        if (line + "\n" != header(Format::kTsv)) throw MergeError{where + ": no TSV header"};
+        if (line + "\n" != header(Format::kTsv, layout.names)) {
+          throw MergeError{where + ": no TSV header"};
+        }
         continue;
       }
       Row row;
-      if (!(format == Format::kTsv ? parse_tsv(line, row) : parse_json(line, row))) {
+      if (!(format == Format::kTsv ? parse_tsv(line, layout.names, row)
+                                   : parse_json(line, layout.names, row))) {
         throw MergeError{where + ": not a row of taviron-search"};
       }
       if (options.min && row.coefficient < *options.min) continue;

@@ -43,12 +43,19 @@ struct MergeError {
   std::string message;
 };
 
+// The form of the parts' rows: their format, and whether they end with the
+// compounds' names (all parts alike).
+struct MergeLayout {
+  Format format = Format::kJsonl;
+  bool names = false;
+};
+
 // Reads the parts (outputs of the shards of one screen, in part order, all
-// TSV or all JSON lines) and returns their format; the rows go to `write`.
+// TSV or all JSON lines) and returns their layout; the rows go to `write`.
 // Queries are told apart by name: the rows of one query are those with the
 // same query name one after the other.
-Format merge_format(const std::vector<std::string> &paths);
-void merge_parts(const std::vector<std::string> &paths, Format format, const MergeOptions &options,
-                 RowSink &out);
+MergeLayout merge_layout(const std::vector<std::string> &paths);
+void merge_parts(const std::vector<std::string> &paths, const MergeLayout &layout,
+                 const MergeOptions &options, RowSink &out);
 
 }  // namespace screen

@@ -19,8 +19,10 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "cpdio.h"
@@ -63,19 +65,36 @@ char row_help[] = "help         flag";
 char row_version[] = "version      flag";
 char row_html[] = "html         str";
 char row_html_max[] = "html-max     str";
+char row_names[] = "names        flag";
+char row_name_field[] = "name-field   str";
 
 // clang-format off
 char *options[] = {row_prog,   row_words,  row_pairs,     row_entry,     row_output,
                    row_format, row_min,    row_top,       row_jobs,      row_atom,
                    row_trick,  row_repeat, row_limit,     row_max_atoms, row_max_depth,
                    row_quiet,  row_resume, row_shard,     row_merge,     row_block,
-                   row_help,   row_version, row_html,     row_html_max,  nullptr};
+                   row_help,   row_version, row_html,     row_html_max,  row_names,
+                   row_name_field, nullptr};
 // clang-format on
 
 // Molecules of SD, MOL and SMILES files above these sizes are skipped, as
 // taviron-convert's --max-atoms and --max-depth skip them.
 long long max_atoms = 10000;
 long long max_depth = 10000;
+const char *name_field = nullptr;
+
+// The names of the compounds of molecule files as read (title line, data
+// field or name column); compounds of QTR files are named by their NAME line.
+std::unordered_map<const CPDMOL *, std::string> &molecule_names() {
+  static std::unordered_map<const CPDMOL *, std::string> names;
+  return names;
+}
+
+std::string_view name_of(const CPDMOL &mol) {
+  const auto &names = molecule_names();
+  if (const auto it = names.find(&mol); it != names.end()) return it->second;
+  return mol.definition != nullptr ? mol.definition : "";
+}
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-search";
@@ -93,13 +112,16 @@ void print_help() {
   printf("input (QTR files, - reads standard input):\n");
   printf("\tQUERIES TARGETS     compare every query record with every target record\n");
   printf("\t--pairs <file>      compare every record with every later record\n");
-  printf("\t-e/--entry <entry>  query entry of QUERIES, repeatable (all records)\n");
+  printf("\t-e/--entry <entry>  query entry of QUERIES, repeatable (all records); also a\n");
+  printf("\t                    compound name of an SD/MOL or SMILES file\n");
+  printf("\t--name-field <name> name SD compounds by this data field (title line)\n");
   printf("\t--max-atoms <n>     skip molecules of SD/SMILES files with more atoms (10000)\n");
   printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
   printf("\n");
   printf("output:\n");
   printf("\t-o/--output <file>  output file (stdout)\n");
   printf("\t--format <format>   tsv or jsonl (tsv)\n");
+  printf("\t--names             add the compounds' names: query_name, target_name\n");
   printf("\t--min <c>           keep pairs with a coefficient of at least c, 0 to 1\n");
   printf("\t--top <k>           keep the best k targets of each query\n");
   printf("\t-q/--quiet          no progress and no summary on standard error\n");
@@ -171,23 +193,25 @@ bool is_molecule_file(const char *path) {
 // Molecule files are converted in memory as taviron-convert would write them.
 // One converter serves every input, so identifiers run on across files and
 // never collide.
-CompList *read_molecule_input(const char *path) {
+CompList *read_molecule_input(const char *path, std::vector<std::string> &names) {
 #ifdef TAVIRON_HAVE_MOLCONVERT
   static MolConverter converter(
       [] {
         MolConvertOptions options;
         options.max_atoms = static_cast<long>(max_atoms);
         options.max_depth = static_cast<long>(max_depth);
+        if (name_field != nullptr) options.name_field = name_field;
         return options;
       }(),
       "taviron-search");
   errno = 0;
-  CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter);
+  CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names);
   if (list == nullptr) {
     fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
   }
   return list;
 #else
+  (void)names;
   fail(shown_name(path) +
        ": molecule files need taviron-search built with RDKit (apt-get install librdkit-dev "
        "libboost-dev)");
@@ -204,7 +228,31 @@ struct Input {
   const char *path = nullptr;
   std::unique_ptr<screen::RecordSource> source;
   CompList *list = nullptr;
+  std::vector<CPDMOL *> records;  // those of a molecule file
 };
+
+// The query of a molecule file that `entry` names: its identifier, or else
+// the one compound of that name.
+CPDMOL *find_molecule_entry(const Input &in, const char *entry) {
+  const int pos = nsearch_CPDMOL(in.list, const_cast<char *>(entry));
+  if (pos > 0) return static_cast<CPDMOL *>(complist_getdata(in.list, pos));
+  CPDMOL *found = nullptr;
+  int count = 0;
+  for (CPDMOL *mol : in.records) {
+    if (name_of(*mol) == entry) {
+      found = mol;
+      count++;
+    }
+  }
+  if (count > 1) {
+    fail(std::string(entry) + ": " + std::to_string(count) + " compounds of that name in " +
+         shown_name(in.path) + " (give its identifier)");
+  }
+  if (found == nullptr) {
+    fail(std::string(entry) + ": no such entry or name in " + shown_name(in.path));
+  }
+  return found;
+}
 
 // Opens an input. QTR text is indexed and read again block by block later;
 // what cannot be read twice (standard input, a pipe) is copied to a
@@ -215,13 +263,20 @@ Input open_input(const char *path, screen::EntryLookup *lookup) {
   const bool from_stdin = std::strcmp(path, "-") == 0;
   try {
     if (!from_stdin && is_molecule_file(path)) {
-      in.list = read_molecule_input(path);
+      std::vector<std::string> names;
+      in.list = read_molecule_input(path, names);
       std::vector<CPDMOL *> records;
       const int n = in.list != nullptr ? complist_numberof(in.list) : 0;
       for (int k = 1; k <= n; k++) {
         auto *mol = static_cast<CPDMOL *>(complist_getdata(in.list, k));
-        if (mol != nullptr) records.push_back(mol);
+        if (mol == nullptr) continue;
+        records.push_back(mol);
+        // One name per record of the list, in its order.
+        if (static_cast<std::size_t>(k) <= names.size()) {
+          molecule_names()[mol] = std::move(names[static_cast<std::size_t>(k) - 1]);
+        }
       }
+      in.records = records;
       in.source = screen::RecordSource::held(std::move(records));
     } else {
       FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
@@ -328,19 +383,19 @@ int run_merge(const std::vector<const char *> &words, const char *output_fn,
   const std::string out_name = output_fn != nullptr ? output_fn : "standard output";
   std::unique_ptr<screen::SafeOutput> file;
   try {
-    const screen::Format format = screen::merge_format(parts);
+    const screen::MergeLayout layout = screen::merge_layout(parts);
+    const std::string head = screen::header(layout.format, layout.names);
     if (output_fn != nullptr && regular_output(output_fn)) {
-      file = std::make_unique<screen::SafeOutput>(output_target(output_fn), "",
-                                                  screen::header(format), false, false);
-      screen::merge_parts(parts, format, options, *file);
+      file = std::make_unique<screen::SafeOutput>(output_target(output_fn), "", head, false, false);
+      screen::merge_parts(parts, layout, options, *file);
       file->commit();
       return 0;
     }
     FILE *out = output_fn != nullptr ? std::fopen(output_fn, "w") : stdout;
     if (out == nullptr) throw screen::WriteError{errno, out_name};
     screen::StreamSink sink(out, out_name);
-    sink.write(screen::header(format));
-    screen::merge_parts(parts, format, options, sink);
+    sink.write(head);
+    screen::merge_parts(parts, layout, options, sink);
     sink.flush();
     errno = 0;
     bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
@@ -369,6 +424,11 @@ int main(int argc, char **argv) {
   const char *pairs_file = string_option("pairs");
   const char *output_fn = string_option("o");
   const bool quiet = opt_scan("quiet") != 0;
+  const bool names = opt_scan("names") != 0;
+  name_field = string_option("name-field");
+  if (name_field != nullptr && *name_field == '\0') {
+    bad_value("--name-field", name_field, "the name of an SD data field");
+  }
 
   screen::Format format = screen::Format::kTsv;
   if (const char *f = string_option("format")) {
@@ -420,6 +480,9 @@ int main(int argc, char **argv) {
     if (pairs_file != nullptr || !entries.empty() || shard || resume) {
       fail("--merge joins finished parts: -e, --pairs, --shard and --resume do not apply");
     }
+    if (names || name_field != nullptr) {
+      fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
+    }
     return run_merge(words, output_fn, {run.min, run.top});
   }
 
@@ -454,9 +517,8 @@ int main(int argc, char **argv) {
       CPDMOL *mol = nullptr;
       if (lookup) {
         mol = lookup->result(i);
-      } else {
-        const int pos = nsearch_CPDMOL(first.list, const_cast<char *>(entries[i]));
-        if (pos > 0) mol = static_cast<CPDMOL *>(complist_getdata(first.list, pos));
+      } else if (first.list != nullptr) {
+        mol = find_molecule_entry(first, entries[i]);
       }
       if (mol == nullptr) {
         fail(std::string(entries[i]) + ": no such entry in " + shown_name(first.path));
@@ -512,6 +574,8 @@ int main(int argc, char **argv) {
     for (const char *id : entries) ids += std::string(ids.empty() ? "" : " ") + id;
     items.emplace_back("entries", ids);
     items.emplace_back("format", format == screen::Format::kTsv ? "tsv" : "jsonl");
+    items.emplace_back("names", names ? "yes" : "no");
+    items.emplace_back("name-field", name_field != nullptr ? name_field : "");
     char min_text[64] = "none";
     if (run.min) std::snprintf(min_text, sizeof min_text, "%.17g", *run.min);
     items.emplace_back("min", min_text);
@@ -524,7 +588,7 @@ int main(int argc, char **argv) {
         "shard", shard ? std::to_string(shard->part) + "/" + std::to_string(shard->parts) : "all");
     try {
       file = std::make_unique<screen::SafeOutput>(output_target(output_fn), fingerprint_of(items),
-                                                  screen::header(format), resume, resumable);
+                                                  screen::header(format, names), resume, resumable);
     } catch (const screen::ResumeRefused &e) {
       fail(e.message);
     } catch (const screen::WriteError &e) {
@@ -537,7 +601,7 @@ int main(int argc, char **argv) {
       write_failed(errno);
     }
     stream = std::make_unique<screen::StreamSink>(out, out_name);
-    stream->write(screen::header(format));
+    stream->write(screen::header(format, names));
   }
   screen::RowSink &sink = file ? static_cast<screen::RowSink &>(*file) : *stream;
 
@@ -555,6 +619,10 @@ int main(int argc, char **argv) {
   screen::StreamOptions stream_options;
   stream_options.run = run;
   stream_options.format = format;
+  if (names) {
+    stream_options.query_name = name_of;
+    stream_options.target_name = name_of;
+  }
   stream_options.target_block = block;
   stream_options.max_query_block = std::min(block, stream_options.max_query_block);
   stream_options.min_query_block = std::min(block, stream_options.min_query_block);

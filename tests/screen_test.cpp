@@ -373,6 +373,21 @@ TEST(Output, RowsInBothFormats) {
   EXPECT_EQ(screen::status_text(r), "cut:10400");
 }
 
+TEST(Output, NamesNeverBreakTheLine) {
+  PairResult r;
+  const screen::RowNames names{"a\tb\rc\nd", "x\x01\xff\""};
+  std::string out = screen::header(screen::Format::kTsv, true);
+  screen::append_row(out, screen::Format::kTsv, r, "Q", "T", &names);
+  EXPECT_EQ(out,
+            "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tquery_name\t"
+            "target_name\nQ\tT\t0\t0\t0\t0.000000\tok\ta b c d\tx\x01\xff\"\n");
+  out.clear();
+  screen::append_row(out, screen::Format::kJsonl, r, "Q", "T", &names);
+  EXPECT_TRUE(out.ends_with(
+      "\"status\":\"ok\",\"query_name\":\"a\\u0009b\\u000dc\\u000ad\",\"target_name\":"
+      "\"x\\u0001\\ufffd\\\"\"}\n"));
+}
+
 TEST(Output, JsonStringsAreEscaped) {
   auto json = [](std::string_view s) {
     std::string out;

@@ -1,0 +1,1 @@
+cmp merged.jsonl whole.jsonl

@@ -1,0 +1,1 @@
+cmp out.tsv.part kept.part && [ -f out.tsv.resume ]
