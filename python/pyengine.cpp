@@ -62,10 +62,10 @@ std::optional<int> int_field(const std::vector<std::string_view> &f, std::size_t
 
 // Reads every record of the stream into a fresh arena and prepares them.
 std::vector<Record> read_into_arena(FILE *fp, const std::string &source, bool check_stream) {
-  auto arena = std::make_shared<CpdioArena>();
+  auto arena = std::make_shared<RecordArena>(true);
   std::vector<Record> out;
   {
-    CpdioArena::Use use(*arena);
+    RecordArena::Scope use(*arena);
     errno = 0;
     while (CPDMOL *mol = read_CPDMOL_QTR(fp)) out.push_back({arena, mol});
     // A stream that fails while being read (a directory, an I/O error) would

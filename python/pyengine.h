@@ -22,7 +22,7 @@ namespace pyengine {
 // environments and bond matrix built) when read, so the engine only reads
 // them afterwards and several threads may compare them at once.
 struct Record {
-  std::shared_ptr<CpdioArena> arena;
+  std::shared_ptr<RecordArena> arena;
   CPDMOL *mol = nullptr;
 };
 

@@ -346,30 +346,17 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol) {
   return mol;
 }
 
-struct CpdioArena::Impl {
-  CpdStore store;
-};
-
-CpdioArena::CpdioArena() : impl_(std::make_unique<Impl>()) {}
-CpdioArena::~CpdioArena() = default;
-
-CpdioArena::Use::Use(CpdioArena &arena) : previous_(current_store), previous_throws_(store_throws) {
-  current_store = &arena.impl_->store;
-  store_throws = true;
-}
-CpdioArena::Use::~Use() {
-  current_store = static_cast<CpdStore *>(previous_);
-  store_throws = previous_throws_;
-}
-
-RecordArena::RecordArena() : store_(std::make_unique<CpdStore>()) {}
+RecordArena::RecordArena(bool throw_on_exhaustion)
+    : store_(std::make_unique<CpdStore>()), throws_(throw_on_exhaustion) {}
 RecordArena::~RecordArena() = default;
 
-RecordArena::Scope::Scope(RecordArena &arena) : saved_(current_store) {
+RecordArena::Scope::Scope(RecordArena &arena) : saved_(current_store), saved_throws_(store_throws) {
   current_store = arena.store_.get();
+  store_throws = arena.throws_;
 }
 RecordArena::Scope::~Scope() {
   current_store = saved_;
+  store_throws = saved_throws_;
 }
 
 void cpdio_reset() {

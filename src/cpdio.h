@@ -26,10 +26,14 @@ CPDMOL *matrix_CPDMOL(CPDMOL *mol);
 // Scope of an arena is active there belong to that arena and are released
 // with it (by default they live until the process ends). A screen reads its
 // targets block by block this way, with memory that does not grow with them.
+//
+// A program that reads compounds again and again and must survive exhausted
+// memory (the Python module) asks its arena to report it by an exception:
+// std::bad_alloc is then thrown where the process would otherwise end.
 class CpdStore;
 class RecordArena {
  public:
-  RecordArena();
+  explicit RecordArena(bool throw_on_exhaustion = false);
   ~RecordArena();
   RecordArena(const RecordArena &) = delete;
   RecordArena &operator=(const RecordArena &) = delete;
@@ -43,10 +47,12 @@ class RecordArena {
 
    private:
     CpdStore *saved_;
+    bool saved_throws_;
   };
 
  private:
   std::unique_ptr<CpdStore> store_;
+  bool throws_;
 };
 
 // Testing and fuzzing support: releases every record, string, environment and
@@ -55,34 +61,3 @@ class RecordArena {
 // module before becomes invalid; lists returned by read_CPDMOL_list_QTR stay
 // the caller's.
 void cpdio_reset();
-
-// A home of their own for records, for programs that read compounds again and
-// again (the Python module). While a CpdioArena::Use is alive, everything the
-// calling thread gets from the reader and the environment builders is
-// allocated in that arena instead of living until exit, and exhausted memory
-// throws std::bad_alloc instead of ending the process. Destroying the arena
-// releases all of it at once, so no record of it may be used afterwards.
-class CpdioArena {
- public:
-  CpdioArena();
-  ~CpdioArena();
-  CpdioArena(const CpdioArena &) = delete;
-  CpdioArena &operator=(const CpdioArena &) = delete;
-
-  // Directs the calling thread's allocations to the arena for its lifetime.
-  class Use {
-   public:
-    explicit Use(CpdioArena &arena);
-    ~Use();
-    Use(const Use &) = delete;
-    Use &operator=(const Use &) = delete;
-
-   private:
-    void *previous_;
-    bool previous_throws_;
-  };
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-};

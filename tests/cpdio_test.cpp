@@ -240,13 +240,13 @@ TEST_F(CpdioTest, ResetStartsAfresh) {
 }
 
 TEST_F(CpdioTest, ArenaOwnsWhatIsReadWhileInUse) {
-  // Records read and built under a Use live in the arena; the reader's own
+  // Records read and built under a Scope live in the arena; the reader's own
   // store keeps serving reads outside it, before and after the arena ends.
   CPDMOL *outside = at(read_all(kAlanine), 1);
   {
-    CpdioArena arena;
+    RecordArena arena(true);
     {
-      CpdioArena::Use use(arena);
+      RecordArena::Scope use(arena);
       CPDMOL *inside = matrix_CPDMOL(cnode_CPDMOL(at(read_all(kAlanine), 1)));
       EXPECT_STREQ(inside->name, "C00001");
       EXPECT_STREQ(inside->cnode[2].nid, "N.sp3.1");
