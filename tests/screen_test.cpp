@@ -658,14 +658,14 @@ TEST(Programs, SummaryLine) {
                                                            "/compounds.qtr --min 0.5 -o /dev/null");
   EXPECT_EQ(o.status, 0);
   // 19 records: 171 pairs.
-  long long skipped = -1, rows = -1, rate = -1;
+  long long skipped = -1, by_cliques = -1, rows = -1, rate = -1;
   double seconds = -1;
   char end = 0;
   EXPECT_EQ(std::sscanf(o.err.c_str(),
-                        "taviron-search: 171 pairs, %lld skipped by the bound, %lld rows, %lf s, "
-                        "%lld pairs/s%c",
-                        &skipped, &rows, &seconds, &rate, &end),
-            5)
+                        "taviron-search: 171 pairs, %lld skipped by the atom-count bound, %lld by "
+                        "the clique bound, %lld rows, %lf s, %lld pairs/s%c",
+                        &skipped, &by_cliques, &rows, &seconds, &rate, &end),
+            6)
       << o.err;
   EXPECT_EQ(end, '\n');
   EXPECT_GT(skipped, 100);
