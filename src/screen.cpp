@@ -69,7 +69,7 @@ PairResult compare_pair(CPDMOL *query, CPDMOL *target) {
 
 namespace {
 // Branches the bound's own clique search may take before it gives up.
-constexpr long long kCliqueSearchBudget = 2000;
+constexpr long long kCliqueSearchBudget = 1000;
 }  // namespace
 
 bool clique_bound_valid(const EngineConfig &config) {

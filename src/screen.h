@@ -171,11 +171,11 @@ struct RunOptions {
 };
 
 struct RunStats {
-  std::int64_t pairs = 0;    // pairs in the screen
-  std::int64_t skipped = 0;  // pairs the bounds ruled out
+  std::int64_t pairs = 0;           // pairs in the screen
+  std::int64_t skipped = 0;         // pairs the bounds ruled out
   std::int64_t skipped_clique = 0;  // of those, ruled out by the clique bound
-  std::int64_t kept = 0;     // results handed on
-  bool stopped = false;      // ended early on request
+  std::int64_t kept = 0;            // results handed on
+  bool stopped = false;             // ended early on request
 };
 
 // Which pairs a screen covers: query q with targets [first_target(q), targets).

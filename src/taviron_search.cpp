@@ -623,8 +623,7 @@ int main(int argc, char **argv) {
                  program(), static_cast<long long>(stats.pairs),
                  static_cast<long long>(stats.skipped - stats.skipped_clique),
                  static_cast<long long>(stats.skipped_clique), static_cast<long long>(stats.kept),
-                 elapsed,
-                 elapsed > 0.0 ? static_cast<double>(stats.pairs) / elapsed : 0.0);
+                 elapsed, elapsed > 0.0 ? static_cast<double>(stats.pairs) / elapsed : 0.0);
   }
   return 0;
 }
