@@ -77,7 +77,9 @@ bool clique_bound_valid(const EngineConfig &config) {
 }
 
 std::optional<PairResult> compare_pair_above(CPDMOL *query, CPDMOL *target, double min) {
-  if (dock_pair(query, target)) {
+  // Docked first in any case: the search goes on from the same graph.
+  const bool searched = dock_pair(query, target);
+  if (searched && exe1_state().exec_mode != 8) {
     const int a = query->nodenum_sub;
     const int b = target->nodenum_sub;
     // The largest score whose coefficient is still below the minimum.

@@ -115,7 +115,7 @@ bool below_bound(const AtomProfile &a, const AtomProfile &b, double min);
 // calling thread's engine docks the pair; then either the pair is ruled out
 // (nullopt, nothing searched) or it is computed on the same graph, exactly as
 // compare_pair() computes it. Pairs whose graph is not searched (a status
-// row) are never ruled out here.
+// row) are never ruled out here, nor any pair with the growth (exec_mode 8).
 std::optional<PairResult> compare_pair_above(CPDMOL *query, CPDMOL *target, double min);
 
 // True when the clique bound holds for the engine's settings: not with the
