@@ -9,6 +9,7 @@ for b in "$build"/bench/*_bench; do
 done
 bash bench/process_bench.sh "$build"
 bash bench/search_bench.sh "$build"
+bash bench/bound_bench.sh "$build"
 bash bench/depict_bench.sh "$build"
 # The Python package, when it was built: call cost and screen() (Debian's
 # interpreter, the one the module is built for, unless PYTHON says otherwise).

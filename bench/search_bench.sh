@@ -39,7 +39,10 @@ measure() {  # measure OUT_PREFIX command...
   fi
 }
 # Fields of the summary line: pairs, skipped, rows.
-summary() { sed -n 's/.*: \([0-9]*\) pairs, \([0-9]*\) skipped by the bound, \([0-9]*\) rows,.*/\1 \2 \3/p' "$1"; }
+summary() {
+  sed -n 's/.*: \([0-9]*\) pairs, \([0-9]*\) skipped by the atom-count bound, \([0-9]*\) by the clique bound, \([0-9]*\) rows,.*/\1 \2 \3 \4/p' "$1" |
+    awk '{ print $1, $2 + $3, $4 }'
+}
 
 records=$(grep -c '^ENTRY' "$big")
 echo "== one query: $query against $big ($records records), default options, -j $jobs"

@@ -156,3 +156,118 @@ void dockbits_from_matrix(int n, const char *mtx, DockBits &out) {
       if (b != a && cells[b] != 0) row[b >> 6] |= std::uint64_t{1} << (b & 63);
   }
 }
+
+// DSATUR: the next node is the uncoloured one whose neighbours already use
+// the most colours (ties: most neighbours, then lowest number), and it takes
+// the lowest colour none of them uses. Any proper colouring bounds the
+// largest clique, whose nodes all need different colours; this order usually
+// needs few colours on docking graphs.
+int dockbits_colour_bound(const DockBits &g, int enough) {
+  const int n = g.n;
+  const int words = g.words;
+  if (n == 0) return 0;
+  std::vector<int> degree(n);
+  for (int v = 0; v < n; ++v) {
+    int d = 0;
+    for (int k = 0; k < words; ++k) d += __builtin_popcountll(g.row(v)[k]);
+    degree[v] = d;
+  }
+  std::vector<int> saturation(n, 0);
+  std::vector<char> coloured(n, 0);
+  // near[c]: the nodes with a neighbour of colour c.
+  std::vector<std::vector<std::uint64_t>> near;
+  for (int done = 0; done < n; ++done) {
+    int v = -1;
+    for (int w = 0; w < n; ++w) {
+      if (coloured[w]) continue;
+      if (v < 0 || saturation[w] > saturation[v] ||
+          (saturation[w] == saturation[v] && degree[w] > degree[v]))
+        v = w;
+    }
+    int c = 0;
+    while (c < static_cast<int>(near.size()) && ((near[c][v >> 6] >> (v & 63)) & 1u)) ++c;
+    if (c == static_cast<int>(near.size())) {
+      if (c >= enough) return c + 1;
+      near.emplace_back(static_cast<std::size_t>(words), 0);
+    }
+    coloured[v] = 1;
+    const std::uint64_t *row = g.row(v);
+    std::vector<std::uint64_t> &mark = near[c];
+    for (int k = 0; k < words; ++k) {
+      std::uint64_t fresh = row[k] & ~mark[k];
+      mark[k] |= row[k];
+      while (fresh != 0) {
+        const int w = (k << 6) + __builtin_ctzll(fresh);
+        fresh &= fresh - 1;
+        ++saturation[w];
+      }
+    }
+  }
+  return static_cast<int>(near.size());
+}
+
+namespace {
+
+// Depth-first search for a clique of more than `k` nodes, pruned by greedy
+// colourings: a branch whose clique plus the colours left cannot pass `k` is
+// left. Gives up (as if found) after `budget` branches.
+class CliqueAbove {
+ public:
+  CliqueAbove(const DockBits &g, int k, long long budget) : g_(g), k_(k), budget_(budget) {}
+
+  bool run() {
+    std::vector<std::uint64_t> all(static_cast<std::size_t>(g_.words), 0);
+    for (int v = 0; v < g_.n; ++v) all[v >> 6] |= std::uint64_t{1} << (v & 63);
+    return expand(all, 0);
+  }
+
+ private:
+  bool expand(std::vector<std::uint64_t> &cand, int size) {
+    if (++steps_ > budget_) return true;
+    const int words = g_.words;
+    // Colour classes in node order; nodes listed class by class.
+    std::vector<int> order, colour;
+    std::vector<std::uint64_t> left = cand, free(static_cast<std::size_t>(words));
+    for (int c = 1;; ++c) {
+      bool any = false;
+      for (int k = 0; k < words; ++k) any = any || left[k] != 0;
+      if (!any) break;
+      free = left;
+      for (int k = 0; k < words; ++k) {
+        while (free[k] != 0) {
+          const int v = (k << 6) + __builtin_ctzll(free[k]);
+          const std::uint64_t *row = g_.row(v);
+          for (int j = k; j < words; ++j) free[j] &= ~row[j];
+          free[k] &= ~(std::uint64_t{1} << (v & 63));
+          left[k] &= ~(std::uint64_t{1} << (v & 63));
+          order.push_back(v);
+          colour.push_back(c);
+        }
+      }
+    }
+    std::vector<std::uint64_t> next(static_cast<std::size_t>(words));
+    for (int i = static_cast<int>(order.size()) - 1; i >= 0; --i) {
+      if (size + colour[i] <= k_) return false;  // earlier nodes have no more colours
+      const int v = order[i];
+      if (size + 1 > k_) return true;
+      const std::uint64_t *row = g_.row(v);
+      for (int k = 0; k < words; ++k) next[k] = cand[k] & row[k];
+      if (expand(next, size + 1)) return true;
+      cand[v >> 6] &= ~(std::uint64_t{1} << (v & 63));
+    }
+    return false;
+  }
+
+  const DockBits &g_;
+  int k_;
+  long long budget_;
+  long long steps_ = 0;
+};
+
+}  // namespace
+
+bool dockbits_clique_above(const DockBits &g, int k, long long budget) {
+  if (k < 0) return true;  // the empty clique
+  if (g.n <= k) return false;
+  return CliqueAbove(g, k, budget).run();
+}

@@ -41,5 +41,15 @@ struct DockBits {
 void make_DockingGraph_bits(CPDMOL *mol1, CPDMOL *mol2, int mode, int *ret_num, DNODE *ret_list,
                             DockBits &ret_bits);
 
+// The number of colours of a greedy proper colouring of the graph (saturation
+// order): an upper bound on its largest clique. Colouring stops, returning
+// enough + 1, as soon as more than `enough` colours are needed.
+int dockbits_colour_bound(const DockBits &g, int enough = CPD_MAX);
+
+// False when the graph has no clique of more than `k` nodes, found by a
+// search pruned by colourings; true when it has one, or when the search
+// gave up after `budget` branches.
+bool dockbits_clique_above(const DockBits &g, int k, long long budget);
+
 // The bit rows of a docking matrix with the engine's row stride.
 void dockbits_from_matrix(int n, const char *mtx, DockBits &out);

@@ -19,6 +19,10 @@ namespace {
 struct Engine {
   LazyZeroed<Exe1State> state;
   DockBits graph;  // the docking graph's bit rows, reused from pair to pair
+  // The status dock_pair() settled before docking, or -1 when the docked
+  // graph goes on to the checks; a computation without a docking step finds
+  // no records.
+  int early = kStatusMissingRecord;
   Engine() { cpdgraph_clean_table(state->mcs_sccs_table); }
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
@@ -114,26 +118,60 @@ void init_exe1(int atom, int exem, int outm, int maxr, int lmt) {
   st.limit = lmt;
 }
 
-double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
-  Exe1State &st = exe1_state();
+bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2) {
+  Engine &e = engine();
+  Exe1State &st = *e.state;
   st.nodenum = 0;
   st.mcs_max = 0;
   st.cpdmol1 = mol_1;
   st.cpdmol2 = mol_2;
+  e.early = -1;
   if (mol_1 == nullptr || mol_2 == nullptr) {
-    st.status = kStatusMissingRecord;
-    return 0.0;
+    e.early = kStatusMissingRecord;
+    return false;
   }
   if (mol_1->nodenum <= 0 || mol_2->nodenum <= 0) {
-    st.status = kStatusNoAtoms;
-    return 0.0;
+    e.early = kStatusNoAtoms;
+    return false;
   }
-  const CliqueFinder reference = reference_finder.load();
-  DockBits &graph = engine().graph;
-  if (reference != nullptr)
+  if (reference_finder.load() != nullptr)
     make_DockingGraph(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, st.matrix);
   else
-    make_DockingGraph_bits(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, graph);
+    make_DockingGraph_bits(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, e.graph);
+  return mol_1->nodenum_sub != 0 && mol_2->nodenum_sub != 0 && st.nodenum > 0 &&
+         st.nodenum <= CPD_MAX && st.nodenum <= st.limit;
+}
+
+int docked_clique_bound(int enough) {
+  Engine &e = engine();
+  const Exe1State &st = *e.state;
+  if (e.early >= 0 || st.nodenum <= 0 || st.nodenum > CPD_MAX) return CPD_MAX;
+  // The reference path docks into the byte matrix only.
+  if (reference_finder.load() != nullptr) dockbits_from_matrix(st.nodenum, st.matrix, e.graph);
+  return dockbits_colour_bound(e.graph, enough);
+}
+
+bool docked_clique_above(int k, long long budget) {
+  Engine &e = engine();
+  const Exe1State &st = *e.state;
+  if (e.early >= 0 || st.nodenum <= 0 || st.nodenum > CPD_MAX) return true;
+  if (reference_finder.load() != nullptr) dockbits_from_matrix(st.nodenum, st.matrix, e.graph);
+  return dockbits_clique_above(e.graph, k, budget);
+}
+
+double compute_docked() {
+  Engine &e = engine();
+  Exe1State &st = *e.state;
+  const int early = e.early;
+  e.early = kStatusMissingRecord;  // the graph is used up
+  if (early >= 0) {
+    st.status = early;
+    return 0.0;
+  }
+  CPDMOL *mol_1 = st.cpdmol1;
+  CPDMOL *mol_2 = st.cpdmol2;
+  const CliqueFinder reference = reference_finder.load();
+  DockBits &graph = e.graph;
   // Only the docking step knows which atoms are matchable.
   if (mol_1->nodenum_sub == 0 || mol_2->nodenum_sub == 0) {
     st.status = kStatusNoAtoms;
@@ -165,6 +203,11 @@ double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
   rescore(st);
   if (st.exec_mode == kExecTrick) compute_trick();
   return result;
+}
+
+double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {
+  dock_pair(mol_1, mol_2);
+  return compute_docked();
 }
 
 double assume_similarity(CPDMOL *mol_1, CPDMOL *mol_2) {

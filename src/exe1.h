@@ -53,6 +53,22 @@ void exe1_set_reference_finder(CliqueFinder finder);
 
 void init_exe1(int atom, int exem, int outm, int maxr, int lmt);
 double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
+
+// compute_similarity() in two steps, so that a caller can look at the docking
+// graph before the search: dock_pair() builds the graph of a pair into the
+// calling thread's engine and tells whether it will be searched (false: the
+// computation ends with a status other than 0 or 4); compute_docked() then
+// does the rest and gives exactly what compute_similarity() gives.
+bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2);
+double compute_docked();
+// An upper bound on the largest clique of the graph dock_pair() built (the
+// colours of a greedy colouring), or enough + 1 once it is known to exceed
+// `enough`. CPD_MAX when there is no graph to search.
+int docked_clique_bound(int enough = CPD_MAX);
+// False when the graph dock_pair() built has no clique of more than `k`
+// nodes; true when it has one, or when that was not settled within `budget`
+// branches of a search pruned by colourings (or there is no graph to search).
+bool docked_clique_above(int k, long long budget);
 double assume_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 void output_similarity(FILE *fp);
 

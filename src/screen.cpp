@@ -40,8 +40,10 @@ double coefficient(int pairs, int atoms_a, int atoms_b) {
   return union_atoms > 0 ? static_cast<double>(pairs) / union_atoms : 0.0;
 }
 
-PairResult compare_pair(CPDMOL *query, CPDMOL *target) {
-  compute_similarity(query, target);
+namespace {
+
+// The result of the engine's last computation.
+PairResult engine_result(CPDMOL *query, CPDMOL *target) {
   const Exe1State &st = exe1_state();
   PairResult r;
   r.status = st.status;
@@ -56,6 +58,41 @@ PairResult compare_pair(CPDMOL *query, CPDMOL *target) {
   if (st.status == kStatusGraphTooLarge) r.status_count = st.nodenum;
   if (st.status == kStatusCliquesCut) r.status_count = st.mcsnum_overflow;
   return r;
+}
+
+}  // namespace
+
+PairResult compare_pair(CPDMOL *query, CPDMOL *target) {
+  compute_similarity(query, target);
+  return engine_result(query, target);
+}
+
+namespace {
+// Branches the bound's own clique search may take before it gives up.
+constexpr long long kCliqueSearchBudget = 1000;
+}  // namespace
+
+bool clique_bound_valid(const EngineConfig &config) {
+  return config.exec_mode != 8;
+}
+
+std::optional<PairResult> compare_pair_above(CPDMOL *query, CPDMOL *target, double min) {
+  // Docked first in any case: the search goes on from the same graph.
+  const bool searched = dock_pair(query, target);
+  if (searched && exe1_state().exec_mode != 8) {
+    const int a = query->nodenum_sub;
+    const int b = target->nodenum_sub;
+    // The largest score whose coefficient is still below the minimum.
+    int enough = -1;
+    while (enough < std::min(a, b) && coefficient(enough + 1, a, b) < min) ++enough;
+    // A colouring settles most pairs; a short search pruned by colourings
+    // settles most of the rest.
+    if (enough >= 0 && (docked_clique_bound(enough) <= enough ||
+                        !docked_clique_above(enough, kCliqueSearchBudget)))
+      return std::nullopt;
+  }
+  compute_docked();
+  return engine_result(query, target);
 }
 
 // ---------------------------------------------------------------------------
@@ -434,6 +471,7 @@ struct Slot {
   std::vector<PairResult> results;
   std::int64_t pairs = 0;
   std::int64_t skipped = 0;
+  std::int64_t skipped_clique = 0;
 };
 
 }  // namespace
@@ -480,6 +518,8 @@ RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> ta
   RunStats stats;
   stats.pairs = ranges.total();
   const bool bound = options.min.has_value() && !profiles.queries.empty();
+  const bool clique_bound =
+      options.min.has_value() && options.clique_bound && clique_bound_valid(options.engine);
 
   const int threads = std::max(1, options.threads);
   // Chunks may finish out of order by up to this many; the slots hold only
@@ -519,7 +559,19 @@ RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> ta
             out.skipped++;
             continue;
           }
-          PairResult r = compare_pair(query, targets[t]);
+          PairResult r;
+          if (clique_bound) {
+            const std::optional<PairResult> above =
+                compare_pair_above(query, targets[t], *options.min);
+            if (!above) {
+              out.skipped++;
+              out.skipped_clique++;
+              continue;
+            }
+            r = *above;
+          } else {
+            r = compare_pair(query, targets[t]);
+          }
           if (options.min && r.coefficient < *options.min) continue;
           r.query = c.query;
           r.target = t;
@@ -591,6 +643,7 @@ RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> ta
         work_cv.notify_all();
         done += slot.pairs;
         stats.skipped += slot.skipped;
+        stats.skipped_clique += slot.skipped_clique;
         for (const PairResult &r : slot.results) {
           stats.kept++;
           emit(r);

@@ -109,6 +109,19 @@ int max_atom_pairs(const AtomProfile &a, const AtomProfile &b);
 // True when no alignment of the two compounds can reach coefficient `min`.
 bool below_bound(const AtomProfile &a, const AtomProfile &b, double min);
 
+// The second bound, for pairs the first lets through: the largest clique of
+// the docking graph is at most the colours of any proper colouring of it, and
+// without the growth of the best clique the score is a clique's size. The
+// calling thread's engine docks the pair; then either the pair is ruled out
+// (nullopt, nothing searched) or it is computed on the same graph, exactly as
+// compare_pair() computes it. Pairs whose graph is not searched (a status
+// row) are never ruled out here, nor any pair with the growth (exec_mode 8).
+std::optional<PairResult> compare_pair_above(CPDMOL *query, CPDMOL *target, double min);
+
+// True when the clique bound holds for the engine's settings: not with the
+// growth of the best clique, which can pass the clique's size.
+bool clique_bound_valid(const EngineConfig &config);
+
 // ---------------------------------------------------------------------------
 // Selection and output
 
@@ -163,13 +176,17 @@ struct RunOptions {
   int top = 0;                // keep the best `top` targets per query; 0 keeps all
   int threads = 1;
   int chunk = 16;  // pairs per unit of work
+  // With a minimum: also rule out pairs by the clique bound where it holds
+  // (off only to compare with runs without it).
+  bool clique_bound = true;
 };
 
 struct RunStats {
-  std::int64_t pairs = 0;    // pairs in the screen
-  std::int64_t skipped = 0;  // pairs the bound ruled out
-  std::int64_t kept = 0;     // results handed on
-  bool stopped = false;      // ended early on request
+  std::int64_t pairs = 0;           // pairs in the screen
+  std::int64_t skipped = 0;         // pairs the bounds ruled out
+  std::int64_t skipped_clique = 0;  // of those, ruled out by the clique bound
+  std::int64_t kept = 0;            // results handed on
+  bool stopped = false;             // ended early on request
 };
 
 // Which pairs a screen covers: query q with targets [first_target(q), targets).

@@ -396,6 +396,7 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
       const RunStats st = run_pairs(qrecs, trecs, ranges, run, {qprof, tprof}, emit, chunk_done,
                                     block_progress, stop);
       stats.skipped += st.skipped;
+      stats.skipped_clique += st.skipped_clique;
       done_before += st.pairs;
       if (st.stopped) {
         stats.stopped = true;

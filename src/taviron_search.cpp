@@ -686,10 +686,12 @@ int main(int argc, char **argv) {
   }
   if (!quiet) {
     std::fprintf(stderr,
-                 "%s: %lld pairs, %lld skipped by the bound, %lld rows, %.2f s, %.0f pairs/s\n",
+                 "%s: %lld pairs, %lld skipped by the atom-count bound, %lld by the clique bound, "
+                 "%lld rows, %.2f s, %.0f pairs/s\n",
                  program(), static_cast<long long>(stats.pairs),
-                 static_cast<long long>(stats.skipped), static_cast<long long>(stats.kept), elapsed,
-                 elapsed > 0.0 ? static_cast<double>(stats.pairs) / elapsed : 0.0);
+                 static_cast<long long>(stats.skipped - stats.skipped_clique),
+                 static_cast<long long>(stats.skipped_clique), static_cast<long long>(stats.kept),
+                 elapsed, elapsed > 0.0 ? static_cast<double>(stats.pairs) / elapsed : 0.0);
   }
   return 0;
 }

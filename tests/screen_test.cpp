@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -259,6 +260,57 @@ TEST(Bound, NeverBelowComputedCoefficient) {
   }
 }
 
+// The clique bound on real pairs, docking by type and by element: the graph's
+// colouring never has fewer colours than the computed score, the pruned search
+// finds a clique of that size, and a pair is never ruled out at its own
+// coefficient. The two-step computation gives what compare_pair() gives, in
+// every mode.
+TEST(CliqueBound, NeverBelowComputedCoefficient) {
+  const std::vector<CPDMOL *> mols = sample(53, 16);
+  for (const screen::EngineConfig &c : {config(1, 1), config(2, 1), config(1, 8)}) {
+    screen::init_engine(c);
+    int searched = 0;
+    for (std::size_t i = 0; i < mols.size(); i++) {
+      for (std::size_t j = i; j < mols.size(); j++) {
+        const PairResult r = screen::compare_pair(mols[i], mols[j]);
+        if (dock_pair(mols[i], mols[j]) && c.exec_mode == 1) {
+          searched++;
+          EXPECT_GE(docked_clique_bound(), r.score) << mols[i]->name << " " << mols[j]->name;
+          EXPECT_TRUE(docked_clique_above(r.score - 1, 1'000'000));
+        }
+        compute_docked();
+        const Exe1State &st = exe1_state();
+        EXPECT_EQ(st.status, r.status);
+        EXPECT_EQ(st.mcs_max, r.score);
+        const double min = c.exec_mode == 1 ? r.coefficient : 0.0;
+        const std::optional<PairResult> above = screen::compare_pair_above(mols[i], mols[j], min);
+        ASSERT_TRUE(above.has_value()) << mols[i]->name << " " << mols[j]->name;
+        EXPECT_TRUE(same(*above, r));
+      }
+    }
+    if (c.exec_mode == 1) {
+      EXPECT_GT(searched, 300);
+    }
+  }
+}
+
+// Pairs whose graph is not searched keep their status row whatever the minimum.
+TEST(CliqueBound, StatusPairsAreNotRuledOut) {
+  CPDMOL *a = record({"C1a", "C1a", "C1a", "C1a"}, {{1, 2}, {2, 3}, {3, 4}});
+  CPDMOL *h = record({"H", "H"}, {{1, 2}});
+  CPDMOL *o = record({"O1a"});
+  screen::init_engine(config(1, 1, 10));  // 16 nodes: over the limit
+  const struct {
+    CPDMOL *x, *y;
+    int status;
+  } cases[] = {{a, a, kStatusGraphTooLarge}, {a, h, kStatusNoAtoms}, {a, o, kStatusEmptyGraph}};
+  for (const auto &k : cases) {
+    const std::optional<PairResult> r = screen::compare_pair_above(k.x, k.y, 1.0);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->status, k.status);
+  }
+}
+
 // Atom lines with a type but no element (two fields) take part by their type;
 // in atom mode, and next to an "R" atom, their empty element pairs only with
 // another empty element. The bound follows the same reading.
@@ -500,6 +552,19 @@ TEST(RunScreen, MinimumAndTopFilterTheFullResult) {
   EXPECT_GT(stats.skipped, stats.pairs / 2);
   EXPECT_LE(stats.skipped, static_cast<std::int64_t>(all.size() - expected.size()));
 
+  // The clique bound skips some of the rest, and changes no result.
+  EXPECT_GT(stats.skipped_clique, 0);
+  o.clique_bound = false;
+  screen::RunStats plain;
+  EXPECT_TRUE(same_results(run(mols, mols, true, o, &plain), expected));
+  EXPECT_EQ(plain.skipped_clique, 0);
+  EXPECT_EQ(plain.skipped, stats.skipped - stats.skipped_clique);
+  o.clique_bound = true;
+  o.engine.exec_mode = 8;  // the growth can pass the clique: no clique bound
+  run(mols, mols, true, o, &plain);
+  EXPECT_EQ(plain.skipped_clique, 0);
+  o.engine.exec_mode = 1;
+
   o.top = 2;
   const std::vector<PairResult> top = run(mols, mols, true, o);
   std::vector<PairResult> best;
@@ -673,14 +738,14 @@ TEST(Programs, SummaryLine) {
                                                            "/compounds.qtr --min 0.5 -o /dev/null");
   EXPECT_EQ(o.status, 0);
   // 19 records: 171 pairs.
-  long long skipped = -1, rows = -1, rate = -1;
+  long long skipped = -1, by_cliques = -1, rows = -1, rate = -1;
   double seconds = -1;
   char end = 0;
   EXPECT_EQ(std::sscanf(o.err.c_str(),
-                        "taviron-search: 171 pairs, %lld skipped by the bound, %lld rows, %lf s, "
-                        "%lld pairs/s%c",
-                        &skipped, &rows, &seconds, &rate, &end),
-            5)
+                        "taviron-search: 171 pairs, %lld skipped by the atom-count bound, %lld by "
+                        "the clique bound, %lld rows, %lf s, %lld pairs/s%c",
+                        &skipped, &by_cliques, &rows, &seconds, &rate, &end),
+            6)
       << o.err;
   EXPECT_EQ(end, '\n');
   EXPECT_GT(skipped, 100);
