@@ -134,10 +134,15 @@ bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2) {
     e.early = kStatusNoAtoms;
     return false;
   }
-  if (reference_finder.load() != nullptr)
+  if (reference_finder.load() != nullptr) {
+    // The reference search reads the byte matrix; the bounds read the bits.
     make_DockingGraph(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, st.matrix);
-  else
+    e.graph.reset(0);
+    if (st.nodenum > 0 && st.nodenum <= CPD_MAX)
+      dockbits_from_matrix(st.nodenum, st.matrix, e.graph);
+  } else {
     make_DockingGraph_bits(mol_1, mol_2, st.atom_mode, &st.nodenum, st.nodelist, e.graph);
+  }
   return mol_1->nodenum_sub != 0 && mol_2->nodenum_sub != 0 && st.nodenum > 0 &&
          st.nodenum <= CPD_MAX && st.nodenum <= st.limit;
 }
@@ -146,8 +151,6 @@ int docked_clique_bound(int enough) {
   Engine &e = engine();
   const Exe1State &st = *e.state;
   if (e.early >= 0 || st.nodenum <= 0 || st.nodenum > CPD_MAX) return CPD_MAX;
-  // The reference path docks into the byte matrix only.
-  if (reference_finder.load() != nullptr) dockbits_from_matrix(st.nodenum, st.matrix, e.graph);
   return dockbits_colour_bound(e.graph, enough);
 }
 
@@ -155,7 +158,6 @@ bool docked_clique_above(int k, long long budget) {
   Engine &e = engine();
   const Exe1State &st = *e.state;
   if (e.early >= 0 || st.nodenum <= 0 || st.nodenum > CPD_MAX) return true;
-  if (reference_finder.load() != nullptr) dockbits_from_matrix(st.nodenum, st.matrix, e.graph);
   return dockbits_clique_above(e.graph, k, budget);
 }
 
