@@ -6,24 +6,34 @@
 #
 # Makes s.qtr (the first 100 records of examples/nci.qtr) and q.qtr (the first
 # 40), puts "earlier" in OUTPUT, runs `taviron-search -q -j 1 ARG... -o OUTPUT`
-# and sends SIGNAL once the run has saved rows. Fails unless the run ended by
-# the signal, left OUTPUT as it was, kept rows in OUTPUT.part and said how to
-# resume.
+# with the checkpoint_stop library preloaded (CHECKPOINT_STOP), which halts the
+# run at each saved checkpoint, and sends SIGNAL at the first one that kept
+# rows. Fails unless the run ended by the signal, left OUTPUT as it was, kept
+# rows in OUTPUT.part and said how to resume.
 set -u
 sig=$1 out=$2
 shift 2
 awk '/^ENTRY/ { n++ } n <= 100' examples/nci.qtr >s.qtr
 awk '/^ENTRY/ { n++ } n <= 40' examples/nci.qtr >q.qtr
 echo earlier >"$out"
-"$BINDIR/taviron-search" -q -j 1 "$@" -o "$out" 2>interrupted.err &
+# The sanitizer runtime would refuse to come after a preloaded library.
+ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 LD_PRELOAD=$CHECKPOINT_STOP \
+  "$BINDIR/taviron-search" -q -j 1 "$@" -o "$out" 2>interrupted.err &
 pid=$!
-saved() { [ -f "$out.resume" ] && [ "$(sed -n '2s/ .*//p' "$out.resume")" -gt 0 ]; }
-for ((i = 0; i < 1200; i++)); do
-  saved && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.05
+halted() { [ "$(sed 's/.*) //; s/ .*//' "/proc/$pid/stat" 2>/dev/null)" = T ]; }
+# Rows within the saved length of OUTPUT.part, not counting a TSV header.
+kept() { [ "$(head -c "$(sed -n '2s/.* //p' "$out.resume")" "$out.part" | grep -vc "^query	")" -gt 0 ]; }
+while :; do
+  until halted; do
+    kill -0 "$pid" 2>/dev/null || { echo "the run ended before it saved rows"; exit 1; }
+    sleep 0.01
+  done
+  kept && break
+  kill -s CONT "$pid"
 done
 kill -s "$sig" "$pid"
+# The run saves its state once more as it ends.
+while kill -s CONT "$pid" 2>/dev/null; do sleep 0.01; done
 wait "$pid"
 status=$?
 expected=$((128 + $(kill -l "$sig")))
