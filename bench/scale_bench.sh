@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screens of any size, measured in one run:
 #  1. peak memory of one screen (100 queries against 2,000 targets, --min 0.7)
-#     at -j 1, -j 2 and -j 16: the cost of a thread;
+#     at -j 1, -j 2 and -j 16, and of 24 drug-sized queries against the 1,174
+#     drug-sized molecules at -j 1 and -j 16: the cost of a thread;
 #  2. peak memory of one query against 1,000 and against 20,000 targets, -j 2;
 #  3. one pair from the 20,400-compound file with taviron, against `wc -l`;
 #  4. one query against the 20,400 compounds: pairs per second, and against a
@@ -37,6 +38,13 @@ for j in 1 2 16; do
   m=$(peak "$search" -q -j "$j" --min 0.7 "$tmp/q100.qtr" "$tmp/t2000.qtr" -o /dev/null)
   echo "  -j $j: $(mb "$m")"
 done
+
+drugs=bench/drugs/drugs.qtr
+awk '/^ENTRY/ { n++ } n <= 24' "$drugs" >"$tmp/q24.qtr"
+d1=$(peak "$search" -q -j 1 "$tmp/q24.qtr" "$drugs" -o /dev/null)
+d16=$(peak "$search" -q -j 16 "$tmp/q24.qtr" "$drugs" -o /dev/null)
+echo "  24 drug-sized queries against $drugs: -j 1 $(mb "$d1"), -j 16 $(mb "$d16")," \
+  "per thread $(mb $(((d16 - d1) / 15)))"
 
 echo "== 2. peak memory of one query (C00001), -j 2"
 m1=$(peak "$search" -q -j 2 -e C00001 "$tmp/t1000.qtr" "$tmp/t1000.qtr" -o /dev/null)

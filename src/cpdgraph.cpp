@@ -3,9 +3,12 @@
 // Every clique is split into its connected pieces: nodes whose atom pairs are
 // bonded in both compounds hang together. The pieces of all cliques form one
 // list without repeats, and the membership table (row = clique, column =
-// piece, row stride CPD_MAX) says which pieces make up which clique. The
-// table's columns follow the order of the piece list, so exchanging two pieces
-// exchanges their columns too.
+// piece) says which pieces make up which clique. The table's columns follow
+// the order of the piece list, so exchanging two pieces exchanges their
+// columns too. Rows are as long as the pair's piece list, not the capacity:
+// a pair with thousands of cliques and a hundred pieces then touches a few
+// hundred kilobytes of the table, where a full-width row would cost a page
+// per clique.
 #include "cpdgraph.h"
 
 #include <algorithm>
@@ -37,10 +40,9 @@ struct Binding {
   // make_SCCS_list(); their table rows are empty and they are never chosen
   // as the best clique.
   std::vector<char> unlisted;
-  // Per table row, the columns that may hold a 1 (all of them for a table
-  // not seen before), so that clearing a row touches only those.
-  std::vector<int> extent;
-  const char *extent_table = nullptr;
+  // Distance between table rows: the piece count of the last
+  // make_SCCS_list() (at least 1), the capacity until then.
+  int stride = CPD_MAX;
 };
 
 thread_local Binding bound;
@@ -61,7 +63,7 @@ int piece_count() {
 }
 
 char *table_row(int clique) {
-  return bound.mcs_sccs_table + static_cast<std::size_t>(clique) * CPD_MAX;
+  return bound.mcs_sccs_table + static_cast<std::size_t>(clique) * bound.stride;
 }
 
 // Emptied entries (vnum 0) take no part; a malformed entry counts as emptied.
@@ -116,15 +118,11 @@ void init_cpdgraph(CPDMOL *m1, CPDMOL *m2, DNODE *np, int *cn, MCS *cl, int *sn,
   bound.sccslist = sl;
   bound.mcs_sccs_table = tb;
   bound.unlisted.clear();
-  if (tb != bound.extent_table) {
-    bound.extent_table = tb;
-    bound.extent.assign(CPD_MAX, CPD_MAX);
-  }
+  bound.stride = CPD_MAX;
 }
 
-void cpdgraph_clean_table(const char *table) {
-  bound.extent_table = table;
-  bound.extent.assign(CPD_MAX, 0);
+int cpdgraph_table_stride() {
+  return bound.stride;
 }
 
 void score_MCS_list() {
@@ -301,14 +299,6 @@ class PieceIndex {
   std::unordered_multimap<std::uint64_t, int> map_;
 };
 
-// Clears the cells of a table row that may hold a 1: those below the
-// largest piece count the row has seen since its table was bound.
-void clear_row(int clique) {
-  int &extent = bound.extent[clique];
-  std::memset(table_row(clique), 0, static_cast<std::size_t>(extent));
-  extent = 0;
-}
-
 }  // namespace
 
 void make_SCCS_list() {
@@ -323,13 +313,16 @@ void make_SCCS_list() {
   std::vector<int> piece_begin;  // start of each piece in piece_nodes
   std::vector<int> piece_pos;    // list position of each piece, -1 when new
   std::vector<std::uint64_t> piece_hash;
+  // The list positions of every clique's pieces, clique after clique: the
+  // rows are written once the piece count, their length, is known.
+  std::vector<int> member;
+  std::vector<int> member_end(static_cast<std::size_t>(num), 0);
 
   for (int i = 0; i < num; i++) {
     const MCS &c = bound.mcslist[i];
     const int n = c.vnum;
+    member_end[i] = static_cast<int>(member.size());
     if (!has_nodes(c)) continue;
-    clear_row(i);
-    char *row = table_row(i);
     if (n > CPD_MAX || !finder.run(c, piece_nodes, piece_begin)) {
       bound.unlisted[i] = 1;
       continue;
@@ -368,12 +361,16 @@ void make_SCCS_list() {
         piece_pos[p] = (*bound.sccsnum)++;
         index.add(piece_hash[p], piece_pos[p]);
       }
-      row[piece_pos[p]] = 1;
+      member.push_back(piece_pos[p]);
     }
+    member_end[i] = static_cast<int>(member.size());
   }
-  // Cells are set below the piece count only, here and by the exchanges of
-  // the sort that follows, in any row of the list.
-  for (int i = 0; i < num; i++) bound.extent[i] = std::max(bound.extent[i], *bound.sccsnum);
+  bound.stride = std::max(*bound.sccsnum, 1);
+  std::memset(bound.mcs_sccs_table, 0, static_cast<std::size_t>(num) * bound.stride);
+  for (int i = 0, k = 0; i < num; i++) {
+    char *row = table_row(i);
+    for (; k < member_end[i]; k++) row[member[k]] = 1;
+  }
 }
 
 void score_SCCS_list() {
@@ -437,7 +434,7 @@ void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn) {
         // other lacks wins; identical rows keep the earlier clique.
         const char *rb = table_row(best);
         const char *rc = table_row(i);
-        for (int s = 0; s < pieces; s++) {
+        for (int s = 0; s < std::min(pieces, bound.stride); s++) {
           if (rb[s] != rc[s]) {
             if (rc[s] != 0) best = i;
             break;

@@ -15,7 +15,7 @@ void score_SCCS_list();
 void sort_SCCS_list(int start, int end);
 void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn);
 
-// Tells the calling thread's binding that `table` is all zeros, so that rows
-// need clearing only where later runs write. Tables not announced are
-// cleared whole, row by row, the first time.
-void cpdgraph_clean_table(const char *table);
+// Distance between rows of the bound membership table: cell (m, s) is
+// element m * stride + s. Rows are as long as the piece list made by the last
+// make_SCCS_list(); the capacity CPD_MAX until one has run.
+int cpdgraph_table_stride();

@@ -515,7 +515,8 @@ std::vector<AlignedAtom> engine_alignment() {
   // The report's walk: the best clique's pieces in piece-list order, numbered
   // from 1, each piece's nodes in its own order.
   std::vector<AlignedAtom> out;
-  const char *row = s.mcs_sccs_table + static_cast<std::size_t>(s.max_mcs_index) * CPD_MAX;
+  const char *row =
+      s.mcs_sccs_table + static_cast<std::size_t>(s.max_mcs_index) * cpdgraph_table_stride();
   int number = 0;
   for (int p = 0; p < s.sccsnum; p++) {
     if (row[p] == 0) continue;

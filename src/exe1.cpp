@@ -23,7 +23,7 @@ struct Engine {
   // graph goes on to the checks; a computation without a docking step finds
   // no records.
   int early = kStatusMissingRecord;
-  Engine() { cpdgraph_clean_table(state->mcs_sccs_table); }
+  Engine() = default;
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
   ~Engine() {
@@ -88,7 +88,8 @@ bool store_best(Exe1State &st, const NodeList &list) {
 }
 
 bool flagged(const Exe1State &st, int piece) {
-  return st.mcs_sccs_table[static_cast<std::size_t>(st.max_mcs_index) * CPD_MAX + piece] != 0;
+  return st.mcs_sccs_table[static_cast<std::size_t>(st.max_mcs_index) * cpdgraph_table_stride() +
+                           piece] != 0;
 }
 
 Engine &engine() {
@@ -374,7 +375,8 @@ const MCS *best_clique(const Exe1State &s) {
 // Calls visit(piece) for each piece of the best clique, in piece-list order.
 template <class Visit>
 void for_each_best_piece(const Exe1State &s, Visit visit) {
-  const char *row = s.mcs_sccs_table + static_cast<size_t>(s.max_mcs_index) * CPD_MAX;
+  const char *row =
+      s.mcs_sccs_table + static_cast<size_t>(s.max_mcs_index) * cpdgraph_table_stride();
   for (int p = 0; p < s.sccsnum; p++) {
     if (row[p] != 0) visit(s.sccslist[p]);
   }

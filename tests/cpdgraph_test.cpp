@@ -55,7 +55,7 @@ class CpdGraph : public ::testing::Test {
   }
   std::vector<int> row(int m, int cols) const {
     std::vector<int> r;
-    for (int s = 0; s < cols; s++) r.push_back(t->table[m * CPD_MAX + s]);
+    for (int s = 0; s < cols; s++) r.push_back(t->table[m * cpdgraph_table_stride() + s]);
     return r;
   }
   void set_piece(int s, std::vector<int> nodes, double score) {
@@ -65,7 +65,8 @@ class CpdGraph : public ::testing::Test {
     p.score = score;
   }
   void set_row(int m, std::vector<int> cells) {
-    for (std::size_t s = 0; s < cells.size(); s++) t->table[m * CPD_MAX + s] = cells[s];
+    for (std::size_t s = 0; s < cells.size(); s++)
+      t->table[m * cpdgraph_table_stride() + s] = cells[s];
   }
   void full_pass(int start = 0) {
     score_MCS_list();
@@ -145,7 +146,7 @@ TEST_F(CpdGraph, SharedPieceIsListedOnceAndFlaggedInBothRows) {
   EXPECT_EQ(row(1, 3), (std::vector<int>{1, 0, 1}));
 }
 
-TEST_F(CpdGraph, EmptiedCliqueIsSkippedAndItsRowKept) {
+TEST_F(CpdGraph, EmptiedCliqueIsSkippedAndItsRowCleared) {
   Mol m1(3, {});
   Mol m2(3, {});
   bind(m1, m2);
@@ -153,12 +154,13 @@ TEST_F(CpdGraph, EmptiedCliqueIsSkippedAndItsRowKept) {
   clique(0, {0, 1});
   clique(1, {2});
   t->mcslist[0].vnum = 0;
-  set_row(0, {0, 0, 1});  // stale; not rewritten
+  set_row(0, {0, 0, 1});  // stale, from a layout of full-width rows
   full_pass();
   ASSERT_EQ(t->sccsnum, 1);
+  ASSERT_EQ(cpdgraph_table_stride(), 1);  // one piece: rows of one cell
   EXPECT_EQ(piece(0), std::vector<int>{2});
   EXPECT_EQ(row(1, 1), std::vector<int>{1});
-  EXPECT_EQ(row(0, 3), (std::vector<int>{0, 0, 1}));
+  EXPECT_EQ(row(0, 1), std::vector<int>{0});
 }
 
 TEST_F(CpdGraph, NoCliqueWithNodesGivesNoPieces) {
@@ -223,14 +225,14 @@ TEST_F(CpdGraph, SortOrdersAscendingScoresDescending) {
   t->sccsnum = n;
   for (int s = 0; s < n; s++) {
     set_piece(s, std::vector<int>(s + 1, s), s + 1.0);
-    t->table[s * CPD_MAX + s] = 1;
+    t->table[s * cpdgraph_table_stride() + s] = 1;
   }
   sort_SCCS_list(0, n - 1);
   for (int s = 0; s < n; s++) {
     const int orig = n - 1 - s;
     EXPECT_DOUBLE_EQ(t->sccslist[s].score, orig + 1.0);
     EXPECT_EQ(piece(s), std::vector<int>(orig + 1, orig));
-    EXPECT_EQ(t->table[orig * CPD_MAX + s], 1);
+    EXPECT_EQ(t->table[orig * cpdgraph_table_stride() + s], 1);
   }
 }
 
@@ -324,6 +326,7 @@ TEST_F(CpdGraph, PieceListFullKeepsEveryListedRowComplete) {
   clique(501, nodes_of(0));
   full_pass();
   EXPECT_EQ(t->sccsnum, CPD_MAX);
+  ASSERT_EQ(cpdgraph_table_stride(), CPD_MAX);  // rows as long as the piece list
   EXPECT_EQ(std::count(&t->table[499 * CPD_MAX], &t->table[500 * CPD_MAX], 1), 20);
   EXPECT_EQ(std::count(&t->table[500 * CPD_MAX], &t->table[501 * CPD_MAX], 0), CPD_MAX);
   EXPECT_TRUE(std::equal(&t->table[0], &t->table[CPD_MAX], &t->table[501 * CPD_MAX]));
