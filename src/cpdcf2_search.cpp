@@ -50,6 +50,14 @@ bool has_bit(const Word *set, int v) {
   return (set[v >> 6] >> (v & 63)) & 1u;
 }
 
+// Room for n values at the front of v. Buffers only grow: a sibling level
+// of another size neither frees nor refills what it does not use.
+template <class T>
+T *room(std::vector<T> &v, std::size_t n) {
+  if (v.size() < n) v.resize(n);
+  return v.data();
+}
+
 // Bits below position v.
 Word below(int v) {
   return bit(v) - 1;
@@ -334,6 +342,7 @@ class CliqueSearch {
     int end = 0;             // and the end of its candidate list
     std::vector<int> rank;   // packing: new index of each index of the space
     std::vector<int> tail;   // node numbers of a clique's last nodes
+    std::vector<Word> work;  // one set of the level's width
   };
 
   // A deque keeps references to existing levels valid while deeper ones are added.
@@ -438,8 +447,7 @@ void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
 void CliqueSearch::gather(const Level &parent, Level &lv, int count) {
   // Written without a branch: every candidate is stored, and kept when it
   // belongs to the set, so the list needs one spare slot.
-  lv.order.resize(count + 1);
-  int *order = lv.order.data();
+  int *order = room(lv.order, static_cast<std::size_t>(count) + 1);
   const Word *set = lv.rest.data();
   const int *from = parent.order.data();
   int n = 0;
@@ -448,7 +456,6 @@ void CliqueSearch::gather(const Level &parent, Level &lv, int count) {
     order[n] = s;
     n += has_bit(set, s);
   }
-  lv.order.resize(count);
 }
 
 // Gives the level a space of its own when its candidates fit in fewer words:
@@ -491,24 +498,19 @@ void CliqueSearch::pack(Level &lv, int count) {
                rows.data() + static_cast<std::size_t>(r) * packed);
     }
   }
+  Word *dst = room(lv.work, packed);
   for (int c = 0; c < lv.colours; ++c) {
-    Word packed_class[2] = {0, 0};
-    std::vector<Word> wide;
-    Word *dst = packed_class;
-    if (packed > 2) {
-      wide.resize(packed);
-      dst = wide.data();
-    }
     compress(lv.members.data() + static_cast<std::size_t>(c) * words, dst);
     std::copy_n(dst, packed, lv.members.data() + static_cast<std::size_t>(c) * packed);
   }
-  for (int &s : lv.order) s = lv.rank[s];
+  for (int k = 0; k < count; ++k) lv.order[k] = lv.rank[lv.order[k]];
   lv.rows = rows.data();
   lv.ids = lv.own_ids.data();
   lv.words = packed;
   lv.size = count;
-  lv.rest.assign(packed, 0);
-  for (int k = 0; k < count; ++k) set_bit(lv.rest.data(), k);
+  Word *rest = room(lv.rest, packed);
+  std::fill_n(rest, packed, Word{0});
+  for (int k = 0; k < count; ++k) set_bit(rest, k);
 }
 
 int CliqueSearch::groups_met(const Level &parent, const Level &lv) {
@@ -536,13 +538,7 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv) {
   const Word *set = lv.rest.data();
   if (lv.colour_of.size() < static_cast<std::size_t>(lv.size)) lv.colour_of.resize(lv.size);
   int colours = 0;
-  Word avail[1];
-  std::vector<Word> wide;
-  Word *left = avail;
-  if (words > 1) {
-    wide.resize(words);
-    left = wide.data();
-  }
+  Word *left = room(lv.work, words);
   const std::size_t room = static_cast<std::size_t>(parent.colours + 1) * words;
   if (lv.members.size() < room) lv.members.resize(room);
   if (lv.touched.size() < room) lv.touched.resize(room);
@@ -671,7 +667,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
       next.words = words;
       next.size = lv.size;
       next.ids = lv.ids;
-      next.rest.resize(words);
+      room(next.rest, words);
       for (int w = 0; w < words; ++w) next.rest[w] = row[w] & rest[w];
       next.from = i;
       next.end = cutnum;
@@ -693,8 +689,7 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
   Level &lv = levels_[degree_];
   lv.by_colour = false;
   lv.colours = 0;
-  lv.key.resize(oldnum);
-  int *sum = lv.key.data();
+  int *sum = room(lv.key, oldnum);
   Word *set = lv.rest.data();
   const int words = lv.words;
   // 1 plus the candidate's neighbours among the candidates (rows hold no
@@ -742,8 +737,7 @@ void CliqueSearch::explore_numonly(int oldnum) {
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum); });
     if (degree_ + lv.colours < maxsize_) return;
   }
-  lv.key.resize(oldnum);
-  int *num = lv.key.data();
+  int *num = room(lv.key, oldnum);
   int *old = lv.order.data();
   for (int k = 0; k < oldnum; ++k) num[k] = lv.colour_of[old[k]];
   pack(lv, oldnum);
