@@ -362,7 +362,6 @@ class CliqueSearch {
   void branch(Level &lv, int *old, int cutnum);
   void gather(const Level &parent, Level &lv, int count);
   void pack(Level &lv, int count);
-  static int groups_met(const Level &parent, const Level &lv);
   template <int W>
   void colour_by_groups(const Level &parent, Level &lv);
   template <int W>
@@ -511,23 +510,6 @@ void CliqueSearch::pack(Level &lv, int count) {
   Word *rest = room(lv.rest, packed);
   std::fill_n(rest, packed, Word{0});
   for (int k = 0; k < count; ++k) set_bit(rest, k);
-}
-
-int CliqueSearch::groups_met(const Level &parent, const Level &lv) {
-  const int words = lv.words;
-  const Word *set = lv.rest.data();
-  const Word *group = parent.members.data();
-  int met = 0;
-  if (words == 1) {
-    for (int g = 0; g < parent.colours; ++g) met += (group[g] & set[0]) != 0;
-    return met;
-  }
-  for (int g = 0; g < parent.colours; ++g, group += words) {
-    Word any = 0;
-    for (int w = 0; w < words; ++w) any |= group[w] & set[w];
-    met += any != 0;
-  }
-  return met;
 }
 
 // Colours the level's candidates group by group (see the class comment):
@@ -726,9 +708,6 @@ void CliqueSearch::explore_numonly(int oldnum) {
   // The greedy colouring in list order; the colour count bounds any clique
   // among the candidates.
   if (parent.by_colour) {
-    // Each group is an independent set, so it opens at most one new colour:
-    // the colour count is at most the number of groups the level meets.
-    if (degree_ + groups_met(parent, lv) < maxsize_) return;
     by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv); });
     if (degree_ + lv.colours < maxsize_) return;
     gather(parent, lv, oldnum);
