@@ -1,6 +1,7 @@
 # taviron-search: many pairs through the same engine, on several threads.
 find_package(Threads REQUIRED)
-target_sources(cpd PRIVATE src/screen.cpp src/screenrun.cpp src/screenout.cpp src/shard.cpp)
+target_sources(cpd PRIVATE src/screen.cpp src/screenrun.cpp src/screenout.cpp src/shard.cpp
+  src/screenchunk.cpp)
 target_link_libraries(cpd PUBLIC Threads::Threads)
 
 # The command line shared by the screening programs (options, inputs, output).
