@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -22,6 +23,8 @@
 #include <utility>
 #include <thread>
 #include <vector>
+
+#include "screenout.h"
 
 namespace screen_mpi {
 
@@ -348,15 +351,41 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
   std::int64_t written = 0;                                           // chunks joined
   std::vector<int> out(static_cast<std::size_t>(session.size()), 0);  // chunks at each rank
   std::map<std::int64_t, screen::ChunkRows> ready;
+  // Chunks whose rows are coming in.
+  struct Incoming {
+    int from = 0;
+    Header header{};
+    std::string payload;
+    std::vector<MPI_Request> requests;
+  };
+  std::list<Incoming> incoming;
 
   screen::RunStats stats;
+  // Nothing here waits on another rank: a rank that died must never hold up
+  // rank 0, which then still ends the screen when it is told to.
+  struct Assignment {
+    std::int64_t job[3];
+    MPI_Request request;
+  };
+  std::list<Assignment> sends;
+  auto send_job = [&](int rank, std::int64_t seq, std::int64_t a, std::int64_t b) {
+    Assignment &s = sends.emplace_back(Assignment{{seq, a, b}, MPI_REQUEST_NULL});
+    check(MPI_Isend(s.job, 3, MPI_INT64_T, rank, kAssign, MPI_COMM_WORLD, &s.request), "send");
+  };
+  auto sent = [&] {
+    for (auto it = sends.begin(); it != sends.end();) {
+      int flag = 0;
+      check(MPI_Test(&it->request, &flag, MPI_STATUS_IGNORE), "send");
+      it = flag ? sends.erase(it) : std::next(it);
+    }
+    return sends.empty();
+  };
   auto hand_out = [&](int rank) {
     const auto [a, b] = chunk_range(plan, next);
     if (rank == 0) {
       local.give(next, a, b);
     } else {
-      const std::int64_t job[3] = {next, a, b};
-      check(MPI_Send(job, 3, MPI_INT64_T, rank, kAssign, MPI_COMM_WORLD), "send");
+      send_job(rank, next, a, b);
     }
     out[static_cast<std::size_t>(rank)]++;
     next++;
@@ -379,6 +408,7 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
         busy = true;
       }
     }
+    sent();
     // What the other ranks sent.
     for (;;) {
       int flag = 0;
@@ -395,14 +425,34 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
         throw RankFailed{from, text.c_str()};
       }
       if (status.MPI_TAG != kResult) throw std::runtime_error("MPI: unexpected message");
-      Header h{};
-      recv_bytes(reinterpret_cast<char *>(&h), sizeof h, from, kResult);
-      std::string payload(static_cast<std::size_t>(h.rows) +
-                              static_cast<std::size_t>(h.results) * sizeof(screen::PairResult),
-                          '\0');
-      if (!payload.empty()) recv_bytes(payload.data(), payload.size(), from, kPayload);
-      ready.emplace(h.seq, unpack(h, payload));
-      out[static_cast<std::size_t>(from)]--;
+      // The rows follow the header; they are taken in while the loop goes
+      // on, so that a rank that dies sending them never holds it up.
+      Incoming &in = incoming.emplace_back();
+      in.from = from;
+      recv_bytes(reinterpret_cast<char *>(&in.header), sizeof in.header, from, kResult);
+      in.payload.resize(static_cast<std::size_t>(in.header.rows) +
+                        static_cast<std::size_t>(in.header.results) * sizeof(screen::PairResult));
+      for (std::size_t at = 0; at < in.payload.size(); at += kPiece) {
+        const std::size_t n = std::min(kPiece, in.payload.size() - at);
+        in.requests.emplace_back();
+        check(MPI_Irecv(in.payload.data() + at, static_cast<int>(n), MPI_BYTE, from, kPayload,
+                        MPI_COMM_WORLD, &in.requests.back()),
+              "receive");
+      }
+    }
+    for (auto it = incoming.begin(); it != incoming.end();) {
+      int flag = 0;
+      check(MPI_Testall(static_cast<int>(it->requests.size()), it->requests.data(), &flag,
+                        MPI_STATUSES_IGNORE),
+            "receive");
+      if (!flag) {
+        ++it;
+        continue;
+      }
+      ready.emplace(it->header.seq, unpack(it->header, it->payload));
+      out[static_cast<std::size_t>(it->from)]--;
+      it = incoming.erase(it);
+      busy = true;
     }
     for (auto &[seq, rows] : local.take()) {
       ready.emplace(seq, std::move(rows));
@@ -412,6 +462,7 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
     // Rows in order.
     bool joined = false;
     for (auto it = ready.find(written); it != ready.end(); it = ready.find(written)) {
+      if (stop && stop()) break;
       joiner.add(it->second);
       ready.erase(it);
       written++;
@@ -430,9 +481,13 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
   }
   // The other ranks are done (or stop): each hears it once.
   if (!stats.stopped) {
-    const std::int64_t done[3] = {-1, -1, -1};
-    for (int rank = 1; rank <= workers; rank++) {
-      check(MPI_Send(done, 3, MPI_INT64_T, rank, kAssign, MPI_COMM_WORLD), "send");
+    for (int rank = 1; rank <= workers; rank++) send_job(rank, -1, -1, -1);
+    while (!sent()) {
+      if (stop && stop()) {
+        stats.stopped = true;
+        break;
+      }
+      backoff.pause();
     }
   }
   stats.pairs = pairs;
@@ -452,7 +507,15 @@ void follow(const Session &, screen::RecordSource &queries, screen::RecordSource
     std::vector<MPI_Request> requests;
   };
   std::deque<Sending> sending;
+  // The launcher ends every rank by SIGTERM and soon after SIGKILL, sooner
+  // once one of them is gone; this rank stays a moment, so that rank 0 has
+  // the time to keep the rows it has.
+  screen::catch_interrupts(true);
   auto move_along = [&] {
+    if (const int sig = screen::interrupt_signal()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      std::_Exit(128 + sig);
+    }
     while (!sending.empty()) {
       int flag = 0;
       auto &r = sending.front().requests;

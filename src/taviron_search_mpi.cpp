@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -71,7 +72,8 @@ std::int64_t chunk_option(std::int64_t pairs, int ranks) {
 // The screen ended before it was complete: the complete rows stay for a
 // resume, the message says why and where they are, and the job ends.
 [[noreturn]] void end_early(screen_cli::Output &output, const screen_cli::Screen &screen,
-                            std::int64_t done, const std::string &why, int status) {
+                            std::int64_t done, const std::string &why, int status,
+                            bool end_job = true) {
   if (output.show_progress) std::fprintf(stderr, "\r\033[K");
   std::string where = "the output is incomplete";
   try {
@@ -92,7 +94,9 @@ std::int64_t chunk_option(std::int64_t pairs, int ranks) {
   std::fprintf(stderr, "%s: %s after %lld of %lld pairs; %s\n", program(), why.c_str(),
                static_cast<long long>(done - screen.first),
                static_cast<long long>(screen.last - screen.first), where.c_str());
-  screen_mpi::abort_job(status);
+  if (end_job) screen_mpi::abort_job(status);
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
 
 std::string failure_text() {
@@ -184,7 +188,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s: %s\n", program(), message.c_str());
     screen_mpi::abort_job(kExitFailure);
   });
-  screen::catch_interrupts();
+  screen::catch_interrupts(true);
 
   const auto start = std::chrono::steady_clock::now();
   auto seconds = [&] {
@@ -216,8 +220,10 @@ int main(int argc, char **argv) {
     if (stats.stopped) {
       const int sig = screen::interrupt_signal();
       if (sig == SIGTERM) {
+        // The launcher is ending every rank already.
         end_early(output, screen, joiner.done(),
-                  "ended by SIGTERM (a rank failed, or the job was cancelled)", kExitFailure);
+                  "ended by SIGTERM (a rank failed, or the job was cancelled)", kExitFailure,
+                  false);
       }
       end_early(output, screen, joiner.done(), "interrupted", 128 + sig);
     }
