@@ -14,3 +14,21 @@ endif()
 
 add_executable(taviron-search-mpi src/taviron_search_mpi.cpp src/screenmpi.cpp)
 target_link_libraries(taviron-search-mpi PRIVATE screencli MPI::MPI_CXX)
+
+# End-to-end tests under mpirun (tests/mpi): every screen against
+# taviron-search -j 1, and ranks that fail.
+if(TAVIRON_TESTS)
+  add_library(read_fails MODULE tests/mpi/read_fails.cpp)
+  target_link_libraries(read_fails PRIVATE ${CMAKE_DL_LIBS})
+  add_test(NAME mpi.screens
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/mpi/screens.sh
+            $<TARGET_FILE_DIR:taviron-search-mpi> ${PROJECT_SOURCE_DIR}/examples
+            $<TARGET_FILE:read_fails>)
+  add_test(NAME mpi.kill_rank
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/mpi/kill_rank.sh
+            $<TARGET_FILE_DIR:taviron-search-mpi> ${PROJECT_SOURCE_DIR}/examples
+            $<TARGET_FILE:checkpoint_stop>)
+  # Each run of mpirun has its own time limit; these end a test that hangs
+  # anyway. The ranks take the cores: the tests run alone.
+  set_tests_properties(mpi.screens mpi.kill_rank PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+endif()

@@ -283,6 +283,12 @@ bool all_well(const std::string &failure, const char *program) {
   return false;
 }
 
+std::string same_as_rank_0(std::vector<std::int64_t> numbers, const std::string &failure) {
+  std::vector<std::int64_t> first = numbers;
+  MPI_Bcast(first.data(), static_cast<int>(first.size()), MPI_INT64_T, 0, MPI_COMM_WORLD);
+  return first == numbers ? "" : failure;
+}
+
 FILE *share_standard_input(const Session &session) {
   FILE *copy = nullptr;
   int error = 0;

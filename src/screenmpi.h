@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "screenchunk.h"
 #include "screenrun.h"
@@ -47,6 +48,9 @@ int launcher_rank();
 // prints the first failure, its own first or else "rank K: message", and
 // every rank learns whether there was one.
 bool all_well(const std::string &failure, const char *program);
+
+// `failure` on the ranks whose numbers differ from rank 0's, else "".
+std::string same_as_rank_0(std::vector<std::int64_t> numbers, const std::string &failure);
 
 // Copies rank 0's standard input to a temporary file on every rank, which is
 // returned at its start. Throws std::system_error when rank 0 cannot read it

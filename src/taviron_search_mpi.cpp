@@ -164,6 +164,13 @@ int main(int argc, char **argv) {
     failure = std::string("cannot read standard input: ") + std::strerror(e.code().value());
   }
   if (!agreed(failure)) return kExitFailure;
+  // Chunks are numbered alike everywhere only when every rank sees the same
+  // records (a file system that shows an older copy to some node, say).
+  failure = screen_mpi::same_as_rank_0(
+      {static_cast<std::int64_t>(screen.queries->size()),
+       static_cast<std::int64_t>(screen.targets->size())},
+      "the inputs hold other records than on rank 0 (the ranks must read the same files)");
+  if (!agreed(failure)) return kExitFailure;
   screen_cli::Output output;
   if (leader) {
     try {
