@@ -195,7 +195,9 @@ void ChunkJoiner::add(const ChunkRows &chunk) {
 
 std::int64_t chunk_pairs(std::int64_t pairs, int workers, std::int64_t least) {
   const std::int64_t share = pairs / (32 * static_cast<std::int64_t>(std::max(1, workers)));
-  return std::max<std::int64_t>({1, least, share});
+  // At most 2^20 pairs: the rows of a chunk travel as one message and wait
+  // at rank 0 for their turn.
+  return std::max<std::int64_t>({1, least, std::min<std::int64_t>(share, 1 << 20)});
 }
 
 }  // namespace screen

@@ -109,7 +109,7 @@ class ChunkJoiner {
 // processes: small enough for some 32 chunks each, so that a slow chunk
 // holds up little, and at least `least` pairs, so that the cost of a chunk
 // (reading its queries, the bound profiles of its targets, starting the
-// threads) stays small against its pairs.
+// threads) stays small against its pairs; at most 2^20 pairs.
 std::int64_t chunk_pairs(std::int64_t pairs, int workers, std::int64_t least = 4096);
 
 }  // namespace screen
