@@ -682,20 +682,29 @@ void close_rows(Output &output, const screen::RunStats &stats) {
   }
 }
 
+std::string failure_message(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc &) {
+    return "out of memory";
+  } catch (const std::system_error &e) {
+    return "cannot read the input: " + std::string(std::strerror(e.code().value()));
+  } catch (const std::exception &e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown failure";
+}
+
 void screen_failed(Output &output) {
   if (output.file) output.file->abandon();
   try {
     throw;
   } catch (const screen::WriteError &e) {
     write_failed(output, e.error);
-  } catch (const std::bad_alloc &) {
-    fail("out of memory");
-  } catch (const std::system_error &e) {
-    fail("cannot read the input: " + std::string(std::strerror(e.code().value())));
-  } catch (const std::exception &e) {
-    fail(e.what());
+  } catch (...) {
+    fail(failure_message(std::current_exception()));
   }
-  fail("unknown failure");
 }
 
 int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &stats,

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -134,6 +135,10 @@ screen::Progress progress_display(const Output &output, const std::function<doub
 // After the screen: an interrupted one keeps its complete rows for --resume,
 // a complete one becomes FILE (or is flushed). Throws what the writes threw.
 void close_rows(Output &output, const screen::RunStats &stats);
+
+// What a failed computation says: out of memory, an input that cannot be
+// read, or the exception's own text.
+std::string failure_message(std::exception_ptr failure);
 
 // Ends a failed screen: the current exception (a failed write, memory, an
 // input that cannot be read) becomes the message; FILE is left as it was.

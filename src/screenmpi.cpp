@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "screencli.h"
 #include "screenout.h"
 
 namespace screen_mpi {
@@ -129,20 +130,6 @@ screen::ChunkRows unpack(const Header &h, const std::string &payload) {
 std::pair<std::int64_t, std::int64_t> chunk_range(const WorkPlan &plan, std::int64_t seq) {
   const std::int64_t a = plan.first + seq * plan.chunk;
   return {a, std::min(plan.last, a + plan.chunk)};
-}
-
-// The message of a failed chunk, as a screen of one process words it.
-std::string failure_text(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::bad_alloc &) {
-    return "out of memory";
-  } catch (const std::system_error &e) {
-    return "cannot read the input: " + std::string(std::strerror(e.code().value()));
-  } catch (const std::exception &e) {
-    return e.what();
-  }
-  return "unknown failure";
 }
 
 }  // namespace
@@ -567,7 +554,7 @@ void follow(const Session &, screen::RecordSource &queries, screen::RecordSource
     }
   } catch (...) {
     // Rank 0 says so and ends the job; should it not, this rank ends it.
-    const std::string text = failure_text(std::current_exception());
+    const std::string text = screen_cli::failure_message(std::current_exception());
     send_bytes(text.c_str(), text.size() + 1, 0, kFailure);
     std::this_thread::sleep_for(std::chrono::seconds(60));
     abort_job(9);

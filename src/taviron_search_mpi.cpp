@@ -99,19 +99,6 @@ std::int64_t chunk_option(std::int64_t pairs, int ranks) {
   std::_Exit(status);
 }
 
-std::string failure_text() {
-  try {
-    throw;
-  } catch (const std::bad_alloc &) {
-    return "out of memory";
-  } catch (const std::system_error &e) {
-    return "cannot read the input: " + std::string(std::strerror(e.code().value()));
-  } catch (const std::exception &e) {
-    return e.what();
-  }
-  return "unknown failure";
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -221,7 +208,8 @@ int main(int argc, char **argv) {
     } catch (const screen::WriteError &) {
       screen_cli::screen_failed(output);
     } catch (...) {
-      end_early(output, screen, joiner.done(), "rank 0 failed (" + failure_text() + ")",
+      end_early(output, screen, joiner.done(),
+                "rank 0 failed (" + screen_cli::failure_message(std::current_exception()) + ")",
                 kExitFailure);
     }
     if (stats.stopped) {

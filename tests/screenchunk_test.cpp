@@ -9,16 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "text_sink.h"
 namespace {
 
 using screen::Format;
-
-struct TextSink final : screen::RowSink {
-  std::string text;
-  std::vector<std::pair<std::int64_t, std::size_t>> checkpoints;  // (pairs, bytes)
-  void write(std::string_view rows) override { text += rows; }
-  void checkpoint(std::int64_t pairs) override { checkpoints.emplace_back(pairs, text.size()); }
-};
 
 std::unique_ptr<screen::RecordSource> source(const char *file) {
   FILE *fp = std::fopen(file, "r");

@@ -11,9 +11,6 @@
 set -u
 BINDIR=$1 examples=$2 preload=$3
 . "$(dirname "$0")/common.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
 awk '/^ENTRY/ { n++ } n <= 100' "$examples/nci.qtr" >s.qtr
 args=(-q -j 1 --pairs s.qtr --min 0.2)
 "$BINDIR/taviron-search" "${args[@]}" -o expected.tsv || exit 1

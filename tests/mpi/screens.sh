@@ -9,9 +9,6 @@
 set -u
 BINDIR=$1 examples=$2 read_fails=$3
 . "$(dirname "$0")/common.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
 awk '/^ENTRY/ { n++ } n <= 60' "$examples/nci.qtr" >s.qtr
 awk '/^ENTRY/ { n++ } n <= 20' "$examples/nci.qtr" >q.qtr
 failures=0 cases=0
