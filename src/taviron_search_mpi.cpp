@@ -28,27 +28,32 @@ struct SetupFailed {
   std::string message;
 };
 
-// Standard error of the ranks other than rank 0 is kept quiet while the
-// command line is read: every rank reads the same one and would say the same.
+// The ranks other than rank 0 keep quiet while the command line is read:
+// every rank reads the same one and would say the same (an option error, the
+// help text).
 class QuietOptions {
  public:
   QuietOptions() {
     if (screen_mpi::launcher_rank() <= 0) return;
     const int null = open("/dev/null", O_WRONLY);
-    saved_ = dup(STDERR_FILENO);
-    if (null >= 0 && saved_ >= 0) dup2(null, STDERR_FILENO);
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      saved_[fd] = dup(fd);
+      if (null >= 0 && saved_[fd] >= 0) dup2(null, fd);
+    }
     if (null >= 0) close(null);
   }
   ~QuietOptions() {
-    if (saved_ < 0) return;
-    dup2(saved_, STDERR_FILENO);
-    close(saved_);
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      if (saved_[fd] < 0) continue;
+      dup2(saved_[fd], fd);
+      close(saved_[fd]);
+    }
   }
   QuietOptions(const QuietOptions &) = delete;
   QuietOptions &operator=(const QuietOptions &) = delete;
 
  private:
-  int saved_ = -1;
+  int saved_[3] = {-1, -1, -1};
 };
 
 // The progress line goes to a terminal, or through the launcher, which
