@@ -78,9 +78,9 @@ void recv_bytes(char *data, std::size_t size, int source, int tag) {
   } while (size > 0);
 }
 
-// A chunk on the wire: a header of eight numbers, then its rows and results.
+// A chunk on the wire: a header of seven numbers, then its rows and results.
 struct Header {
-  std::int64_t seq, first, last, skipped, skipped_clique, rows, results, spare;
+  std::int64_t seq, first, last, skipped, skipped_clique, rows, results;
 };
 
 // A computed chunk in the order of the message: the header, the row text,
@@ -98,8 +98,7 @@ Packed pack(std::int64_t seq, const screen::ChunkRows &c) {
               c.stats.skipped,
               c.stats.skipped_clique,
               static_cast<std::int64_t>(c.rows.size()),
-              static_cast<std::int64_t>(c.results.size()),
-              0};
+              static_cast<std::int64_t>(c.results.size())};
   const std::size_t result_bytes = c.results.size() * sizeof(screen::PairResult);
   p.payload.resize(c.rows.size() + result_bytes);
   std::memcpy(p.payload.data(), c.rows.data(), c.rows.size());
@@ -155,10 +154,6 @@ class LocalWorker {
   LocalWorker(const LocalWorker &) = delete;
   LocalWorker &operator=(const LocalWorker &) = delete;
 
-  std::size_t queued() {
-    std::lock_guard lock(mutex_);
-    return todo_.size() + busy_;
-  }
   void give(std::int64_t seq, std::int64_t first, std::int64_t last) {
     {
       std::lock_guard lock(mutex_);
@@ -187,18 +182,15 @@ class LocalWorker {
         if (closing_) return;
         job = todo_.front();
         todo_.pop_front();
-        busy_ = 1;
       }
       try {
         screen::ChunkRows rows = screen::run_chunk(queries, cache_, triangle, job.first, job.last,
                                                    options, [&] { return closing_.load(); });
         std::lock_guard lock(mutex_);
         done_.emplace_back(job.seq, std::move(rows));
-        busy_ = 0;
       } catch (...) {
         std::lock_guard lock(mutex_);
         failure_ = std::current_exception();
-        busy_ = 0;
         return;
       }
     }
@@ -208,7 +200,6 @@ class LocalWorker {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<Job> todo_;
-  std::size_t busy_ = 0;
   std::vector<std::pair<std::int64_t, screen::ChunkRows>> done_;
   std::exception_ptr failure_;
   std::atomic<bool> closing_{false};
