@@ -39,6 +39,9 @@ constexpr std::uint64_t kCacheBytes = 256ull << 20;
 constexpr std::size_t kPiece = 1u << 30;
 // Chunks handed to one rank and not yet returned: one computed, one waiting.
 constexpr int kAhead = 2;
+// Rows of chunks done ahead of their turn that rank 0 holds before it stops
+// handing out work (besides the chunks at the ranks).
+constexpr std::size_t kHeldBytes = 512u << 20;
 
 // An idle loop sleeps between looks at the messages, longer while nothing
 // comes; Open MPI would otherwise wait by spinning on a core that computes.
@@ -329,8 +332,13 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
   const std::int64_t chunks = pairs > 0 ? (pairs + plan.chunk - 1) / plan.chunk : 0;
   const int workers = session.size() - 1;
   // Chunks handed out beyond the one written next: enough to keep every
-  // rank busy while one chunk takes long, few enough to bound what waits.
+  // rank busy while one chunk takes long, few enough to bound what waits;
+  // and none while the rows waiting for an earlier chunk pass kHeldBytes.
   const std::int64_t window = 4 * static_cast<std::int64_t>(session.size()) + 4;
+  std::size_t held = 0;  // bytes of the chunks in `ready`
+  auto size_of = [](const screen::ChunkRows &c) {
+    return c.rows.size() + c.results.size() * sizeof(screen::PairResult);
+  };
   std::int64_t next = 0;                                              // chunks handed out
   std::int64_t written = 0;                                           // chunks joined
   std::vector<int> out(static_cast<std::size_t>(session.size()), 0);  // chunks at each rank
@@ -386,7 +394,7 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
     // Work for every rank with room for it, the other ranks first.
     for (int k = 0; k < session.size(); k++) {
       const int rank = (k + 1) % session.size();
-      while (next < chunks && next < written + window &&
+      while (next < chunks && next < written + window && held < kHeldBytes &&
              out[static_cast<std::size_t>(rank)] < kAhead) {
         hand_out(rank);
         busy = true;
@@ -433,12 +441,13 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
         ++it;
         continue;
       }
-      ready.emplace(it->header.seq, unpack(it->header, it->payload));
+      held += size_of(ready.emplace(it->header.seq, unpack(it->header, it->payload)).first->second);
       out[static_cast<std::size_t>(it->from)]--;
       it = incoming.erase(it);
       busy = true;
     }
     for (auto &[seq, rows] : local.take()) {
+      held += size_of(rows);
       ready.emplace(seq, std::move(rows));
       out[0]--;
       busy = true;
@@ -448,6 +457,7 @@ screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
     for (auto it = ready.find(written); it != ready.end(); it = ready.find(written)) {
       if (stop && stop()) break;
       joiner.add(it->second);
+      held -= size_of(it->second);
       ready.erase(it);
       written++;
       joined = true;
