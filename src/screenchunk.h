@@ -110,6 +110,6 @@ class ChunkJoiner {
 // holds up little, and at least `least` pairs, so that the cost of a chunk
 // (reading its queries, the bound profiles of its targets, starting the
 // threads) stays small against its pairs; at most 2^20 pairs.
-std::int64_t chunk_pairs(std::int64_t pairs, int workers, std::int64_t least = 4096);
+std::int64_t chunk_pairs(std::int64_t pairs, int workers, std::int64_t least = 256);
 
 }  // namespace screen

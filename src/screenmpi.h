@@ -65,7 +65,7 @@ struct RankFailed {
 
 struct WorkPlan {
   std::int64_t first = 0, last = 0;  // the pairs of the run
-  std::int64_t chunk = 4096;         // pairs per chunk
+  std::int64_t chunk = 256;          // pairs per chunk
 };
 
 class LocalWorker;

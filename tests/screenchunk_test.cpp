@@ -77,7 +77,7 @@ TEST(ScreenChunk, JoinedChunksWriteTheRowsOfTheWholeRange) {
 }
 
 TEST(ScreenChunk, ChunkSize) {
-  EXPECT_EQ(screen::chunk_pairs(1000, 4), 4096);
+  EXPECT_EQ(screen::chunk_pairs(1000, 4), 256);
   EXPECT_EQ(screen::chunk_pairs(64'000'000, 2), 1'000'000);
   EXPECT_EQ(screen::chunk_pairs(10, 1, 1), 1);
 }
