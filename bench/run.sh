@@ -19,3 +19,7 @@ fi
 bash bench/clique_bench.sh "$build"
 bash bench/convert_bench.sh "$build"
 bash bench/scale_bench.sh "$build"
+# taviron-search-mpi, when it was built (Open MPI).
+if [ -x "$build/taviron-search-mpi" ]; then
+  bash bench/mpi_bench.sh "$build"
+fi

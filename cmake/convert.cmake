@@ -36,9 +36,10 @@ target_compile_definitions(molconvert INTERFACE TAVIRON_HAVE_MOLCONVERT=1)
 add_executable(taviron-convert src/taviron_convert.cpp)
 target_link_libraries(taviron-convert PRIVATE molconvert)
 
-# taviron-search reads SD, MOL and SMILES files through the same conversion.
-if(TARGET taviron-search)
-  target_link_libraries(taviron-search PRIVATE molconvert)
+# The screening programs read SD, MOL and SMILES files through the same
+# conversion.
+if(TARGET screencli)
+  target_link_libraries(screencli PUBLIC molconvert)
 endif()
 
 if(TAVIRON_TESTS)

@@ -1,10 +1,15 @@
 # taviron-search: many pairs through the same engine, on several threads.
 find_package(Threads REQUIRED)
-target_sources(cpd PRIVATE src/screen.cpp src/screenrun.cpp src/screenout.cpp src/shard.cpp)
+target_sources(cpd PRIVATE src/screen.cpp src/screenrun.cpp src/screenout.cpp src/shard.cpp
+  src/screenchunk.cpp)
 target_link_libraries(cpd PUBLIC Threads::Threads)
 
+# The command line shared by the screening programs (options, inputs, output).
+add_library(screencli STATIC src/screencli.cpp)
+target_link_libraries(screencli PUBLIC cpd)
+
 add_executable(taviron-search src/taviron_search.cpp)
-target_link_libraries(taviron-search PRIVATE cpd)
+target_link_libraries(taviron-search PRIVATE screencli)
 
 # The screening tests run both programs on the same pairs. The test target is
 # defined later (tests/), so it is completed once the whole tree is read.

@@ -191,11 +191,11 @@ std::string input_fingerprint(const std::string &path) {
   return out.str();
 }
 
-void catch_interrupts() {
+void catch_interrupts(bool again) {
   struct sigaction sa {};
   sa.sa_handler = on_interrupt;
   // A second signal ends the process at once; FILE is still untouched then.
-  sa.sa_flags = SA_RESETHAND;
+  sa.sa_flags = again ? 0 : SA_RESETHAND;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);

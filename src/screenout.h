@@ -91,8 +91,10 @@ class SafeOutput final : public RowSink {
 // The fingerprint line of an input file: its name, size and modification time.
 std::string input_fingerprint(const std::string &path);
 
-// SIGINT and SIGTERM set a flag instead of ending the process.
-void catch_interrupts();
+// SIGINT and SIGTERM set a flag instead of ending the process; a second
+// one ends it, unless `again` (the launcher of an MPI job ends a rank that
+// takes too long by SIGKILL anyway).
+void catch_interrupts(bool again = false);
 // The signal that arrived (0 when none).
 int interrupt_signal();
 

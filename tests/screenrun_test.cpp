@@ -10,18 +10,12 @@
 #include <vector>
 
 #include "cpdio.h"
+#include "text_sink.h"
 #include "shard.h"
 
 namespace {
 
 using screen::Format;
-
-struct TextSink final : screen::RowSink {
-  std::string text;
-  std::vector<std::pair<std::int64_t, std::size_t>> checkpoints;  // (pairs, bytes)
-  void write(std::string_view rows) override { text += rows; }
-  void checkpoint(std::int64_t pairs) override { checkpoints.emplace_back(pairs, text.size()); }
-};
 
 struct Case {
   const char *file;
