@@ -186,7 +186,7 @@ CompList *read_molecule_input(const char *path, std::vector<std::string> &names)
         if (name_field != nullptr) options.name_field = name_field;
         return options;
       }(),
-      "taviron-search");
+      program());
   errno = 0;
   CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names);
   if (list == nullptr) {

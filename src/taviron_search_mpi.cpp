@@ -28,12 +28,12 @@ struct SetupFailed {
   std::string message;
 };
 
-// The ranks other than rank 0 keep quiet while the command line is read:
-// every rank reads the same one and would say the same (an option error, the
-// help text).
-class QuietOptions {
+// The ranks other than rank 0 keep quiet while they read the command line
+// and the inputs: every rank reads the same and would say the same (an
+// option error, the help text, a skipped molecule).
+class QuietRank {
  public:
-  QuietOptions() {
+  QuietRank() {
     if (screen_mpi::launcher_rank() <= 0) return;
     const int null = open("/dev/null", O_WRONLY);
     for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
@@ -42,15 +42,15 @@ class QuietOptions {
     }
     if (null >= 0) close(null);
   }
-  ~QuietOptions() {
+  ~QuietRank() {
     for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
       if (saved_[fd] < 0) continue;
       dup2(saved_[fd], fd);
       close(saved_[fd]);
     }
   }
-  QuietOptions(const QuietOptions &) = delete;
-  QuietOptions &operator=(const QuietOptions &) = delete;
+  QuietRank(const QuietRank &) = delete;
+  QuietRank &operator=(const QuietRank &) = delete;
 
  private:
   int saved_[3] = {-1, -1, -1};
@@ -114,7 +114,7 @@ int main(int argc, char **argv) {
   text.extra = {"chunk        str"};
   text.extra_help = {"\t--chunk <n>         pairs handed out at a time (a share of the screen)"};
   {
-    const QuietOptions quiet;
+    const QuietRank quiet;
     // Help and version are printed here, without starting MPI.
     screen_cli::parse_command_line(argc, argv, text);
   }
@@ -149,6 +149,7 @@ int main(int argc, char **argv) {
     for (const char *path : options.input_paths()) {
       if (std::strcmp(path, "-") == 0) standard_input = screen_mpi::share_standard_input(mpi);
     }
+    const QuietRank quiet;
     screen = screen_cli::open_screen(options, standard_input);
   } catch (const SetupFailed &f) {
     failure = f.message;

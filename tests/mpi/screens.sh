@@ -3,7 +3,7 @@
 # for 1 and 3 ranks, 1 and 2 threads, chunks of a few pairs (many chunks,
 # queries cut between them) and the default (-o FILE); and a rank that cannot
 # read its input, at the start or in the middle of a screen, ends the run
-# with status 9 and one message.
+# with status 9 and one message; a skipped molecule is reported once.
 #
 # usage: screens.sh BINDIR EXAMPLESDIR READ_FAILS
 set -u
@@ -47,6 +47,17 @@ cases=$((cases + 1))
 "$BINDIR/taviron-search" -q -j 1 --pairs s.qtr --top 3 -o expected.tsv
 mpi 3 -q -j 1 --pairs s.qtr --top 3 -o out.tsv && cmp -s expected.tsv out.tsv &&
   [ ! -e out.tsv.part ] && [ ! -e out.tsv.resume ] || fail "-o FILE"
+
+# A molecule skipped while converting is reported once, by rank 0 (when the
+# programs read SMILES).
+if [ -x "$BINDIR/taviron-convert" ]; then
+  cases=$((cases + 1))
+  printf 'CCO ethanol\nC1CC bad\nc1ccccc1O phenol\nNCC(=O)O glycine\n' >m.smi
+  "$BINDIR/taviron-search" -q -j 1 --pairs m.smi >expected 2>expected.err
+  mpi 3 -q -j 1 --pairs m.smi >actual 2>err
+  cmp -s expected actual && [ "$(sed 's/^taviron-search:/taviron-search-mpi:/' expected.err)" = "$(cat err)" ] &&
+    [ -s err ] || { fail "skipped molecule"; cat err; }
+fi
 
 # Rank 2 cannot read its input (here: is given one that is not there).
 cases=$((cases + 1))
