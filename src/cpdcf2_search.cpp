@@ -518,12 +518,11 @@ template <int W>
 void CliqueSearch::colour_by_groups(const Level &parent, Level &lv) {
   const int words = W > 0 ? W : lv.words;
   const Word *set = lv.rest.data();
-  if (lv.colour_of.size() < static_cast<std::size_t>(lv.size)) lv.colour_of.resize(lv.size);
+  room(lv.colour_of, lv.size);
   int colours = 0;
   Word *left = room(lv.work, words);
-  const std::size_t room = static_cast<std::size_t>(parent.colours + 1) * words;
-  if (lv.members.size() < room) lv.members.resize(room);
-  if (lv.touched.size() < room) lv.touched.resize(room);
+  room(lv.members, static_cast<std::size_t>(parent.colours + 1) * words);
+  room(lv.touched, static_cast<std::size_t>(parent.colours + 1) * words);
   if constexpr (W == 1) {
     // The same on single words, the common case.
     Word *members = lv.members.data();
@@ -596,12 +595,9 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv) {
 template <int W>
 void CliqueSearch::colour_in_order(Level &lv, int count) {
   const int words = W > 0 ? W : lv.words;
-  if (lv.colour_of.size() < static_cast<std::size_t>(lv.size)) lv.colour_of.resize(lv.size);
-  const std::size_t room = static_cast<std::size_t>(count) * words;
-  if (lv.members.size() < room) {
-    lv.members.resize(room);
-    lv.touched.resize(room);
-  }
+  room(lv.colour_of, lv.size);
+  room(lv.members, static_cast<std::size_t>(count) * words);
+  room(lv.touched, static_cast<std::size_t>(count) * words);
   int colours = 0;
   for (int k = 0; k < count; ++k) {
     const int s = lv.order[k];

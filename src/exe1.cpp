@@ -87,9 +87,13 @@ bool store_best(Exe1State &st, const NodeList &list) {
   return true;
 }
 
+// The best clique's row of the membership table.
+const char *best_row(const Exe1State &st) {
+  return st.mcs_sccs_table + static_cast<std::size_t>(st.max_mcs_index) * cpdgraph_table_stride();
+}
+
 bool flagged(const Exe1State &st, int piece) {
-  return st.mcs_sccs_table[static_cast<std::size_t>(st.max_mcs_index) * cpdgraph_table_stride() +
-                           piece] != 0;
+  return best_row(st)[piece] != 0;
 }
 
 Engine &engine() {
@@ -375,8 +379,7 @@ const MCS *best_clique(const Exe1State &s) {
 // Calls visit(piece) for each piece of the best clique, in piece-list order.
 template <class Visit>
 void for_each_best_piece(const Exe1State &s, Visit visit) {
-  const char *row =
-      s.mcs_sccs_table + static_cast<size_t>(s.max_mcs_index) * cpdgraph_table_stride();
+  const char *row = best_row(s);
   for (int p = 0; p < s.sccsnum; p++) {
     if (row[p] != 0) visit(s.sccslist[p]);
   }
