@@ -360,10 +360,12 @@ class CliqueSearch {
 
   template <bool kSum>
   void branch(Level &lv, int *old, int cutnum);
+  template <bool kKeys>
   void gather(const Level &parent, Level &lv, int count);
   void pack(Level &lv, int count);
   template <int W>
-  void colour_by_groups(const Level &parent, Level &lv);
+  void colour_by_groups(const Level &parent, Level &lv, int need);
+  void colour_by_groups_wide(const Level &parent, Level &lv, int need);
   template <int W>
   void colour_in_order(Level &lv, int count);
   // Runs fn.template operator()<W>() with W the level's word count when it
@@ -442,17 +444,22 @@ void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
 }
 
 // The level's list: the parent's candidates after the chosen one that are
-// in the level's set, in the parent's order.
+// in the level's set, in the parent's order, with their colours as keys when
+// the level is coloured already.
+template <bool kKeys>
 void CliqueSearch::gather(const Level &parent, Level &lv, int count) {
   // Written without a branch: every candidate is stored, and kept when it
-  // belongs to the set, so the list needs one spare slot.
+  // belongs to the set, so the lists need one spare slot.
   int *order = room(lv.order, static_cast<std::size_t>(count) + 1);
+  int *key = kKeys ? room(lv.key, static_cast<std::size_t>(count) + 1) : nullptr;
+  const int *colour_of = lv.colour_of.data();
   const Word *set = lv.rest.data();
   const int *from = parent.order.data();
   int n = 0;
   for (int k = lv.from + 1; k < lv.end && n < count; ++k) {
     const int s = from[k];
     order[n] = s;
+    if constexpr (kKeys) key[n] = colour_of[s];
     n += has_bit(set, s);
   }
 }
@@ -465,9 +472,25 @@ void CliqueSearch::pack(Level &lv, int count) {
   const int packed = (count + 63) / 64;
   if (packed >= words) return;
   const Word *set = lv.rest.data();
+  // Into a single word, the set's non-empty words (at most 64) are each
+  // extracted to their place.
+  int used_words = 0;
+  int used[64];
+  int shift[64];
+  if (packed == 1) {
+    for (int u = 0, out = 0; u < words; ++u) {
+      if (set[u] == 0) continue;
+      used[used_words] = u;
+      shift[used_words++] = out;
+      out += std::popcount(set[u]);
+    }
+  }
   auto compress = [&](const Word *src, Word *dst) {
-    if (words == 1) {
-      dst[0] = extract_bits(src[0], set[0]);
+    if (packed == 1) {
+      Word bits = 0;
+      for (int k = 0; k < used_words; ++k)
+        bits |= extract_bits(src[used[k]], set[used[k]]) << shift[k];
+      dst[0] = bits;
       return;
     }
     std::fill_n(dst, packed, Word{0});
@@ -514,75 +537,127 @@ void CliqueSearch::pack(Level &lv, int count) {
 
 // Colours the level's candidates group by group (see the class comment):
 // the parent's colours from the highest down, as the parent's order has them.
+//
+// A group opens at most one new colour (its members are not adjacent to each
+// other, so all that no earlier colour takes share the new one): the colours
+// so far plus the non-empty groups still to come bound the final count, and
+// a level that cannot reach `need` colours stops as soon as that bound says
+// so, with the bound as its colour count.
 template <int W>
-void CliqueSearch::colour_by_groups(const Level &parent, Level &lv) {
-  const int words = W > 0 ? W : lv.words;
-  const Word *set = lv.rest.data();
-  room(lv.colour_of, lv.size);
-  int colours = 0;
-  Word *left = room(lv.work, words);
-  room(lv.members, static_cast<std::size_t>(parent.colours + 1) * words);
-  room(lv.touched, static_cast<std::size_t>(parent.colours + 1) * words);
-  if constexpr (W == 1) {
-    // The same on single words, the common case.
-    Word *members = lv.members.data();
-    Word *touched = lv.touched.data();
-    int *colour_of = lv.colour_of.data();
+void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
+  if constexpr (W == 0) {
+    colour_by_groups_wide(parent, lv, need);
+  } else {
+    const Word *set = lv.rest.data();
     const Word *rows = lv.rows;
+    int *colour_of = room(lv.colour_of, lv.size);
+    Word *members = room(lv.members, static_cast<std::size_t>(parent.colours) * W);
+    Word *touched = room(lv.touched, static_cast<std::size_t>(parent.colours) * W);
+    int groups_left = 0;
+    for (int g = 0; g < parent.colours; ++g) {
+      const Word *group = parent.members.data() + static_cast<std::size_t>(g) * W;
+      Word any = 0;
+      for (int w = 0; w < W; ++w) any |= group[w] & set[w];
+      groups_left += any != 0;
+    }
+    int colours = 0;
     for (int g = parent.colours - 1; g >= 0; --g) {
-      Word left = parent.members[g] & set[0];
-      for (int c = 0; left != 0; ++c) {
+      const Word *group = parent.members.data() + static_cast<std::size_t>(g) * W;
+      Word left[W];
+      Word any = 0;
+      for (int w = 0; w < W; ++w) {
+        left[w] = group[w] & set[w];
+        any |= left[w];
+      }
+      if (any == 0) continue;
+      if (colours + groups_left < need) {
+        lv.colours = colours + groups_left;
+        return;
+      }
+      --groups_left;
+      for (int c = 0;; ++c) {
+        Word *m = members + static_cast<std::size_t>(c) * W;
+        Word *tc = touched + static_cast<std::size_t>(c) * W;
+        Word take[W];
+        Word t[W];
+        Word rest = 0;
         if (c == colours) {
-          members[c] = 0;
-          touched[c] = 0;
           ++colours;
+          for (int w = 0; w < W; ++w) {
+            take[w] = left[w];
+            m[w] = left[w];
+            t[w] = 0;
+          }
+        } else {
+          for (int w = 0; w < W; ++w) {
+            take[w] = left[w] & ~tc[w];
+            left[w] &= ~take[w];
+            rest |= left[w];
+            m[w] |= take[w];
+            t[w] = tc[w];
+          }
         }
-        Word take = left & ~touched[c];
-        left &= ~take;
-        members[c] |= take;
-        Word t = touched[c];
-        for (; take != 0; take &= take - 1) {
-          const int s = std::countr_zero(take);
-          colour_of[s] = c;
-          t |= rows[s];
+        for (int w = 0; w < W; ++w) {
+          for (Word b = take[w]; b != 0; b &= b - 1) {
+            const int s = w * 64 + std::countr_zero(b);
+            colour_of[s] = c;
+            const Word *row = rows + static_cast<std::size_t>(s) * W;
+            for (int u = 0; u < W; ++u) t[u] |= row[u];
+          }
         }
-        touched[c] = t;
+        for (int w = 0; w < W; ++w) tc[w] = t[w];
+        if (rest == 0) break;
       }
     }
     lv.colours = colours;
-    return;
   }
+}
+
+// The same for levels of any width.
+void CliqueSearch::colour_by_groups_wide(const Level &parent, Level &lv, int need) {
+  const int words = lv.words;
+  const Word *set = lv.rest.data();
+  int *colour_of = room(lv.colour_of, lv.size);
+  Word *members = room(lv.members, static_cast<std::size_t>(parent.colours) * words);
+  Word *touched = room(lv.touched, static_cast<std::size_t>(parent.colours) * words);
+  Word *left = room(lv.work, words);
+  auto group_of = [&](int g) {
+    return parent.members.data() + static_cast<std::size_t>(g) * words;
+  };
+  int groups_left = 0;
+  for (int g = 0; g < parent.colours; ++g) groups_left += count_common(group_of(g), set, words) > 0;
+  int colours = 0;
   for (int g = parent.colours - 1; g >= 0; --g) {
-    const Word *group = parent.members.data() + static_cast<std::size_t>(g) * words;
     bool any = false;
     for (int w = 0; w < words; ++w) {
-      left[w] = group[w] & set[w];
+      left[w] = group_of(g)[w] & set[w];
       any |= left[w] != 0;
     }
+    if (!any) continue;
+    if (colours + groups_left < need) {
+      lv.colours = colours + groups_left;
+      return;
+    }
+    --groups_left;
     for (int c = 0; any; ++c) {
+      Word *m = members + static_cast<std::size_t>(c) * words;
+      Word *tc = touched + static_cast<std::size_t>(c) * words;
       if (c == colours) {
-        const std::size_t need = static_cast<std::size_t>(colours + 1) * words;
-        if (lv.members.size() < need) {
-          lv.members.resize(need);
-          lv.touched.resize(need);
-        }
-        std::fill_n(lv.members.data() + static_cast<std::size_t>(c) * words, words, Word{0});
-        std::fill_n(lv.touched.data() + static_cast<std::size_t>(c) * words, words, Word{0});
+        std::fill_n(m, words, Word{0});
+        std::fill_n(tc, words, Word{0});
         ++colours;
       }
-      Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
-      Word *touched = lv.touched.data() + static_cast<std::size_t>(c) * words;
       any = false;
       for (int w = 0; w < words; ++w) {
-        Word take = left[w] & ~touched[w];
+        Word take = left[w] & ~tc[w];
         left[w] &= ~take;
         any |= left[w] != 0;
-        members[w] |= take;
+        m[w] |= take;
         for (; take != 0; take &= take - 1) {
           const int s = w * 64 + std::countr_zero(take);
-          lv.colour_of[s] = c;
+          colour_of[s] = c;
           const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
-          for (int u = 0; u < words; ++u) touched[u] |= row[u];
+          for (int u = 0; u < words; ++u) tc[u] |= row[u];
         }
       }
     }
@@ -630,6 +705,10 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   // anything else is done with them, so a list too short to matter costs one
   // count.
   Word *rest = lv.rest.data();
+  // Levels are created on first use and never move (a deque), and buffers
+  // only grow, so the next level and its set are found once for all tries.
+  Level &next = level(degree_ + 1);
+  Word *next_rest = room(next.rest, words);
   for (int i = 0; i < cutnum; ++i) {
     if (count_step()) return;
     const int t = maxsize_ - degree_;
@@ -640,18 +719,16 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
       if (newnum + 1 < t) continue;
-      Level &next = level(degree_ + 1);
       next.rows = lv.rows;
       next.words = words;
       next.size = lv.size;
       next.ids = lv.ids;
-      room(next.rest, words);
-      for (int w = 0; w < words; ++w) next.rest[w] = row[w] & rest[w];
+      for (int w = 0; w < words; ++w) next_rest[w] = row[w] & rest[w];
       next.from = i;
       next.end = cutnum;
       selected_[degree_++] = lv.ids[old[i]];
       if (kSum && repeat_ < repeat_changeover_) {
-        gather(lv, next, newnum);
+        gather<false>(lv, next, newnum);
         explore_sum(next.order.data(), newnum);
       } else {
         explore_numonly(newnum);
@@ -704,17 +781,19 @@ void CliqueSearch::explore_numonly(int oldnum) {
   // The greedy colouring in list order; the colour count bounds any clique
   // among the candidates.
   if (parent.by_colour) {
-    by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv); });
+    const int need = maxsize_ - degree_;
+    by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     if (degree_ + lv.colours < maxsize_) return;
-    gather(parent, lv, oldnum);
+    gather<true>(parent, lv, oldnum);
   } else {
-    gather(parent, lv, oldnum);
+    gather<false>(parent, lv, oldnum);
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum); });
     if (degree_ + lv.colours < maxsize_) return;
+    int *key = room(lv.key, oldnum);
+    for (int k = 0; k < oldnum; ++k) key[k] = lv.colour_of[lv.order[k]];
   }
-  int *num = room(lv.key, oldnum);
+  int *num = lv.key.data();
   int *old = lv.order.data();
-  for (int k = 0; k < oldnum; ++k) num[k] = lv.colour_of[old[k]];
   pack(lv, oldnum);
   if (oldnum <= kSmallSortKeys && lv.colours <= 64)
     quick_sort_small(oldnum, num, old);
