@@ -365,7 +365,6 @@ class CliqueSearch {
   void pack(Level &lv, int count);
   template <int W>
   void colour_by_groups(const Level &parent, Level &lv, int need);
-  void colour_by_groups_wide(const Level &parent, Level &lv, int need);
   template <int W>
   void colour_in_order(Level &lv, int count);
   // Runs fn.template operator()<W>() with W the level's word count when it
@@ -545,82 +544,19 @@ void CliqueSearch::pack(Level &lv, int count) {
 // so, with the bound as its colour count.
 template <int W>
 void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
-  if constexpr (W == 0) {
-    colour_by_groups_wide(parent, lv, need);
-  } else {
-    const Word *set = lv.rest.data();
-    const Word *rows = lv.rows;
-    int *colour_of = room(lv.colour_of, lv.size);
-    Word *members = room(lv.members, static_cast<std::size_t>(parent.colours) * W);
-    Word *touched = room(lv.touched, static_cast<std::size_t>(parent.colours) * W);
-    int groups_left = 0;
-    for (int g = 0; g < parent.colours; ++g) {
-      const Word *group = parent.members.data() + static_cast<std::size_t>(g) * W;
-      Word any = 0;
-      for (int w = 0; w < W; ++w) any |= group[w] & set[w];
-      groups_left += any != 0;
-    }
-    int colours = 0;
-    for (int g = parent.colours - 1; g >= 0; --g) {
-      const Word *group = parent.members.data() + static_cast<std::size_t>(g) * W;
-      Word left[W];
-      Word any = 0;
-      for (int w = 0; w < W; ++w) {
-        left[w] = group[w] & set[w];
-        any |= left[w];
-      }
-      if (any == 0) continue;
-      if (colours + groups_left < need) {
-        lv.colours = colours + groups_left;
-        return;
-      }
-      --groups_left;
-      for (int c = 0;; ++c) {
-        Word *m = members + static_cast<std::size_t>(c) * W;
-        Word *tc = touched + static_cast<std::size_t>(c) * W;
-        Word take[W];
-        Word t[W];
-        Word rest = 0;
-        if (c == colours) {
-          ++colours;
-          for (int w = 0; w < W; ++w) {
-            take[w] = left[w];
-            m[w] = left[w];
-            t[w] = 0;
-          }
-        } else {
-          for (int w = 0; w < W; ++w) {
-            take[w] = left[w] & ~tc[w];
-            left[w] &= ~take[w];
-            rest |= left[w];
-            m[w] |= take[w];
-            t[w] = tc[w];
-          }
-        }
-        for (int w = 0; w < W; ++w) {
-          for (Word b = take[w]; b != 0; b &= b - 1) {
-            const int s = w * 64 + std::countr_zero(b);
-            colour_of[s] = c;
-            const Word *row = rows + static_cast<std::size_t>(s) * W;
-            for (int u = 0; u < W; ++u) t[u] |= row[u];
-          }
-        }
-        for (int w = 0; w < W; ++w) tc[w] = t[w];
-        if (rest == 0) break;
-      }
-    }
-    lv.colours = colours;
-  }
-}
-
-// The same for levels of any width.
-void CliqueSearch::colour_by_groups_wide(const Level &parent, Level &lv, int need) {
-  const int words = lv.words;
+  const int words = W > 0 ? W : lv.words;
   const Word *set = lv.rest.data();
+  const Word *rows = lv.rows;
   int *colour_of = room(lv.colour_of, lv.size);
   Word *members = room(lv.members, static_cast<std::size_t>(parent.colours) * words);
   Word *touched = room(lv.touched, static_cast<std::size_t>(parent.colours) * words);
-  Word *left = room(lv.work, words);
+  // Scratch sets: on the stack for the small widths, whose loops unroll.
+  constexpr int kFixed = W > 0 ? W : 1;
+  Word fixed_left[kFixed], fixed_take[kFixed], fixed_t[kFixed];
+  Word *wide = W > 0 ? nullptr : room(lv.work, 3 * static_cast<std::size_t>(words));
+  Word *left = W > 0 ? fixed_left : wide;
+  Word *take = W > 0 ? fixed_take : wide + words;
+  Word *t = W > 0 ? fixed_t : wide + 2 * words;
   auto group_of = [&](int g) {
     return parent.members.data() + static_cast<std::size_t>(g) * words;
   };
@@ -628,38 +564,47 @@ void CliqueSearch::colour_by_groups_wide(const Level &parent, Level &lv, int nee
   for (int g = 0; g < parent.colours; ++g) groups_left += count_common(group_of(g), set, words) > 0;
   int colours = 0;
   for (int g = parent.colours - 1; g >= 0; --g) {
-    bool any = false;
+    Word any = 0;
     for (int w = 0; w < words; ++w) {
       left[w] = group_of(g)[w] & set[w];
-      any |= left[w] != 0;
+      any |= left[w];
     }
-    if (!any) continue;
+    if (any == 0) continue;
     if (colours + groups_left < need) {
       lv.colours = colours + groups_left;
       return;
     }
     --groups_left;
-    for (int c = 0; any; ++c) {
+    for (int c = 0;; ++c) {
       Word *m = members + static_cast<std::size_t>(c) * words;
       Word *tc = touched + static_cast<std::size_t>(c) * words;
+      Word rest = 0;
       if (c == colours) {
-        std::fill_n(m, words, Word{0});
-        std::fill_n(tc, words, Word{0});
         ++colours;
-      }
-      any = false;
-      for (int w = 0; w < words; ++w) {
-        Word take = left[w] & ~tc[w];
-        left[w] &= ~take;
-        any |= left[w] != 0;
-        m[w] |= take;
-        for (; take != 0; take &= take - 1) {
-          const int s = w * 64 + std::countr_zero(take);
-          colour_of[s] = c;
-          const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
-          for (int u = 0; u < words; ++u) tc[u] |= row[u];
+        for (int w = 0; w < words; ++w) {
+          take[w] = left[w];
+          m[w] = left[w];
+          t[w] = 0;
+        }
+      } else {
+        for (int w = 0; w < words; ++w) {
+          take[w] = left[w] & ~tc[w];
+          left[w] &= ~take[w];
+          rest |= left[w];
+          m[w] |= take[w];
+          t[w] = tc[w];
         }
       }
+      for (int w = 0; w < words; ++w) {
+        for (Word b = take[w]; b != 0; b &= b - 1) {
+          const int s = w * 64 + std::countr_zero(b);
+          colour_of[s] = c;
+          const Word *row = rows + static_cast<std::size_t>(s) * words;
+          for (int u = 0; u < words; ++u) t[u] |= row[u];
+        }
+      }
+      for (int w = 0; w < words; ++w) tc[w] = t[w];
+      if (rest == 0) break;
     }
   }
   lv.colours = colours;
