@@ -4,7 +4,7 @@
 // print the same report for every pair.
 //
 // usage: clique_pairs [--atom] [--trick] [--repeat N] [--only-new|--only-ref] [--timeout S]
-//                     [--rounds N] FILE.qtr PAIRS
+//                     [--rounds N] [--each] FILE.qtr PAIRS
 // PAIRS holds two entry identifiers per line, or is one:ID for ID against
 // every record of the file, or "all" for every record with every later one. --timeout runs each
 // pair of the engine's finder in a child process stopped after S seconds (for searches without a
@@ -36,6 +36,7 @@ struct Options {
   bool only_ref = false;  // skip the engine's finder
   double timeout = 0;     // > 0: each pair in a child process, stopped after this many seconds
   int rounds = 3;         // each pair is timed this often, the fastest run counting
+  bool each = false;      // --each: one line per pair on stderr (names, times in ms)
 };
 
 using Clock = std::chrono::steady_clock;
@@ -99,6 +100,8 @@ int main(int argc, char **argv) {
       o.exec = 8;
     else if (!std::strcmp(argv[i], "--only-new"))
       o.only_new = true;
+    else if (!std::strcmp(argv[i], "--each"))
+      o.each = true;
     else if (!std::strcmp(argv[i], "--only-ref"))
       o.only_ref = true;
     else if (!std::strcmp(argv[i], "--repeat") && i + 1 < argc)
@@ -113,7 +116,7 @@ int main(int argc, char **argv) {
   if (files.size() != 2) {
     std::fprintf(stderr,
                  "usage: clique_pairs [--atom] [--trick] [--repeat N] [--only-new] "
-                 "[--only-ref] [--timeout S] [--rounds N] FILE.qtr PAIRS\n");
+                 "[--only-ref] [--timeout S] [--rounds N] [--each] FILE.qtr PAIRS\n");
     return 2;
   }
   FILE *fp = std::fopen(files[0], "r");
@@ -184,11 +187,17 @@ int main(int argc, char **argv) {
     }
     exe1_set_reference_finder(nullptr);
     t_new.push_back(seconds(a, b, o));
-    if (o.only_new) continue;
+    if (o.only_new) {
+      if (o.each) std::fprintf(stderr, "%s %s %.4f\n", a->name, b->name, t_new.back() * 1e3);
+      continue;
+    }
     const std::string ours = report(a, b, o);
     exe1_set_reference_finder(cpdcf2_ref::engine_finder);
     t_ref.push_back(seconds(a, b, o));
     const std::string theirs = report(a, b, o);
+    if (o.each)
+      std::fprintf(stderr, "%s %s %.4f %.4f\n", a->name, b->name, t_ref.back() * 1e3,
+                   t_new.back() * 1e3);
     if (ours != theirs) {
       ++differ;
       std::printf("DIFFERENT: %s %s\n", a->name, b->name);

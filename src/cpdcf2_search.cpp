@@ -341,6 +341,9 @@ class CliqueSearch {
     int from = 0;            // the parent's position of the node chosen last,
     int end = 0;             // and the end of its candidate list
     std::vector<int> rank;   // packing: new index of each index of the space
+    std::vector<Word> outer;   // packing: the candidates in the space before it
+    std::vector<Word> settled; // candidates whose try is known to go no deeper
+    bool any_settled = false;
     std::vector<int> tail;   // node numbers of a clique's last nodes
     std::vector<Word> work;  // one set of the level's width
   };
@@ -361,8 +364,10 @@ class CliqueSearch {
   template <bool kSum>
   void branch(Level &lv, int *old, int cutnum);
   template <bool kKeys>
-  void gather(const Level &parent, Level &lv, int count);
-  void pack(Level &lv, int count);
+  void gather(const Level &parent, Level &lv, int count, const Word *set);
+  bool pack(Level &lv, int count);
+  template <int W>
+  bool settle_tries(Level &lv, int count);
   template <int W>
   void colour_by_groups(const Level &parent, Level &lv, int need);
   template <int W>
@@ -446,13 +451,12 @@ void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
 // in the level's set, in the parent's order, with their colours as keys when
 // the level is coloured already.
 template <bool kKeys>
-void CliqueSearch::gather(const Level &parent, Level &lv, int count) {
+void CliqueSearch::gather(const Level &parent, Level &lv, int count, const Word *set) {
   // Written without a branch: every candidate is stored, and kept when it
   // belongs to the set, so the lists need one spare slot.
   int *order = room(lv.order, static_cast<std::size_t>(count) + 1);
   int *key = kKeys ? room(lv.key, static_cast<std::size_t>(count) + 1) : nullptr;
   const int *colour_of = lv.colour_of.data();
-  const Word *set = lv.rest.data();
   const int *from = parent.order.data();
   int n = 0;
   for (int k = lv.from + 1; k < lv.end && n < count; ++k) {
@@ -464,13 +468,14 @@ void CliqueSearch::gather(const Level &parent, Level &lv, int count) {
 }
 
 // Gives the level a space of its own when its candidates fit in fewer words:
-// index r for the r-th candidate by index, rows, colour classes and list
-// translated.
-void CliqueSearch::pack(Level &lv, int count) {
+// index r for the r-th candidate by index (`rank`), rows and colour classes
+// translated; the set in the space before is kept in `outer`. True when the
+// level was packed.
+bool CliqueSearch::pack(Level &lv, int count) {
   const int words = lv.words;
   const int packed = (count + 63) / 64;
-  if (packed >= words) return;
-  const Word *set = lv.rest.data();
+  if (packed >= words) return false;
+  const Word *set = std::copy_n(lv.rest.data(), words, room(lv.outer, words)) - words;
   // Into a single word, the set's non-empty words (at most 64) are each
   // extracted to their place.
   int used_words = 0;
@@ -524,7 +529,6 @@ void CliqueSearch::pack(Level &lv, int count) {
     compress(lv.members.data() + static_cast<std::size_t>(c) * words, dst);
     std::copy_n(dst, packed, lv.members.data() + static_cast<std::size_t>(c) * packed);
   }
-  for (int k = 0; k < count; ++k) lv.order[k] = lv.rank[lv.order[k]];
   lv.rows = rows.data();
   lv.ids = lv.own_ids.data();
   lv.words = packed;
@@ -532,6 +536,7 @@ void CliqueSearch::pack(Level &lv, int count) {
   Word *rest = room(lv.rest, packed);
   std::fill_n(rest, packed, Word{0});
   for (int k = 0; k < count; ++k) set_bit(rest, k);
+  return true;
 }
 
 // Colours the level's candidates group by group (see the class comment):
@@ -638,6 +643,64 @@ void CliqueSearch::colour_in_order(Level &lv, int count) {
   lv.colours = colours;
 }
 
+// Tries the level's candidates out of order, to learn whether any try can
+// go deeper than its next level's colouring; when none can, the level is
+// done here, without its list or its sort.
+//
+// In a level ordered by colour the candidates tried are exactly those of
+// colour t - 1 and above (t = maxsize - degree): the classes below hold at
+// least t - 1 candidates, so the count of candidates left never ends the
+// loop first. A tried candidate's next level is its neighbours of lower
+// colours (its own class is independent, and higher classes come before
+// it), whatever the order inside the classes. So when no try finds a next
+// level that goes on, the order decides nothing but the step counter, which
+// counts one step per try and one more for the first candidate not tried.
+// Otherwise the tries known to stop are marked `settled`: a later, larger
+// best size only stops them sooner, so the loop passes them over.
+template <int W>
+bool CliqueSearch::settle_tries(Level &lv, int count) {
+  lv.any_settled = false;
+  const int t = maxsize_ - degree_;
+  // With t <= 1 every candidate is tried and one alone is a clique to record.
+  if (t < 2) return false;
+  const int words = W > 0 ? W : lv.words;
+  Word *lower = std::copy_n(lv.rest.data(), words, room(lv.work, words)) - words;
+  Word *settled = room(lv.settled, words);
+  std::fill_n(settled, words, Word{0});
+  Level &next = level(degree_ + 1);
+  Word *child = room(next.rest, words);
+  next.rows = lv.rows;
+  next.words = words;
+  next.size = lv.size;
+  next.ids = lv.ids;
+  int tried = 0;
+  for (int c = lv.colours - 1; c >= t - 1; --c) {
+    const Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
+    for (int w = 0; w < words; ++w) lower[w] &= ~members[w];
+    for (int w = 0; w < words; ++w) {
+      for (Word b = members[w]; b != 0; b &= b - 1) {
+        const int s = w * 64 + std::countr_zero(b);
+        ++tried;
+        const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
+        // A next level of fewer than t - 1 nodes is passed over, one of
+        // none records a clique smaller than the best.
+        if (count_common(row, lower, words) + 1 >= t) {
+          for (int u = 0; u < words; ++u) child[u] = row[u] & lower[u];
+          colour_by_groups<W>(lv, next, t - 1);
+          if (next.colours >= t - 1) {
+            lv.any_settled = true;
+            return false;
+          }
+        }
+        set_bit(settled, s);
+      }
+    }
+  }
+  const int steps = tried < count ? tried + 1 : tried;
+  if (max_repeat_ != 0) repeat_ = std::min(repeat_ + steps, max_repeat_ + 1);
+  return true;
+}
+
 // The candidate loop shared by both strategies: candidates by descending
 // key, each tried as the next node of the clique while its key and the
 // candidates left can still reach the best size.
@@ -660,6 +723,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     const int bound = kSum ? key[i] : key[i] + 1;
     if (cutnum - i < t || bound < t) return;
     clear_bit(rest, old[i]);
+    if (!kSum && lv.any_settled && has_bit(lv.settled.data(), old[i])) continue;
     const Word *row = lv.rows + static_cast<std::size_t>(old[i]) * words;
     const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
@@ -673,7 +737,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
       next.end = cutnum;
       selected_[degree_++] = lv.ids[old[i]];
       if (kSum && repeat_ < repeat_changeover_) {
-        gather<false>(lv, next, newnum);
+        gather<false>(lv, next, newnum, next_rest);
         explore_sum(next.order.data(), newnum);
       } else {
         explore_numonly(newnum);
@@ -716,7 +780,8 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
   }
   if (cutnum == 0) return;
   for (int k = cutnum; k < oldnum; ++k) clear_bit(set, old[k]);
-  if (degree_ > 0) pack(lv, cutnum);
+  if (degree_ > 0 && pack(lv, cutnum))
+    for (int k = 0; k < cutnum; ++k) old[k] = lv.rank[old[k]];
   branch<true>(lv, lv.order.data(), cutnum);
 }
 
@@ -725,21 +790,33 @@ void CliqueSearch::explore_numonly(int oldnum) {
   const Level &parent = levels_[degree_ - 1];
   // The greedy colouring in list order; the colour count bounds any clique
   // among the candidates.
+  bool packed;
   if (parent.by_colour) {
+    // Coloured from the set alone; the list is gathered only for a level
+    // whose tries can go deeper.
     const int need = maxsize_ - degree_;
     by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     if (degree_ + lv.colours < maxsize_) return;
-    gather<true>(parent, lv, oldnum);
+    packed = pack(lv, oldnum);
+    bool done = false;
+    by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, oldnum); });
+    if (done) return;
+    gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
   } else {
-    gather<false>(parent, lv, oldnum);
+    gather<false>(parent, lv, oldnum, lv.rest.data());
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum); });
     if (degree_ + lv.colours < maxsize_) return;
     int *key = room(lv.key, oldnum);
     for (int k = 0; k < oldnum; ++k) key[k] = lv.colour_of[lv.order[k]];
+    packed = pack(lv, oldnum);
+    bool done = false;
+    by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, oldnum); });
+    if (done) return;
   }
   int *num = lv.key.data();
   int *old = lv.order.data();
-  pack(lv, oldnum);
+  if (packed)
+    for (int k = 0; k < oldnum; ++k) old[k] = lv.rank[old[k]];
   if (oldnum <= kSmallSortKeys && lv.colours <= 64)
     quick_sort_small(oldnum, num, old);
   else
