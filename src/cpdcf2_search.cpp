@@ -271,8 +271,42 @@ void sort_small(int datnum, int *dat, int *dat2) {
   s.sort(0, datnum - 1, s.values());
 }
 
-// One clique search. Every piece of search state lives here, so separate
-// searches share nothing.
+// Scratch of one search level, kept per depth and reused by sibling levels
+// and by later searches of the same thread.
+struct Level {
+  const Word *rows = nullptr;  // the level's space: adjacency rows of `words` words
+  int words = 0;
+  int size = 0;                // indices in the space
+  const int *ids = nullptr;    // node number of each index
+  std::vector<Word> own_rows;  // a space packed for this level
+  std::vector<int> own_ids;
+  std::vector<int> order;      // the candidates (space indices) in search order
+  std::vector<int> key;        // sum or colour per candidate
+  std::vector<Word> rest;      // the candidates, then those not yet tried (space bits)
+  std::vector<Word> members;   // colour classes (space bits), `colours` of them
+  std::vector<Word> touched;   // per colour: the candidates adjacent to one of its members
+  std::vector<int> colour_of;  // colour per space index
+  int colours = 0;
+  bool by_colour = false;     // the order is by descending colour of `members`
+  int from = 0;               // the parent's position of the node chosen last,
+  int end = 0;                // and the end of its candidate list
+  std::vector<int> rank;      // packing: new index of each index of the space
+  std::vector<Word> outer;    // packing: the candidates in the space before it
+  std::vector<Word> settled;  // candidates whose try is known to go no deeper
+  bool any_settled = false;
+  std::vector<int> tail;   // node numbers of a clique's last nodes
+  std::vector<Word> work;  // one set of the level's width
+};
+
+// What a thread keeps between its searches, so that a search of a small
+// graph allocates nothing.
+struct Scratch {
+  std::deque<Level> levels;
+  std::vector<int> selected;
+};
+
+// One clique search. Its state lives here and in the thread's scratch, whose
+// buffers a search reuses but whose contents it never reads before writing.
 //
 // Each level keeps its candidates in their search order, as the order of the
 // search demands, and beside them as bits of a "space": an indexing of a set
@@ -293,13 +327,15 @@ void sort_small(int datnum, int *dat, int *dat2) {
 // list never gathered.
 class CliqueSearch {
  public:
-  CliqueSearch(const DockBits &graph, int repeat, MCS *list, SearchProbe *probe)
+  CliqueSearch(const DockBits &graph, int repeat, MCS *list, SearchProbe *probe, Scratch &scratch)
       : max_repeat_(repeat >= 0 ? repeat : kDefaultBudget),
         repeat_changeover_(graph.n / 2),
         mcslist_(list),
         graph_(graph),
         alloc_(probe && probe->alloc ? probe->alloc : std::malloc),
-        release_(probe && probe->release ? probe->release : std::free) {}
+        release_(probe && probe->release ? probe->release : std::free),
+        selected_(scratch.selected),
+        levels_(scratch.levels) {}
 
   void run() {
     const int nodenum = graph_.n;
@@ -322,32 +358,6 @@ class CliqueSearch {
   long long steps() const { return repeat_; }
 
  private:
-  // Scratch of one search level, kept per depth and reused by sibling levels.
-  struct Level {
-    const Word *rows = nullptr;  // the level's space: adjacency rows of `words` words
-    int words = 0;
-    int size = 0;                // indices in the space
-    const int *ids = nullptr;    // node number of each index
-    std::vector<Word> own_rows;  // a space packed for this level
-    std::vector<int> own_ids;
-    std::vector<int> order;      // the candidates (space indices) in search order
-    std::vector<int> key;        // sum or colour per candidate
-    std::vector<Word> rest;      // the candidates, then those not yet tried (space bits)
-    std::vector<Word> members;   // colour classes (space bits), `colours` of them
-    std::vector<Word> touched;   // per colour: the candidates adjacent to one of its members
-    std::vector<int> colour_of;  // colour per space index
-    int colours = 0;
-    bool by_colour = false;  // the order is by descending colour of `members`
-    int from = 0;            // the parent's position of the node chosen last,
-    int end = 0;             // and the end of its candidate list
-    std::vector<int> rank;   // packing: new index of each index of the space
-    std::vector<Word> outer;   // packing: the candidates in the space before it
-    std::vector<Word> settled; // candidates whose try is known to go no deeper
-    bool any_settled = false;
-    std::vector<int> tail;   // node numbers of a clique's last nodes
-    std::vector<Word> work;  // one set of the level's width
-  };
-
   // A deque keeps references to existing levels valid while deeper ones are added.
   Level &level(int depth) {
     while (static_cast<int>(levels_.size()) <= depth) levels_.emplace_back();
@@ -372,6 +382,7 @@ class CliqueSearch {
   void colour_by_groups(const Level &parent, Level &lv, int need);
   template <int W>
   void colour_in_order(Level &lv, int count);
+  static void colours_by_index(Level &lv);
   // Runs fn.template operator()<W>() with W the level's word count when it
   // is small (the loops over words then unroll), else with W = 0.
   template <class Fn>
@@ -405,12 +416,12 @@ class CliqueSearch {
   int mcsnum_ = 0;
   MCS *mcslist_;
   const DockBits &graph_;
-  std::vector<int> selected_;
   int degree_ = 0;
   int maxsize_ = 0;
-  std::deque<Level> levels_;
   void *(*alloc_)(std::size_t);
   void (*release_)(void *);
+  std::vector<int> &selected_;
+  std::deque<Level> &levels_;
 };
 
 void CliqueSearch::record(const int *tail, int tailnum) {
@@ -529,6 +540,10 @@ bool CliqueSearch::pack(Level &lv, int count) {
     compress(lv.members.data() + static_cast<std::size_t>(c) * words, dst);
     std::copy_n(dst, packed, lv.members.data() + static_cast<std::size_t>(c) * packed);
   }
+  if (lv.any_settled) {
+    compress(lv.settled.data(), dst);
+    std::copy_n(dst, packed, lv.settled.data());
+  }
   lv.rows = rows.data();
   lv.ids = lv.own_ids.data();
   lv.words = packed;
@@ -552,7 +567,6 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
   const int words = W > 0 ? W : lv.words;
   const Word *set = lv.rest.data();
   const Word *rows = lv.rows;
-  int *colour_of = room(lv.colour_of, lv.size);
   Word *members = room(lv.members, static_cast<std::size_t>(parent.colours) * words);
   Word *touched = room(lv.touched, static_cast<std::size_t>(parent.colours) * words);
   // Scratch sets: on the stack for the small widths, whose loops unroll.
@@ -603,7 +617,6 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
       for (int w = 0; w < words; ++w) {
         for (Word b = take[w]; b != 0; b &= b - 1) {
           const int s = w * 64 + std::countr_zero(b);
-          colour_of[s] = c;
           const Word *row = rows + static_cast<std::size_t>(s) * words;
           for (int u = 0; u < words; ++u) t[u] |= row[u];
         }
@@ -613,6 +626,18 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
     }
   }
   lv.colours = colours;
+}
+
+// The colour of every candidate, from the colour classes: only a level that
+// goes on to sort needs it per candidate.
+void CliqueSearch::colours_by_index(Level &lv) {
+  int *colour_of = room(lv.colour_of, lv.size);
+  const int words = lv.words;
+  for (int c = 0; c < lv.colours; ++c) {
+    const Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
+    for (int w = 0; w < words; ++w)
+      for (Word b = members[w]; b != 0; b &= b - 1) colour_of[w * 64 + std::countr_zero(b)] = c;
+  }
 }
 
 // Colours the level's candidates one by one in list order: each takes the
@@ -753,6 +778,7 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
   Level &lv = levels_[degree_];
   lv.by_colour = false;
   lv.colours = 0;
+  lv.any_settled = false;
   int *sum = room(lv.key, oldnum);
   Word *set = lv.rest.data();
   const int words = lv.words;
@@ -797,10 +823,11 @@ void CliqueSearch::explore_numonly(int oldnum) {
     const int need = maxsize_ - degree_;
     by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     if (degree_ + lv.colours < maxsize_) return;
-    packed = pack(lv, oldnum);
     bool done = false;
     by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, oldnum); });
     if (done) return;
+    colours_by_index(lv);
+    packed = pack(lv, oldnum);
     gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
   } else {
     gather<false>(parent, lv, oldnum, lv.rest.data());
@@ -808,10 +835,10 @@ void CliqueSearch::explore_numonly(int oldnum) {
     if (degree_ + lv.colours < maxsize_) return;
     int *key = room(lv.key, oldnum);
     for (int k = 0; k < oldnum; ++k) key[k] = lv.colour_of[lv.order[k]];
-    packed = pack(lv, oldnum);
     bool done = false;
     by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, oldnum); });
     if (done) return;
+    packed = pack(lv, oldnum);
   }
   int *num = lv.key.data();
   int *old = lv.order.data();
@@ -852,11 +879,16 @@ void quick_sort_small(int datnum, int *dat, int *dat2) {
 
 void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max,
             SearchProbe *probe) {
-  CliqueSearch search(graph, repeat, ret_mcs, probe);
+  // The buffers of a search grow with its graph: those of a large one are
+  // given back rather than kept for the thread's life.
+  constexpr int kKeptNodes = 2048;
+  thread_local Scratch scratch;
+  CliqueSearch search(graph, repeat, ret_mcs, probe, scratch);
   if (graph.n > 0) search.run();
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();
   if (probe != nullptr) probe->steps = search.steps();
+  if (graph.n > kKeptNodes) scratch = Scratch{};
 }
 
 }  // namespace cpdcf2::CPDCF2_FLAVOUR

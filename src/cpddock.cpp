@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -10,9 +11,40 @@
 
 namespace {
 
-// Equal text; a missing string (an atom line without that field) equals nothing.
-bool same_text(const char *a, const char *b) {
-  return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+// An atom's text as a number, so that the pairs of a docking compare
+// numbers: its first eight bytes, NUL-padded. Texts of up to seven characters
+// are equal exactly when their heads are; longer ones are compared in full
+// when the heads agree. A missing text (an atom line without that field)
+// equals nothing.
+struct TextKey {
+  std::uint64_t head = 0;
+  const char *text = nullptr;
+  bool long_text = false;
+};
+
+TextKey text_key(const char *s) {
+  TextKey k;
+  k.text = s;
+  if (s == nullptr) return k;
+  const std::size_t n = strnlen(s, sizeof k.head);
+  std::memcpy(&k.head, s, n);
+  k.long_text = n == sizeof k.head;
+  return k;
+}
+
+bool same_text(const TextKey &a, const TextKey &b) {
+  if (a.text == nullptr || b.text == nullptr || a.head != b.head) return false;
+  return !a.long_text || std::strcmp(a.text + sizeof a.head, b.text + sizeof b.head) == 0;
+}
+
+// The environment type and element keys of every atom of a record.
+void atom_keys(const CPDMOL *mol, std::vector<TextKey> &nid, std::vector<TextKey> &aid) {
+  nid.resize(mol->nodenum);
+  aid.resize(mol->nodenum);
+  for (int i = 0; i < mol->nodenum; ++i) {
+    nid[i] = text_key(mol->cnode[i].nid);
+    aid[i] = text_key(mol->cnode[i].aid);
+  }
 }
 
 // Computes the docking-graph entries row by row and hands each row to
@@ -89,6 +121,9 @@ long long list_nodes(CPDMOL *mol1, CPDMOL *mol2, int mode, DNODE *ret_list) {
   };
   if (!usable(mol1) || !usable(mol2)) return -1;
 
+  thread_local std::vector<TextKey> nid1, aid1, nid2, aid2;
+  atom_keys(mol1, nid1, aid1);
+  atom_keys(mol2, nid2, aid2);
   const bool by_element = (mode & 2) != 0;
   long long count = 0;  // all qualifying pairs, stored or not
   for (int i = 0; i < mol1->nodenum; ++i) {
@@ -98,12 +133,12 @@ long long list_nodes(CPDMOL *mol1, CPDMOL *mol2, int mode, DNODE *ret_list) {
       const CNODE &q = mol2->cnode[j];
       if (q.HAflag) continue;
       const bool element_key = by_element || p.RAneighbor || q.RAneighbor;
-      if (!(element_key ? same_text(p.aid, q.aid) : same_text(p.nid, q.nid))) continue;
+      if (!(element_key ? same_text(aid1[i], aid2[j]) : same_text(nid1[i], nid2[j]))) continue;
       if (count < CPD_MAX) {
         DNODE &node = ret_list[count];
         node.e1 = i;
         node.e2 = j;
-        node.ident = same_text(p.nid, q.nid) ? 1 : 0;
+        node.ident = same_text(nid1[i], nid2[j]) ? 1 : 0;
         node.score = node.ident ? 1.0 : 0.5;
       }
       ++count;

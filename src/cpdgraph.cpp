@@ -17,7 +17,7 @@
 #include <memory>
 #include <new>
 #include <numeric>
-#include <unordered_map>
+#include <span>
 #include <cstdint>
 #include <vector>
 
@@ -144,17 +144,26 @@ bool plain_bonds(const CPDMOL *mol) {
   return std::all_of(mol->matrix, mol->matrix + cells, [](char c) { return c == 0 || c == 1; });
 }
 
-// Bonded atoms of every atom of a compound, for plain bond matrices.
-std::vector<std::vector<int>> bond_lists(const CPDMOL *mol) {
-  const int n = mol->nodenum;
-  std::vector<std::vector<int>> lists(n);
-  for (int a = 0; a < n; a++) {
-    const char *row = mol->matrix + static_cast<std::size_t>(a) * n;
-    for (int b = 0; b < n; b++)
-      if (b != a && row[b] != 0) lists[a].push_back(b);
+// Bonded atoms of every atom of a compound, for plain bond matrices: those
+// of atom a are at[begin[a]] to at[begin[a + 1] - 1].
+struct BondLists {
+  std::vector<int> begin;
+  std::vector<int> at;
+
+  explicit BondLists(const CPDMOL *mol) {
+    const int n = mol->nodenum;
+    begin.reserve(static_cast<std::size_t>(n) + 1);
+    for (int a = 0; a < n; a++) {
+      begin.push_back(static_cast<int>(at.size()));
+      const char *row = mol->matrix + static_cast<std::size_t>(a) * n;
+      for (int b = 0; b < n; b++)
+        if (b != a && row[b] != 0) at.push_back(b);
+    }
+    begin.push_back(static_cast<int>(at.size()));
   }
-  return lists;
-}
+  BondLists() = default;
+  std::span<const int> of(int a) const { return {at.data() + begin[a], at.data() + begin[a + 1]}; }
+};
 
 // The connected pieces of one clique, each as its nodes in ascending order,
 // pieces in order of their lowest position. Two positions are linked when
@@ -166,7 +175,7 @@ class PieceFinder {
     // first compound's bonds of its atom: a few look-ups per node instead of
     // a test of every pair of positions and a closure of the whole matrix.
     if (plain_bonds(m1) && plain_bonds(m2)) {
-      bonds1_ = bond_lists(m1);
+      bonds1_ = BondLists(m1);
       position_.assign(m1->nodenum, -1);
       plain_ = true;
     }
@@ -195,7 +204,7 @@ class PieceFinder {
     std::iota(parent_.begin(), parent_.end(), 0);
     for (int j = 0; j < n; j++) {
       const DNODE &u = list[c.vlist[j]];
-      for (const int a : bonds1_[u.e1]) {
+      for (const int a : bonds1_.of(u.e1)) {
         const int k = position_[a];
         if (k <= j) continue;
         const DNODE &w = list[c.vlist[k]];
@@ -266,7 +275,7 @@ class PieceFinder {
   const CPDMOL *m1_;
   const CPDMOL *m2_;
   bool plain_ = false;
-  std::vector<std::vector<int>> bonds1_;
+  BondLists bonds1_;
   std::vector<int> position_;  // position in the clique of each first-compound atom, or -1
   std::vector<int> parent_;
   std::vector<int> piece_of_;
@@ -275,28 +284,52 @@ class PieceFinder {
 };
 
 // Listed pieces by content, so that looking a piece up does not compare it
-// with every piece listed before it. A hash names a bucket; the first listed
-// piece of that bucket with equal nodes is the one search_SCCS would find,
-// since the list holds no piece twice.
+// with every piece listed before it: an open-addressed table of hashes and
+// list positions. The list holds no piece twice, so the one equal piece
+// found is the one search_SCCS would find.
 class PieceIndex {
  public:
   static std::uint64_t hash(const int *v, int n) {
     std::uint64_t h = 1469598103934665603ull ^ static_cast<std::uint64_t>(n);
     for (int k = 0; k < n; k++) h = (h ^ static_cast<std::uint32_t>(v[k])) * 1099511628211ull;
-    return h;
+    return h ^ (h >> 29);
   }
   int find(const int *v, int n, std::uint64_t h) const {
-    auto [first, last] = map_.equal_range(h);
-    for (auto it = first; it != last; ++it) {
-      const SCCS &p = bound.sccslist[it->second];
-      if (p.vnum == n && std::equal(v, v + n, p.vlist)) return it->second;
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const Slot &s = slots_[i];
+      if (s.pos < 0) return -1;
+      if (s.hash != h) continue;
+      const SCCS &p = bound.sccslist[s.pos];
+      if (p.vnum == n && std::equal(v, v + n, p.vlist)) return s.pos;
     }
-    return -1;
   }
-  void add(std::uint64_t h, int pos) { map_.emplace(h, pos); }
+  void add(std::uint64_t h, int pos) {
+    // At most half full, so that a search ends soon at an empty slot.
+    if (2 * (used_ + 1) > slots_.size()) {
+      std::vector<Slot> old(2 * slots_.size(), Slot{});
+      old.swap(slots_);
+      mask_ = slots_.size() - 1;
+      for (const Slot &s : old)
+        if (s.pos >= 0) place(s);
+    }
+    place({h, pos});
+    ++used_;
+  }
 
  private:
-  std::unordered_multimap<std::uint64_t, int> map_;
+  struct Slot {
+    std::uint64_t hash = 0;
+    int pos = -1;  // -1: empty
+  };
+  void place(const Slot &s) {
+    std::size_t i = s.hash & mask_;
+    while (slots_[i].pos >= 0) i = (i + 1) & mask_;
+    slots_[i] = s;
+  }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(64);
+  std::size_t mask_ = 63;
+  std::size_t used_ = 0;
 };
 
 }  // namespace
