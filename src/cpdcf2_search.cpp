@@ -379,7 +379,7 @@ class CliqueSearch {
   template <int W>
   bool settle_tries(Level &lv, int count);
   template <int W>
-  void colour_by_groups(const Level &parent, Level &lv, int need);
+  void colour_by_groups(const Level &parent, Level &lv, int need, bool enough = false);
   template <int W>
   void colour_in_order(Level &lv, int count);
   static void colours_by_index(Level &lv);
@@ -561,9 +561,10 @@ bool CliqueSearch::pack(Level &lv, int count) {
 // other, so all that no earlier colour takes share the new one): the colours
 // so far plus the non-empty groups still to come bound the final count, and
 // a level that cannot reach `need` colours stops as soon as that bound says
-// so, with the bound as its colour count.
+// so, with the bound as its colour count. With `enough`, it stops as well
+// once it has `need` colours (the classes are then incomplete).
 template <int W>
-void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
+void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need, bool enough) {
   const int words = W > 0 ? W : lv.words;
   const Word *set = lv.rest.data();
   const Word *rows = lv.rows;
@@ -594,6 +595,9 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
       return;
     }
     --groups_left;
+    // The neighbourhoods of the colours serve the groups still to come: the
+    // last group only takes its colours.
+    const bool last = groups_left == 0;
     for (int c = 0;; ++c) {
       Word *m = members + static_cast<std::size_t>(c) * words;
       Word *tc = touched + static_cast<std::size_t>(c) * words;
@@ -614,15 +618,22 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need) {
           t[w] = tc[w];
         }
       }
-      for (int w = 0; w < words; ++w) {
-        for (Word b = take[w]; b != 0; b &= b - 1) {
-          const int s = w * 64 + std::countr_zero(b);
-          const Word *row = rows + static_cast<std::size_t>(s) * words;
-          for (int u = 0; u < words; ++u) t[u] |= row[u];
+      if (!last) {
+        for (int w = 0; w < words; ++w) {
+          for (Word b = take[w]; b != 0; b &= b - 1) {
+            const int s = w * 64 + std::countr_zero(b);
+            const Word *row = rows + static_cast<std::size_t>(s) * words;
+            for (int u = 0; u < words; ++u) t[u] |= row[u];
+          }
         }
+        for (int w = 0; w < words; ++w) tc[w] = t[w];
       }
-      for (int w = 0; w < words; ++w) tc[w] = t[w];
       if (rest == 0) break;
+    }
+    // Enough colours already, when that is all the caller asks.
+    if (enough && colours >= need) {
+      lv.colours = colours;
+      return;
     }
   }
   lv.colours = colours;
@@ -711,7 +722,7 @@ bool CliqueSearch::settle_tries(Level &lv, int count) {
         // none records a clique smaller than the best.
         if (count_common(row, lower, words) + 1 >= t) {
           for (int u = 0; u < words; ++u) child[u] = row[u] & lower[u];
-          colour_by_groups<W>(lv, next, t - 1);
+          colour_by_groups<W>(lv, next, t - 1, true);
           if (next.colours >= t - 1) {
             lv.any_settled = true;
             return false;
