@@ -34,6 +34,10 @@ using Word = std::uint64_t;
 
 constexpr int kDefaultBudget = 15000;
 
+// Colourings spent on following a level's search out of order before it
+// is searched in order.
+constexpr int kSettleWork = 64;
+
 // The sort by bit masks takes up to this many keys, all below 64.
 constexpr int kSmallSortKeys = 256;
 
@@ -292,7 +296,10 @@ struct Level {
   int end = 0;                // and the end of its candidate list
   std::vector<int> rank;      // packing: new index of each index of the space
   std::vector<Word> outer;    // packing: the candidates in the space before it
-  std::vector<Word> settled;  // candidates whose try is known to go no deeper
+  std::vector<Word> settled;   // candidates whose try is known to go no deeper
+  std::vector<Word> resolved;  // candidates whose try's whole search is known,
+  std::vector<long long> sub_steps;  // with its step count (by space index),
+  int spec_max = 0;                  // for this best size
   bool any_settled = false;
   std::vector<int> tail;   // node numbers of a clique's last nodes
   std::vector<Word> work;  // one set of the level's width
@@ -377,7 +384,10 @@ class CliqueSearch {
   void gather(const Level &parent, Level &lv, int count, const Word *set);
   bool pack(Level &lv, int count);
   template <int W>
-  bool settle_tries(Level &lv, int count);
+  bool settle_tries(Level &lv, int depth, int count, long long &steps, int &work, bool top);
+  void count_steps(long long steps);
+  bool within_budget(long long steps) const;
+  bool settled_whole(Level &lv, int count);
   template <int W>
   void colour_by_groups(const Level &parent, Level &lv, int need, bool enough = false);
   template <int W>
@@ -543,6 +553,14 @@ bool CliqueSearch::pack(Level &lv, int count) {
   if (lv.any_settled) {
     compress(lv.settled.data(), dst);
     std::copy_n(dst, packed, lv.settled.data());
+    // Ranks never exceed indices, so the counts move down in place.
+    for (int w = 0; w < words; ++w)
+      for (Word b = lv.resolved[w]; b != 0; b &= b - 1) {
+        const int s = w * 64 + std::countr_zero(b);
+        lv.sub_steps[lv.rank[s]] = lv.sub_steps[s];
+      }
+    compress(lv.resolved.data(), dst);
+    std::copy_n(dst, packed, lv.resolved.data());
   }
   lv.rows = rows.data();
   lv.ids = lv.own_ids.data();
@@ -679,36 +697,51 @@ void CliqueSearch::colour_in_order(Level &lv, int count) {
   lv.colours = colours;
 }
 
-// Tries the level's candidates out of order, to learn whether any try can
-// go deeper than its next level's colouring; when none can, the level is
-// done here, without its list or its sort.
+// Tries the level's candidates out of order, and the tries of the next
+// levels that go on in turn, to learn what the level's search amounts to
+// without its list or its sort. True when the whole search below the level
+// is known: it records nothing, and `steps` is what it counts.
 //
 // In a level ordered by colour the candidates tried are exactly those of
 // colour t - 1 and above (t = maxsize - degree): the classes below hold at
 // least t - 1 candidates, so the count of candidates left never ends the
 // loop first. A tried candidate's next level is its neighbours of lower
 // colours (its own class is independent, and higher classes come before
-// it), whatever the order inside the classes. So when no try finds a next
-// level that goes on, the order decides nothing but the step counter, which
-// counts one step per try and one more for the first candidate not tried.
-// Otherwise the tries known to stop are marked `settled`: a later, larger
-// best size only stops them sooner, so the loop passes them over.
+// it), whatever the order inside the classes; that level is coloured by
+// groups, again whatever the order. So while no level below has t <= 1 (the
+// only levels that record a clique as large as the best), nothing changes
+// the best size, and the order decides nothing but the step counter: one
+// step per try, one more for the first candidate not tried, plus the steps
+// of the levels that go on. Should the budget run out within, it runs out
+// with nothing recorded, in any order.
+//
+// The search stops being followed when `work` colourings are used up. The
+// tries then known are kept for the loop: `settled` ones stop at their next
+// level (a later, larger best size only stops them sooner), `resolved` ones
+// count `sub_steps` while the best size is still `spec_max`.
 template <int W>
-bool CliqueSearch::settle_tries(Level &lv, int count) {
-  lv.any_settled = false;
-  const int t = maxsize_ - degree_;
+bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &steps, int &work,
+                                bool top) {
+  if (top) lv.any_settled = false;
+  const int t = maxsize_ - depth;
   // With t <= 1 every candidate is tried and one alone is a clique to record.
   if (t < 2) return false;
   const int words = W > 0 ? W : lv.words;
   Word *lower = std::copy_n(lv.rest.data(), words, room(lv.work, words)) - words;
-  Word *settled = room(lv.settled, words);
-  std::fill_n(settled, words, Word{0});
-  Level &next = level(degree_ + 1);
+  Word *settled = nullptr;
+  Word *resolved = nullptr;
+  long long *sub_steps = nullptr;
+  if (top) {
+    settled = room(lv.settled, words);
+    resolved = room(lv.resolved, words);
+    sub_steps = room(lv.sub_steps, lv.size);
+    std::fill_n(settled, words, Word{0});
+    std::fill_n(resolved, words, Word{0});
+    lv.any_settled = true;
+    lv.spec_max = maxsize_;
+  }
+  Level &next = level(depth + 1);
   Word *child = room(next.rest, words);
-  next.rows = lv.rows;
-  next.words = words;
-  next.size = lv.size;
-  next.ids = lv.ids;
   int tried = 0;
   for (int c = lv.colours - 1; c >= t - 1; --c) {
     const Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
@@ -720,21 +753,50 @@ bool CliqueSearch::settle_tries(Level &lv, int count) {
         const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
         // A next level of fewer than t - 1 nodes is passed over, one of
         // none records a clique smaller than the best.
-        if (count_common(row, lower, words) + 1 >= t) {
+        const int newnum = count_common(row, lower, words);
+        if (newnum + 1 >= t) {
+          // The level itself looks at every try; levels below it spend work.
+          if (!top && --work < 0) return false;
           for (int u = 0; u < words; ++u) child[u] = row[u] & lower[u];
-          colour_by_groups<W>(lv, next, t - 1, true);
+          next.rows = lv.rows;
+          next.words = words;
+          next.size = lv.size;
+          next.ids = lv.ids;
+          // Whether the next level goes on needs only enough colours; what
+          // it does then needs all of them.
+          colour_by_groups<W>(lv, next, t - 1, work <= 0);
           if (next.colours >= t - 1) {
-            lv.any_settled = true;
+            long long below = 0;
+            if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false)) {
+              steps += below;
+              if (top) {
+                set_bit(resolved, s);
+                sub_steps[s] = below;
+              }
+              continue;
+            }
             return false;
           }
         }
-        set_bit(settled, s);
+        if (top) set_bit(settled, s);
       }
     }
   }
-  const int steps = tried < count ? tried + 1 : tried;
-  if (max_repeat_ != 0) repeat_ = std::min(repeat_ + steps, max_repeat_ + 1);
+  steps += tried < count ? tried + 1 : tried;
   return true;
+}
+
+// Whether the budget, if any, lasts for these steps. Where a budget runs
+// out below a level, every level above the one it runs out in counts one
+// more step on its way back, so that depth depends on the order.
+bool CliqueSearch::within_budget(long long steps) const {
+  return max_repeat_ == 0 || repeat_ + steps <= max_repeat_;
+}
+
+// Counts the steps of a search that records nothing: the budget, if any,
+// runs out at its first step beyond.
+void CliqueSearch::count_steps(long long steps) {
+  if (max_repeat_ != 0) repeat_ = std::min(repeat_ + steps, max_repeat_ + 1);
 }
 
 // The candidate loop shared by both strategies: candidates by descending
@@ -759,7 +821,14 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     const int bound = kSum ? key[i] : key[i] + 1;
     if (cutnum - i < t || bound < t) return;
     clear_bit(rest, old[i]);
-    if (!kSum && lv.any_settled && has_bit(lv.settled.data(), old[i])) continue;
+    if (!kSum && lv.any_settled) {
+      if (has_bit(lv.settled.data(), old[i])) continue;
+      if (maxsize_ == lv.spec_max && has_bit(lv.resolved.data(), old[i]) &&
+          within_budget(lv.sub_steps[old[i]])) {
+        count_steps(lv.sub_steps[old[i]]);
+        continue;
+      }
+    }
     const Word *row = lv.rows + static_cast<std::size_t>(old[i]) * words;
     const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
@@ -822,6 +891,25 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
   branch<true>(lv, lv.order.data(), cutnum);
 }
 
+// True when the level's whole search is known without its order (see
+// settle_tries) and has been counted.
+bool CliqueSearch::settled_whole(Level &lv, int count) {
+  long long steps = 0;
+  int work = kSettleWork;
+  bool done = false;
+  by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, degree_, count, steps, work, true); });
+  if (!done) return false;
+  // A budget running out in the level's own loop ends it the same way in
+  // any order; one running out deeper does not (see within_budget).
+  if (!within_budget(steps)) {
+    const Word *resolved = lv.resolved.data();
+    for (int w = 0; w < lv.words; ++w)
+      if (resolved[w] != 0) return false;
+  }
+  count_steps(steps);
+  return true;
+}
+
 void CliqueSearch::explore_numonly(int oldnum) {
   Level &lv = levels_[degree_];
   const Level &parent = levels_[degree_ - 1];
@@ -834,9 +922,7 @@ void CliqueSearch::explore_numonly(int oldnum) {
     const int need = maxsize_ - degree_;
     by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     if (degree_ + lv.colours < maxsize_) return;
-    bool done = false;
-    by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, oldnum); });
-    if (done) return;
+    if (settled_whole(lv, oldnum)) return;
     colours_by_index(lv);
     packed = pack(lv, oldnum);
     gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
@@ -846,9 +932,7 @@ void CliqueSearch::explore_numonly(int oldnum) {
     if (degree_ + lv.colours < maxsize_) return;
     int *key = room(lv.key, oldnum);
     for (int k = 0; k < oldnum; ++k) key[k] = lv.colour_of[lv.order[k]];
-    bool done = false;
-    by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, oldnum); });
-    if (done) return;
+    if (settled_whole(lv, oldnum)) return;
     packed = pack(lv, oldnum);
   }
   int *num = lv.key.data();
