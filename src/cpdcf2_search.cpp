@@ -291,13 +291,13 @@ struct Level {
   std::vector<Word> touched;   // per colour: the candidates adjacent to one of its members
   std::vector<int> colour_of;  // colour per space index
   int colours = 0;
-  bool by_colour = false;     // the order is by descending colour of `members`
-  int from = 0;               // the parent's position of the node chosen last,
-  int end = 0;                // and the end of its candidate list
-  std::vector<int> rank;      // packing: new index of each index of the space
-  std::vector<Word> outer;    // packing: the candidates in the space before it
-  std::vector<Word> settled;   // candidates whose try is known to go no deeper
-  std::vector<Word> resolved;  // candidates whose try's whole search is known,
+  bool by_colour = false;            // the order is by descending colour of `members`
+  int from = 0;                      // the parent's position of the node chosen last,
+  int end = 0;                       // and the end of its candidate list
+  std::vector<int> rank;             // packing: new index of each index of the space
+  std::vector<Word> outer;           // packing: the candidates in the space before it
+  std::vector<Word> settled;         // candidates whose try is known to go no deeper
+  std::vector<Word> resolved;        // candidates whose try's whole search is known,
   std::vector<long long> sub_steps;  // with its step count (by space index),
   int spec_max = 0;                  // for this best size
   bool any_settled = false;
@@ -391,7 +391,7 @@ class CliqueSearch {
   template <int W>
   void colour_by_groups(const Level &parent, Level &lv, int need, bool enough = false);
   template <int W>
-  void colour_in_order(Level &lv, int count);
+  void colour_in_order(Level &lv, int count, int need);
   static void colours_by_index(Level &lv);
   // Runs fn.template operator()<W>() with W the level's word count when it
   // is small (the loops over words then unroll), else with W = 0.
@@ -670,15 +670,22 @@ void CliqueSearch::colours_by_index(Level &lv) {
 }
 
 // Colours the level's candidates one by one in list order: each takes the
-// smallest colour that none of its earlier neighbours has.
+// smallest colour that none of its earlier neighbours has. A level that
+// cannot reach `need` colours stops as soon as that is certain, with a bound
+// as its colour count.
 template <int W>
-void CliqueSearch::colour_in_order(Level &lv, int count) {
+void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
   const int words = W > 0 ? W : lv.words;
   room(lv.colour_of, lv.size);
   room(lv.members, static_cast<std::size_t>(count) * words);
   room(lv.touched, static_cast<std::size_t>(count) * words);
   int colours = 0;
   for (int k = 0; k < count; ++k) {
+    // Each candidate left opens at most one colour.
+    if (colours + count - k < need) {
+      lv.colours = colours + count - k;
+      return;
+    }
     const int s = lv.order[k];
     int c = 0;
     while (c < colours && has_bit(lv.touched.data() + static_cast<std::size_t>(c) * words, s)) ++c;
@@ -897,7 +904,8 @@ bool CliqueSearch::settled_whole(Level &lv, int count) {
   long long steps = 0;
   int work = kSettleWork;
   bool done = false;
-  by_width(lv.words, [&]<int W>() { done = settle_tries<W>(lv, degree_, count, steps, work, true); });
+  by_width(lv.words,
+           [&]<int W>() { done = settle_tries<W>(lv, degree_, count, steps, work, true); });
   if (!done) return false;
   // A budget running out in the level's own loop ends it the same way in
   // any order; one running out deeper does not (see within_budget).
@@ -928,7 +936,7 @@ void CliqueSearch::explore_numonly(int oldnum) {
     gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
   } else {
     gather<false>(parent, lv, oldnum, lv.rest.data());
-    by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum); });
+    by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
     if (degree_ + lv.colours < maxsize_) return;
     int *key = room(lv.key, oldnum);
     for (int k = 0; k < oldnum; ++k) key[k] = lv.colour_of[lv.order[k]];
