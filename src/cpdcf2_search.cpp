@@ -301,6 +301,8 @@ struct Level {
   std::vector<long long> sub_steps;  // with its step count (by space index),
   int spec_max = 0;                  // for this best size
   bool any_settled = false;
+  int reuse = -1;          // the candidate whose next level is coloured already
+  bool coloured = false;   // this level's colouring is done (by its parent's look-ahead)
   std::vector<int> tail;   // node numbers of a clique's last nodes
   std::vector<Word> work;  // one set of the level's width
 };
@@ -729,7 +731,10 @@ void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
 template <int W>
 bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &steps, int &work,
                                 bool top) {
-  if (top) lv.any_settled = false;
+  if (top) {
+    lv.any_settled = false;
+    lv.reuse = -1;
+  }
   const int t = maxsize_ - depth;
   // With t <= 1 every candidate is tried and one alone is a clique to record.
   if (t < 2) return false;
@@ -771,7 +776,8 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
           next.ids = lv.ids;
           // Whether the next level goes on needs only enough colours; what
           // it does then needs all of them.
-          colour_by_groups<W>(lv, next, t - 1, work <= 0);
+          const bool whole = work > 0;
+          colour_by_groups<W>(lv, next, t - 1, !whole);
           if (next.colours >= t - 1) {
             long long below = 0;
             if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false)) {
@@ -782,6 +788,8 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
               }
               continue;
             }
+            // The loop may well try this one first: its colouring is kept.
+            if (top && whole) lv.reuse = s;
             return false;
           }
         }
@@ -848,6 +856,8 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
       next.from = i;
       next.end = cutnum;
       selected_[degree_++] = lv.ids[old[i]];
+      next.coloured = !kSum && lv.reuse == old[i];
+      lv.reuse = -1;
       if (kSum && repeat_ < repeat_changeover_) {
         gather<false>(lv, next, newnum, next_rest);
         explore_sum(next.order.data(), newnum);
@@ -866,6 +876,7 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
   lv.by_colour = false;
   lv.colours = 0;
   lv.any_settled = false;
+  lv.reuse = -1;
   int *sum = room(lv.key, oldnum);
   Word *set = lv.rest.data();
   const int words = lv.words;
@@ -928,7 +939,8 @@ void CliqueSearch::explore_numonly(int oldnum) {
     // Coloured from the set alone; the list is gathered only for a level
     // whose tries can go deeper.
     const int need = maxsize_ - degree_;
-    by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
+    if (!lv.coloured) by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
+    lv.coloured = false;
     if (degree_ + lv.colours < maxsize_) return;
     if (settled_whole(lv, oldnum)) return;
     colours_by_index(lv);
@@ -945,8 +957,11 @@ void CliqueSearch::explore_numonly(int oldnum) {
   }
   int *num = lv.key.data();
   int *old = lv.order.data();
-  if (packed)
+  if (packed) {
     for (int k = 0; k < oldnum; ++k) old[k] = lv.rank[old[k]];
+    // A colouring kept from the look-ahead is in the space before.
+    lv.reuse = -1;
+  }
   if (oldnum <= kSmallSortKeys && lv.colours <= 64)
     quick_sort_small(oldnum, num, old);
   else
