@@ -147,6 +147,20 @@ TEST(DockingGraph, AtomModeMatchesElements) {
   EXPECT_EQ(d.pairs(), (Pairs{{0, 1}, {0, 2}}));
 }
 
+TEST(DockingGraph, TypesComparedWholeBeyondEightCharacters) {
+  // Types are compared by their first eight bytes first: these share them
+  // (or one is those bytes less one) and must still match only themselves.
+  const Atoms m1_atoms{
+      {"ABCDEFGH", "C"}, {"ABCDEFGHIJ", "C"}, {"ABCDEFGHIK", "C"}, {"ABCDEFG", "C"}};
+  const Atoms m2_atoms{
+      {"ABCDEFGHIK", "C"}, {"ABCDEFG", "C"}, {"ABCDEFGH", "C"}, {"ABCDEFGHIJ", "C"}};
+  Compound m1(m1_atoms);
+  Compound m2(m2_atoms);
+  Docking d;
+  d.dock(m1, m2);
+  EXPECT_EQ(d.pairs(), (Pairs{{0, 2}, {1, 3}, {2, 0}, {3, 1}}));
+}
+
 TEST(DockingGraph, NeighboursOfRAndWildcardMatchByElement) {
   // Atom 2 of the first compound hangs on an "R": its O pairs with any O.
   Compound m1(Atoms{{"R", "C"}, {"T1", "O"}}, {{1, 2}});
