@@ -303,6 +303,7 @@ struct Level {
   bool any_settled = false;
   int reuse = -1;          // the candidate whose next level is coloured already
   bool coloured = false;   // this level's colouring is done (by its parent's look-ahead)
+  bool doomed = false;     // its look-ahead stopped at a level that records, below `reuse`
   std::vector<int> tail;   // node numbers of a clique's last nodes
   std::vector<Word> work;  // one set of the level's width
 };
@@ -731,27 +732,24 @@ void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
 template <int W>
 bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &steps, int &work,
                                 bool top) {
-  if (top) {
-    lv.any_settled = false;
-    lv.reuse = -1;
-  }
+  lv.any_settled = false;
+  lv.reuse = -1;
+  lv.doomed = false;
   const int t = maxsize_ - depth;
   // With t <= 1 every candidate is tried and one alone is a clique to record.
-  if (t < 2) return false;
+  if (t < 2) {
+    lv.doomed = true;
+    return false;
+  }
   const int words = W > 0 ? W : lv.words;
   Word *lower = std::copy_n(lv.rest.data(), words, room(lv.work, words)) - words;
-  Word *settled = nullptr;
-  Word *resolved = nullptr;
-  long long *sub_steps = nullptr;
-  if (top) {
-    settled = room(lv.settled, words);
-    resolved = room(lv.resolved, words);
-    sub_steps = room(lv.sub_steps, lv.size);
-    std::fill_n(settled, words, Word{0});
-    std::fill_n(resolved, words, Word{0});
-    lv.any_settled = true;
-    lv.spec_max = maxsize_;
-  }
+  Word *settled = room(lv.settled, words);
+  Word *resolved = room(lv.resolved, words);
+  long long *sub_steps = room(lv.sub_steps, lv.size);
+  std::fill_n(settled, words, Word{0});
+  std::fill_n(resolved, words, Word{0});
+  lv.any_settled = true;
+  lv.spec_max = maxsize_;
   Level &next = level(depth + 1);
   Word *child = room(next.rest, words);
   int tried = 0;
@@ -774,6 +772,8 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
           next.words = words;
           next.size = lv.size;
           next.ids = lv.ids;
+          next.any_settled = false;
+          next.doomed = false;
           // Whether the next level goes on needs only enough colours; what
           // it does then needs all of them.
           const bool whole = work > 0;
@@ -782,18 +782,18 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
             long long below = 0;
             if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false)) {
               steps += below;
-              if (top) {
-                set_bit(resolved, s);
-                sub_steps[s] = below;
-              }
+              set_bit(resolved, s);
+              sub_steps[s] = below;
               continue;
             }
-            // The loop may well try this one first: its colouring is kept.
-            if (top && whole) lv.reuse = s;
+            // The loop may well try this one first: its colouring is kept,
+            // and so is what was learnt below it.
+            if (whole) lv.reuse = s;
+            lv.doomed = next.doomed;
             return false;
           }
         }
-        if (top) set_bit(settled, s);
+        set_bit(settled, s);
       }
     }
   }
@@ -939,10 +939,14 @@ void CliqueSearch::explore_numonly(int oldnum) {
     // Coloured from the set alone; the list is gathered only for a level
     // whose tries can go deeper.
     const int need = maxsize_ - degree_;
+    // A level entered first after its parent's look-ahead stopped below it
+    // is coloured already, and its own look-ahead would stop at the same
+    // place while the best size is the same.
+    const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.spec_max == maxsize_;
     if (!lv.coloured) by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     lv.coloured = false;
     if (degree_ + lv.colours < maxsize_) return;
-    if (settled_whole(lv, oldnum)) return;
+    if (!looked && settled_whole(lv, oldnum)) return;
     colours_by_index(lv);
     packed = pack(lv, oldnum);
     gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
