@@ -306,6 +306,14 @@ struct Level {
   bool doomed = false;     // its look-ahead stopped at a level that records, below `reuse`
   std::vector<int> tail;   // node numbers of a clique's last nodes
   std::vector<Word> work;  // one set of the level's width
+
+  // A next level starts in its parent's space.
+  void share_space(const Level &parent) {
+    rows = parent.rows;
+    words = parent.words;
+    size = parent.size;
+    ids = parent.ids;
+  }
 };
 
 // What a thread keeps between its searches, so that a search of a small
@@ -768,10 +776,7 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
           // The level itself looks at every try; levels below it spend work.
           if (!top && --work < 0) return false;
           for (int u = 0; u < words; ++u) child[u] = row[u] & lower[u];
-          next.rows = lv.rows;
-          next.words = words;
-          next.size = lv.size;
-          next.ids = lv.ids;
+          next.share_space(lv);
           next.any_settled = false;
           next.doomed = false;
           // Whether the next level goes on needs only enough colours; what
@@ -848,10 +853,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
       if (newnum + 1 < t) continue;
-      next.rows = lv.rows;
-      next.words = words;
-      next.size = lv.size;
-      next.ids = lv.ids;
+      next.share_space(lv);
       for (int w = 0; w < words; ++w) next_rest[w] = row[w] & rest[w];
       next.from = i;
       next.end = cutnum;
