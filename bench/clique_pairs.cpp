@@ -183,6 +183,7 @@ int main(int argc, char **argv) {
     if (o.only_ref) {
       exe1_set_reference_finder(cpdcf2_ref::engine_finder);
       t_ref.push_back(seconds(a, b, o));
+      if (o.each) std::fprintf(stderr, "%s %s %.4f\n", a->name, b->name, t_ref.back() * 1e3);
       continue;
     }
     exe1_set_reference_finder(nullptr);
