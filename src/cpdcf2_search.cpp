@@ -130,6 +130,69 @@ void quick_sort_bounded(int datnum, int *dat, int *dat2, int bound) {
   }
 }
 
+// Packs sets over a space down to the members of one set of it (`set`, of
+// `words` words): the r-th member by index becomes bit r.
+class Compressor {
+ public:
+  Compressor(const Word *set, int words, int count)
+      : set_(set), words_(words), packed_((count + 63) / 64) {
+    // Into a single word, the set's non-empty words (at most 64) are each
+    // extracted to their place.
+    if (packed_ == 1) {
+      for (int u = 0, out = 0; u < words; ++u) {
+        if (set[u] == 0) continue;
+        used_[used_words_] = u;
+        shift_[used_words_++] = out;
+        out += std::popcount(set[u]);
+      }
+    }
+  }
+
+  void operator()(const Word *src, Word *dst) const {
+    if (packed_ == 1) {
+      Word bits = 0;
+      for (int k = 0; k < used_words_; ++k)
+        bits |= extract_bits(src[used_[k]], set_[used_[k]]) << shift_[k];
+      dst[0] = bits;
+      return;
+    }
+    std::fill_n(dst, packed_, Word{0});
+    int out = 0;
+    for (int u = 0; u < words_; ++u) {
+      const Word mask = set_[u];
+      if (mask == 0) continue;
+      const Word bits = extract_bits(src[u], mask);
+      const int shift = out & 63;
+      dst[out >> 6] |= bits << shift;
+      const int width = std::popcount(mask);
+      if (shift + width > 64) dst[(out >> 6) + 1] |= bits >> (64 - shift);
+      out += width;
+    }
+  }
+
+ private:
+  const Word *set_;
+  int words_;
+  int packed_;
+  int used_words_ = 0;
+  int used_[64];
+  int shift_[64];
+};
+
+// Transposes a 64 x 64 bit block in place: bit c of word r goes to bit r of
+// word c. Each round exchanges the off-diagonal quarters of blocks of half
+// the size.
+void transpose64(Word *a) {
+  Word m = 0x00000000FFFFFFFFull;
+  for (int j = 32; j != 0; j >>= 1, m ^= m << j) {
+    for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+      const Word t = ((a[k] >> j) ^ a[k | j]) & m;
+      a[k] ^= t << j;
+      a[k | j] ^= t;
+    }
+  }
+}
+
 // Sets of up to 64 * W positions as W words.
 template <int W>
 struct Positions {
@@ -292,6 +355,7 @@ struct Level {
   std::vector<int> colour_of;  // colour per space index
   int colours = 0;
   bool by_colour = false;            // the order is by descending colour of `members`
+  bool listed = false;               // ordered by sums, with its space in list order
   int from = 0;                      // the parent's position of the node chosen last,
   int end = 0;                       // and the end of its candidate list
   std::vector<int> rank;             // packing: new index of each index of the space
@@ -401,6 +465,7 @@ class CliqueSearch {
   bool settled_whole(Level &lv, int count);
   template <int W>
   void colour_by_groups(const Level &parent, Level &lv, int need, bool enough = false);
+  void list_from(Level &lv, int *old, int first, int cutnum);
   template <int W>
   void colour_in_order(Level &lv, int count, int need);
   static void colours_by_index(Level &lv);
@@ -508,40 +573,7 @@ bool CliqueSearch::pack(Level &lv, int count) {
   const int packed = (count + 63) / 64;
   if (packed >= words) return false;
   const Word *set = std::copy_n(lv.rest.data(), words, room(lv.outer, words)) - words;
-  // Into a single word, the set's non-empty words (at most 64) are each
-  // extracted to their place.
-  int used_words = 0;
-  int used[64];
-  int shift[64];
-  if (packed == 1) {
-    for (int u = 0, out = 0; u < words; ++u) {
-      if (set[u] == 0) continue;
-      used[used_words] = u;
-      shift[used_words++] = out;
-      out += std::popcount(set[u]);
-    }
-  }
-  auto compress = [&](const Word *src, Word *dst) {
-    if (packed == 1) {
-      Word bits = 0;
-      for (int k = 0; k < used_words; ++k)
-        bits |= extract_bits(src[used[k]], set[used[k]]) << shift[k];
-      dst[0] = bits;
-      return;
-    }
-    std::fill_n(dst, packed, Word{0});
-    int out = 0;
-    for (int u = 0; u < words; ++u) {
-      const Word mask = set[u];
-      if (mask == 0) continue;
-      const Word bits = extract_bits(src[u], mask);
-      const int shift = out & 63;
-      dst[out >> 6] |= bits << shift;
-      const int width = std::popcount(mask);
-      if (shift + width > 64) dst[(out >> 6) + 1] |= bits >> (64 - shift);
-      out += width;
-    }
-  };
+  const Compressor compress(set, words, count);
   std::vector<Word> &rows = lv.own_rows;
   rows.resize(static_cast<std::size_t>(count) * packed);
   lv.own_ids.resize(count);
@@ -680,37 +712,46 @@ void CliqueSearch::colours_by_index(Level &lv) {
   }
 }
 
-// Colours the level's candidates one by one in list order: each takes the
-// smallest colour that none of its earlier neighbours has. A level that
-// cannot reach `need` colours stops as soon as that is certain, with a bound
-// as its colour count.
+// Colours the level's candidates as the greedy colouring in list order
+// does (each takes the smallest colour that none of its earlier neighbours
+// has), for a level whose list is in index order: built class by class,
+// each class taking in turn the lowest candidate left that no member taken
+// so far is adjacent to, which gives the same classes. A level that cannot
+// reach `need` colours stops as soon as that is certain, with a bound as its
+// colour count.
 template <int W>
 void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
   const int words = W > 0 ? W : lv.words;
-  room(lv.colour_of, lv.size);
-  room(lv.members, static_cast<std::size_t>(count) * words);
-  room(lv.touched, static_cast<std::size_t>(count) * words);
+  Word *members = room(lv.members, static_cast<std::size_t>(count) * words);
+  constexpr int kFixed = W > 0 ? W : 1;
+  Word fixed_left[kFixed], fixed_avail[kFixed];
+  Word *wide = W > 0 ? nullptr : room(lv.work, 2 * static_cast<std::size_t>(words));
+  Word *left = W > 0 ? fixed_left : wide;
+  Word *avail = W > 0 ? fixed_avail : wide + words;
+  std::copy_n(lv.rest.data(), words, left);
   int colours = 0;
-  for (int k = 0; k < count; ++k) {
+  for (int uncoloured = count; uncoloured > 0; ++colours) {
     // Each candidate left opens at most one colour.
-    if (colours + count - k < need) {
-      lv.colours = colours + count - k;
+    if (colours + uncoloured < need) {
+      lv.colours = colours + uncoloured;
       return;
     }
-    const int s = lv.order[k];
-    int c = 0;
-    while (c < colours && has_bit(lv.touched.data() + static_cast<std::size_t>(c) * words, s)) ++c;
-    Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
-    Word *touched = lv.touched.data() + static_cast<std::size_t>(c) * words;
-    if (c == colours) {
-      std::fill_n(members, words, Word{0});
-      std::fill_n(touched, words, Word{0});
-      ++colours;
+    Word *m = members + static_cast<std::size_t>(colours) * words;
+    std::copy_n(left, words, avail);
+    for (int w = 0; w < words; ++w) {
+      m[w] = 0;
+      while (avail[w] != 0) {
+        const Word b = avail[w] & (~avail[w] + 1);
+        const int s = w * 64 + std::countr_zero(avail[w]);
+        m[w] |= b;
+        avail[w] &= ~b;
+        // Earlier words are done with: only the later part of the row matters.
+        const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
+        for (int u = w; u < words; ++u) avail[u] &= ~row[u];
+      }
+      left[w] &= ~m[w];
+      uncoloured -= std::popcount(m[w]);
     }
-    set_bit(members, s);
-    const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
-    for (int u = 0; u < words; ++u) touched[u] |= row[u];
-    lv.colour_of[s] = c;
   }
   lv.colours = colours;
 }
@@ -825,7 +866,7 @@ void CliqueSearch::count_steps(long long steps) {
 template <bool kSum>
 void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   const int *key = lv.key.data();
-  const int words = lv.words;
+  int words = lv.words;
   // `rest` holds the candidates after the current position: the next level's
   // list is their common bits with the candidate's row, counted before
   // anything else is done with them, so a list too short to matter costs one
@@ -841,6 +882,10 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     const int bound = kSum ? key[i] : key[i] + 1;
     if (cutnum - i < t || bound < t) return;
     clear_bit(rest, old[i]);
+    if (kSum && !lv.listed && repeat_ >= repeat_changeover_) {
+      list_from(lv, old, i, cutnum);
+      words = lv.words;
+    }
     if (!kSum && lv.any_settled) {
       if (has_bit(lv.settled.data(), old[i])) continue;
       if (maxsize_ == lv.spec_max && has_bit(lv.resolved.data(), old[i]) &&
@@ -873,9 +918,75 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   }
 }
 
+// Gives a level ordered by sums a space of its own indexed by list
+// position, from position `first` on (the candidate about to be tried):
+// the list of each of its next levels is then in index order, and their
+// colouring in list order can be built class by class. Done once the next
+// levels are searched by colours, for the candidates left then.
+//
+// The adjacency is symmetric, so re-indexing rows and columns by a
+// permutation P (P A P^T) takes a row permutation (P A), a transpose
+// ((P A)^T = A P^T) and another row permutation, instead of moving bit by
+// bit: the transpose goes in 64 x 64 blocks.
+void CliqueSearch::list_from(Level &lv, int *old, int first, int cutnum) {
+  const int words = lv.words;
+  const int count = cutnum - first;
+  const int packed = (count + 63) / 64;
+  const int padded = packed * 64;
+  Word *set = std::copy_n(lv.rest.data(), words, room(lv.outer, words)) - words;
+  set_bit(set, old[first]);
+  // A: rows in list order, columns by rank in the set.
+  const Compressor compress(set, words, count);
+  Word *by_list = room(lv.work, static_cast<std::size_t>(padded) * packed);
+  std::fill_n(by_list, static_cast<std::size_t>(padded) * packed, Word{0});
+  for (int k = 0; k < count; ++k)
+    compress(lv.rows + static_cast<std::size_t>(old[first + k]) * words,
+             by_list + static_cast<std::size_t>(k) * packed);
+  // Its transpose: rows by rank, columns in list order.
+  std::vector<Word> &by_rank = lv.members;
+  room(by_rank, static_cast<std::size_t>(padded) * packed);
+  Word block[64];
+  for (int bi = 0; bi < packed; ++bi)
+    for (int bj = 0; bj < packed; ++bj) {
+      for (int r = 0; r < 64; ++r)
+        block[r] = by_list[static_cast<std::size_t>(bi * 64 + r) * packed + bj];
+      transpose64(block);
+      for (int c = 0; c < 64; ++c)
+        by_rank[static_cast<std::size_t>(bj * 64 + c) * packed + bi] = block[c];
+    }
+  // Rows in list order again: the rank of each candidate in the set.
+  int *rank = room(lv.rank, lv.size);
+  for (int w = 0, r = 0; w < words; ++w)
+    for (Word b = set[w]; b != 0; b &= b - 1) rank[w * 64 + std::countr_zero(b)] = r++;
+  std::vector<Word> &rows = lv.own_rows;
+  rows.resize(static_cast<std::size_t>(count) * packed);
+  // The new ids go to a buffer of their own first: the first level's ids are
+  // its own (the level's clique tail serves as that buffer).
+  std::vector<int> &ids = lv.tail;
+  ids.resize(count);
+  for (int k = 0; k < count; ++k) {
+    const int s = old[first + k];
+    std::copy_n(by_rank.data() + static_cast<std::size_t>(rank[s]) * packed, packed,
+                rows.data() + static_cast<std::size_t>(k) * packed);
+    ids[k] = lv.ids[s];
+    old[first + k] = k;
+  }
+  lv.own_ids.swap(ids);
+  lv.rows = rows.data();
+  lv.ids = lv.own_ids.data();
+  lv.words = packed;
+  lv.size = count;
+  lv.listed = true;
+  // The candidates after the one about to be tried.
+  Word *rest = room(lv.rest, packed);
+  std::fill_n(rest, packed, Word{0});
+  for (int k = 1; k < count; ++k) set_bit(rest, k);
+}
+
 void CliqueSearch::explore_sum(int *old, int oldnum) {
   Level &lv = levels_[degree_];
   lv.by_colour = false;
+  lv.listed = false;
   lv.colours = 0;
   lv.any_settled = false;
   lv.reuse = -1;
@@ -953,11 +1064,18 @@ void CliqueSearch::explore_numonly(int oldnum) {
     packed = pack(lv, oldnum);
     gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
   } else {
-    gather<false>(parent, lv, oldnum, lv.rest.data());
+    // The parent's space is in its list order (see list_from).
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
     if (degree_ + lv.colours < maxsize_) return;
+    colours_by_index(lv);
+    int *order = room(lv.order, oldnum);
     int *key = room(lv.key, oldnum);
-    for (int k = 0; k < oldnum; ++k) key[k] = lv.colour_of[lv.order[k]];
+    const Word *set = lv.rest.data();
+    for (int w = 0, n = 0; w < lv.words; ++w)
+      for (Word b = set[w]; b != 0; b &= b - 1, ++n) {
+        order[n] = w * 64 + std::countr_zero(b);
+        key[n] = lv.colour_of[order[n]];
+      }
     if (settled_whole(lv, oldnum)) return;
     packed = pack(lv, oldnum);
   }
