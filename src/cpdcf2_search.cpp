@@ -461,6 +461,10 @@ class CliqueSearch {
   template <int W>
   bool settle_tries(Level &lv, int depth, int count, long long &steps, int &work, bool top);
   void count_steps(long long steps);
+  static void forget_look_ahead(Level &lv) {
+    lv.any_settled = false;
+    lv.reuse = -1;
+  }
   bool within_budget(long long steps) const;
   bool settled_whole(Level &lv, int count);
   template <int W>
@@ -593,17 +597,33 @@ bool CliqueSearch::pack(Level &lv, int count) {
     compress(lv.members.data() + static_cast<std::size_t>(c) * words, dst);
     std::copy_n(dst, packed, lv.members.data() + static_cast<std::size_t>(c) * packed);
   }
-  if (lv.any_settled) {
-    compress(lv.settled.data(), dst);
-    std::copy_n(dst, packed, lv.settled.data());
-    // Ranks never exceed indices, so the counts move down in place.
-    for (int w = 0; w < words; ++w)
-      for (Word b = lv.resolved[w]; b != 0; b &= b - 1) {
-        const int s = w * 64 + std::countr_zero(b);
-        lv.sub_steps[lv.rank[s]] = lv.sub_steps[s];
+  auto move = [&](std::vector<Word> &set) {
+    compress(set.data(), dst);
+    std::copy_n(dst, packed, set.data());
+  };
+  // What a look-ahead learnt here moves along, and so does the chain of next
+  // levels it coloured (see settle_tries), all in this space so far.
+  for (int depth = degree_;; ++depth) {
+    Level &x = levels_[depth];
+    if (depth > degree_) {
+      move(x.rest);
+      for (int c = 0; c < x.colours; ++c) {
+        compress(x.members.data() + static_cast<std::size_t>(c) * words, dst);
+        std::copy_n(dst, packed, x.members.data() + static_cast<std::size_t>(c) * packed);
       }
-    compress(lv.resolved.data(), dst);
-    std::copy_n(dst, packed, lv.resolved.data());
+    }
+    if (x.any_settled) {
+      move(x.settled);
+      // Ranks never exceed indices, so the counts move down in place.
+      for (int w = 0; w < words; ++w)
+        for (Word b = x.resolved[w]; b != 0; b &= b - 1) {
+          const int s = w * 64 + std::countr_zero(b);
+          x.sub_steps[lv.rank[s]] = x.sub_steps[s];
+        }
+      move(x.resolved);
+    }
+    if (x.reuse < 0) break;
+    x.reuse = lv.rank[x.reuse];
   }
   lv.rows = rows.data();
   lv.ids = lv.own_ids.data();
@@ -1046,8 +1066,8 @@ void CliqueSearch::explore_numonly(int oldnum) {
   Level &lv = levels_[degree_];
   const Level &parent = levels_[degree_ - 1];
   // The greedy colouring in list order; the colour count bounds any clique
-  // among the candidates.
-  bool packed;
+  // among the candidates. A level that can reach the best size is packed
+  // before anything else is done with it.
   if (parent.by_colour) {
     // Coloured from the set alone; the list is gathered only for a level
     // whose tries can go deeper.
@@ -1059,10 +1079,22 @@ void CliqueSearch::explore_numonly(int oldnum) {
     if (!lv.coloured) by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     lv.coloured = false;
     if (degree_ + lv.colours < maxsize_) return;
+    // What an earlier look-ahead left here belongs to another search.
+    if (!looked) forget_look_ahead(lv);
+    const bool packed = pack(lv, oldnum);
     if (!looked && settled_whole(lv, oldnum)) return;
     colours_by_index(lv);
-    packed = pack(lv, oldnum);
-    gather<true>(parent, lv, oldnum, packed ? lv.outer.data() : lv.rest.data());
+    if (packed) {
+      gather<false>(parent, lv, oldnum, lv.outer.data());
+      int *order = lv.order.data();
+      int *key = room(lv.key, oldnum);
+      for (int k = 0; k < oldnum; ++k) {
+        order[k] = lv.rank[order[k]];
+        key[k] = lv.colour_of[order[k]];
+      }
+    } else {
+      gather<true>(parent, lv, oldnum, lv.rest.data());
+    }
   } else {
     // The parent's space is in its list order (see list_from).
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
@@ -1076,16 +1108,13 @@ void CliqueSearch::explore_numonly(int oldnum) {
         order[n] = w * 64 + std::countr_zero(b);
         key[n] = lv.colour_of[order[n]];
       }
+    forget_look_ahead(lv);
+    if (pack(lv, oldnum))
+      for (int k = 0; k < oldnum; ++k) order[k] = lv.rank[order[k]];
     if (settled_whole(lv, oldnum)) return;
-    packed = pack(lv, oldnum);
   }
   int *num = lv.key.data();
   int *old = lv.order.data();
-  if (packed) {
-    for (int k = 0; k < oldnum; ++k) old[k] = lv.rank[old[k]];
-    // A colouring kept from the look-ahead is in the space before.
-    lv.reuse = -1;
-  }
   if (oldnum <= kSmallSortKeys && lv.colours <= 64)
     quick_sort_small(oldnum, num, old);
   else
