@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The whole pair computation of this build against the engine as it stood
+# before the clique search was rewritten (revision $TAVIRON_BASELINE,
+# default 308f561): that revision is exported from git and built under
+# BUILD_DIR/baseline once, then both are timed in one run on the same pairs
+# (each pair the fastest of three runs), and taviron-search of both on one
+# query against the drug-sized file. Needs the project's git history.
+# usage: bench/baseline_bench.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+base=${TAVIRON_BASELINE:-308f561}
+dir="$build/baseline"
+cxx=${CXX:-c++}
+
+if ! git rev-parse -q --verify "$base^{commit}" >/dev/null 2>&1; then
+  echo "baseline_bench: revision $base is not in this checkout's history: skipped"
+  exit 0
+fi
+if [ ! -f "$dir/built-$base" ]; then
+  echo "== building revision $base under $dir"
+  rm -rf "$dir"
+  mkdir -p "$dir/src"
+  git archive "$base" | tar -x -C "$dir/src"
+  cmake -S "$dir/src" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release >"$dir/cmake.log"
+  cmake --build "$dir/build" -j "$(nproc)" --target cpd vembo taviron-search >"$dir/build.log"
+  "$cxx" -O2 -std=c++20 -I"$dir/src/src" -I"$dir/src/lib" bench/pair_times.cpp \
+    "$dir/build/libcpd.a" "$dir/build/libvembo.a" -o "$dir/pair_times"
+  touch "$dir/built-$base"
+fi
+now="$build/bench/pair_times"
+[ -x "$now" ] || { echo "baseline_bench: $now not built" >&2; exit 1; }
+
+# Median, 90th percentile, maximum and total of column 3 (ms).
+stats() {
+  awk '{ print $3 }' "$1" | sort -g |
+    awk '{ t[NR - 1] = $1; s += $1 }
+         END { printf "median %8.3f ms  p90 %8.3f ms  max %8.3f ms  total %7.3f s\n",
+                      t[int(NR / 2)], t[int(NR * 9 / 10)], t[NR - 1], s / 1000 }'
+}
+ratio() {
+  paste <(awk '{ print $3 }' "$1" | sort -g) <(awk '{ print $3 }' "$2" | sort -g) |
+    awk '{ a[NR - 1] = $1; b[NR - 1] = $2; sa += $1; sb += $2 }
+         END { printf "speed-up: median %.1fx, total %.1fx", a[int(NR / 2)] / b[int(NR / 2)], sa / sb }'
+  # Clique size and count of every pair must agree.
+  echo "; results differ on $(paste -d' ' <(cut -d' ' -f1,2,4,5 "$1") <(cut -d' ' -f1,2,4,5 "$2") |
+    awk '$1 != $5 || $2 != $6 || $3 != $7 || $4 != $8' | wc -l) pairs"
+}
+run() {
+  local label=$1
+  shift
+  echo "== $label"
+  "$dir/pair_times" "$@" >"$dir/then.txt"
+  "$now" "$@" >"$dir/now.txt"
+  echo "$base  $(stats "$dir/then.txt")"
+  echo "now      $(stats "$dir/now.txt")"
+  ratio "$dir/then.txt" "$dir/now.txt"
+}
+run "drug-sized pairs (bench/drugs), default" bench/drugs/drugs.qtr bench/drugs/pairs.txt
+run "the same, atom mode" --atom bench/drugs/drugs.qtr bench/drugs/pairs.txt
+run "pairs of examples/nci.qtr" examples/nci.qtr bench/drugs/nci_pairs.txt
+run "D00005 against every drug-sized molecule" bench/drugs/drugs.qtr one:D00005
+
+echo "== taviron-search -e D00005 -j 2 against the drug-sized file, whole process"
+for bin in "$dir/build/taviron-search" "$build/taviron-search"; do
+  start=$(date +%s.%N)
+  "$bin" -e D00005 -j 2 bench/drugs/drugs.qtr bench/drugs/drugs.qtr 2>/dev/null >"$dir/rows.txt"
+  end=$(date +%s.%N)
+  awk -v b="$bin" -v r="$(wc -l <"$dir/rows.txt")" -v s="$start" -v e="$end" \
+    'BEGIN { printf "%s: %d rows in %.3f s, %.0f pairs/s\n", b, r, e - s, r / (e - s) }'
+  md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
+done
+[ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] && echo "the rows are identical" || echo "the rows differ"
+rm -f "$dir/rows.md5"
