@@ -67,6 +67,14 @@ Word below(int v) {
   return bit(v) - 1;
 }
 
+// Sets positions 0 to n - 1 of a set of `words` words, and no others.
+void set_first(Word *set, int words, int n) {
+  for (int w = 0; w < words; ++w) {
+    const int left = n - 64 * w;
+    set[w] = left >= 64 ? ~Word{0} : left > 0 ? below(left) : 0;
+  }
+}
+
 int count_common(const Word *a, const Word *b, int words) {
   int n = 0;
   for (int w = 0; w < words; ++w) n += std::popcount(a[w] & b[w]);
@@ -429,8 +437,8 @@ class CliqueSearch {
     top.rows = graph_.bits.data();
     top.words = graph_.words;
     top.size = nodenum;
-    top.rest.assign(graph_.words, 0);
-    for (int v = 0; v < nodenum; ++v) set_bit(top.rest.data(), v);
+    top.rest.resize(graph_.words);
+    set_first(top.rest.data(), graph_.words, nodenum);
     top.order = top.own_ids;
     explore_sum(top.order.data(), nodenum);
   }
@@ -629,9 +637,7 @@ bool CliqueSearch::pack(Level &lv, int count) {
   lv.ids = lv.own_ids.data();
   lv.words = packed;
   lv.size = count;
-  Word *rest = room(lv.rest, packed);
-  std::fill_n(rest, packed, Word{0});
-  for (int k = 0; k < count; ++k) set_bit(rest, k);
+  set_first(room(lv.rest, packed), packed, count);
   return true;
 }
 
@@ -999,8 +1005,8 @@ void CliqueSearch::list_from(Level &lv, int *old, int first, int cutnum) {
   lv.listed = true;
   // The candidates after the one about to be tried.
   Word *rest = room(lv.rest, packed);
-  std::fill_n(rest, packed, Word{0});
-  for (int k = 1; k < count; ++k) set_bit(rest, k);
+  set_first(rest, packed, count);
+  clear_bit(rest, 0);
 }
 
 void CliqueSearch::explore_sum(int *old, int oldnum) {
