@@ -609,12 +609,12 @@ bool CliqueSearch::pack(Level &lv, int count) {
     compress(set.data(), dst);
     std::copy_n(dst, packed, set.data());
   };
-  // What a look-ahead learnt here moves along, and so does the chain of next
-  // levels it coloured (see settle_tries), all in this space so far.
+  // What a look-ahead learnt here moves along, and so do the colour classes
+  // of the chain of next levels it coloured (see settle_tries), all in this
+  // space so far. Their sets are written anew when they are entered.
   for (int depth = degree_;; ++depth) {
     Level &x = levels_[depth];
     if (depth > degree_) {
-      move(x.rest);
       for (int c = 0; c < x.colours; ++c) {
         compress(x.members.data() + static_cast<std::size_t>(c) * words, dst);
         std::copy_n(dst, packed, x.members.data() + static_cast<std::size_t>(c) * packed);
