@@ -84,18 +84,52 @@ int compare_int(const void *x, const void *y) {
 }
 
 // Pieces i and j change places, and so do their table columns. Only the
-// meaningful prefix of the node arrays is moved.
-void exchange_SCCS(int i, int j) {
+// meaningful prefix of the node arrays is moved. The columns are not moved
+// here but in `column`, the table column of the piece now at each position
+// (from position `first` on); move_columns() then moves every row once.
+void exchange_SCCS(int i, int j, std::vector<int> &column, int first) {
   SCCS &a = bound.sccslist[i];
   SCCS &b = bound.sccslist[j];
   const int used = std::clamp(std::max(a.vnum, b.vnum), 0, CPD_MAX);
   std::swap_ranges(a.vlist, a.vlist + used, b.vlist);
   std::swap(a.vnum, b.vnum);
   std::swap(a.score, b.score);
+  std::swap(column[i - first], column[j - first]);
+}
+
+// Puts the table column column[k - first] at position k, in every row. The
+// moves form cycles; each row follows them, so a row costs one move per
+// column that changes place, however often the sort exchanged it.
+void move_columns(const std::vector<int> &column, int first) {
+  const int size = static_cast<int>(column.size());
+  // The cycles one after the other, each closed by -1: the cell at the
+  // first position takes the one at the second, and so on; the last takes
+  // the first's old cell.
+  std::vector<int> cycles;
+  std::vector<char> seen(static_cast<std::size_t>(size), 0);
+  for (int k = 0; k < size; k++) {
+    if (seen[k] || column[k] == first + k) continue;
+    for (int at = k; !seen[at]; at = column[at] - first) {
+      seen[at] = 1;
+      cycles.push_back(first + at);
+    }
+    cycles.push_back(-1);
+  }
+  if (cycles.empty()) return;
   const int rows = clique_count();
   for (int m = 0; m < rows; m++) {
     char *row = table_row(m);
-    std::swap(row[i], row[j]);
+    for (std::size_t c = 0; c < cycles.size(); c++) {
+      const int head = cycles[c];
+      const char kept = row[head];
+      int at = head;
+      for (; cycles[c + 1] >= 0; c++) {
+        row[at] = row[cycles[c + 1]];
+        at = cycles[c + 1];
+      }
+      row[at] = kept;
+      c++;  // past the -1
+    }
   }
 }
 
@@ -415,10 +449,12 @@ void score_SCCS_list() {
   }
 }
 
-void sort_SCCS_list(int start, int end) {
-  if (!is_bound()) return;
+namespace {
+
+// The quicksort of sort_SCCS_list() on pieces start..end, recording the
+// column moves in `column` (see exchange_SCCS).
+void sort_pieces(int start, int end, std::vector<int> &column, int first) {
   if (end - start <= 0) return;
-  if (start < 0 || end >= piece_count()) return;
   const SCCS *list = bound.sccslist;
 
   bool ordered = true;
@@ -445,10 +481,22 @@ void sort_SCCS_list(int start, int end) {
       }
     }
     if (crossed) break;
-    exchange_SCCS(i, j);
+    exchange_SCCS(i, j, column, first);
   }
-  sort_SCCS_list(start, i - 1);
-  sort_SCCS_list(i, end);
+  sort_pieces(start, i - 1, column, first);
+  sort_pieces(i, end, column, first);
+}
+
+}  // namespace
+
+void sort_SCCS_list(int start, int end) {
+  if (!is_bound()) return;
+  if (end - start <= 0) return;
+  if (start < 0 || end >= piece_count()) return;
+  std::vector<int> column(static_cast<std::size_t>(end - start + 1));
+  std::iota(column.begin(), column.end(), start);
+  sort_pieces(start, end, column, start);
+  move_columns(column, start);
 }
 
 void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn) {
