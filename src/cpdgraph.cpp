@@ -520,8 +520,10 @@ class SharedParts {
       link_[parts_[f.part].at + f.bit] |= std::uint64_t{1} << g.bit;
       link_[parts_[g.part].at + g.bit] |= std::uint64_t{1} << f.bit;
     }
-    for (const int v : nodes_)
+    for (const int v : nodes_) {
       if (parts_[info_[v].part].size > 64) info_[v].bit = 64;
+      info_[v].alone = parts_[info_[v].part].size == 1;
+    }
     held_.assign(parts_.size(), 0);
     ready_ = true;
   }
@@ -541,12 +543,19 @@ class SharedParts {
       if (!ok) break;
       last_node = v;
       last_atom = f.atom;
+      if (f.alone) {
+        out.nodes.push_back(v);
+        out.add(index, v, 1);
+        continue;
+      }
       if (held_[f.part] == 0) touched_.push_back(f.part);
       held_[f.part] |= std::uint64_t{1} << f.bit;
     }
     if (ok) {
       pending_.clear();
       for (const int p : touched_) add(p, held_[p], index, out);
+    } else {
+      out.clear();
     }
     for (const int p : touched_) held_[p] = 0;
     return ok;
@@ -565,8 +574,9 @@ class SharedParts {
  private:
   struct Info {
     int part = 0;
-    int bit = 0;   // the node's number within its part, 64 in a part of more nodes
-    int atom = 0;  // its first-compound atom
+    int bit = 0;         // the node's number within its part, 64 in a part of more nodes
+    int atom = 0;        // its first-compound atom
+    bool alone = false;  // the part's only node
   };
   struct Part {
     int at;    // its nodes start at part_nodes_[at] and its links at link_[at]
