@@ -528,8 +528,9 @@ class SharedParts {
     ready_ = true;
   }
 
-  // Finds the pieces of clique c into out, in any order, each ordered by its
-  // lowest node; false, with out untouched, when c is left to PieceFinder.
+  // Finds the pieces of clique c into the empty out, in any order, each with
+  // its lowest node as its `order`; false, leaving out empty, when c is left
+  // to PieceFinder.
   bool find(const MCS &c, const PieceIndex &index, CliquePieces &out) {
     if (!ready_) return false;
     touched_.clear();
