@@ -47,57 +47,127 @@ void atom_keys(const CPDMOL *mol, std::vector<TextKey> &nid, std::vector<TextKey
   }
 }
 
-// Computes the docking-graph entries row by row and hands each row to
-// `sink(a, entries)`, where entries(put) calls put(b, value) for every node b
-// of the row except a itself: 1 for a kept bond, 2 for a kept non-bond, 0
-// otherwise. The entry rule is symmetric, so rows are computed whole instead
-// of one triangle mirrored.
-//
-// Nodes come grouped by their first-compound atom, so within a run of equal
-// e1 the first compound's bond state is fixed and each entry costs one look-up
-// in the second compound's bond row.
-template <class Sink>
-void fill_rows(const CPDMOL *mol1, const CPDMOL *mol2, const DNODE *list, int n, Sink &&sink) {
-  std::vector<int> e1(n);
-  std::vector<int> e2(n);
-  for (int b = 0; b < n; ++b) {
-    e1[b] = list[b].e1;
-    e2[b] = list[b].e2;
+// Sets bits begin..end-1 of a bit row.
+void set_bits(std::uint64_t *row, int begin, int end) {
+  if (begin >= end) return;
+  const int first = begin >> 6, last = (end - 1) >> 6;
+  const std::uint64_t head = ~std::uint64_t{0} << (begin & 63);
+  const std::uint64_t tail = ~std::uint64_t{0} >> (63 - ((end - 1) & 63));
+  if (first == last) {
+    row[first] |= head & tail;
+    return;
   }
+  row[first] |= head;
+  for (int k = first + 1; k < last; ++k) row[k] = ~std::uint64_t{0};
+  row[last] |= tail;
+}
+
+// Working storage of fill_rows().
+struct RowScratch {
   struct Run {
     int begin, end, atom;  // nodes begin..end-1 share first-compound atom `atom`
   };
   std::vector<Run> runs;
+  std::vector<int> run_of;                  // run of each node
+  std::vector<std::uint64_t> bond1, none1;  // per run, see fill_rows()
+  std::vector<int> at_begin, at_nodes;      // nodes of each second-compound atom
+  std::vector<int> fill;
+  std::vector<int> atoms2;  // second-compound atoms that have nodes, ascending
+  std::vector<std::uint64_t> bond2, none2, all, row_bond, row_none;
+};
+
+// Computes the docking-graph rows as bit masks and hands each to
+// `sink(a, bond, none)`: bit b of `bond` is set when nodes a and b keep a
+// bond (entry 1), bit b of `none` when they keep a non-bond (entry 2); a
+// node's own bit is never set. Each row has (n + 63) / 64 words.
+//
+// An entry asks both compounds the same question, so it is the AND of two
+// masks, one per compound: the nodes whose first-compound atom is bonded
+// (not bonded) to a's, and those whose second-compound atom is bonded (not
+// bonded) to a's. Nodes come grouped by their first-compound atom, so that
+// atom's masks are unions of whole runs of nodes; the second compound's
+// masks are built once per atom and serve every node of that atom. A row
+// then costs a few word operations instead of a test per node.
+template <class Sink>
+void fill_rows(const CPDMOL *mol1, const CPDMOL *mol2, const DNODE *list, int n, Sink &&sink) {
+  RowScratch t;
+  const std::size_t w = static_cast<std::size_t>((n + 63) / 64);
+  t.runs.clear();
+  t.run_of.resize(n);
   for (int b = 0; b < n;) {
     int end = b + 1;
-    while (end < n && e1[end] == e1[b]) ++end;
-    runs.push_back({b, end, e1[b]});
+    while (end < n && list[end].e1 == list[b].e1) ++end;
+    std::fill(t.run_of.begin() + b, t.run_of.begin() + end, static_cast<int>(t.runs.size()));
+    t.runs.push_back({b, end, list[b].e1});
     b = end;
   }
 
+  // First compound, per run: the nodes of the other runs whose atom is
+  // bonded (cell 1) or not bonded (cell 0) to the run's atom. Other cell
+  // values join nothing.
+  const std::size_t runs = t.runs.size();
   const std::size_t n1 = static_cast<std::size_t>(mol1->nodenum);
-  const std::size_t n2 = static_cast<std::size_t>(mol2->nodenum);
-  for (int a = 0; a < n; ++a) {
-    const char *bond1 = mol1->matrix + static_cast<std::size_t>(e1[a]) * n1;
-    const char *bond2 = mol2->matrix + static_cast<std::size_t>(e2[a]) * n2;
-    const int own2 = e2[a];
-    sink(a, [&](auto &&put) {
-      for (const Run &run : runs) {
-        const char c1 = run.atom == e1[a] ? -1 : bond1[run.atom];
-        if (c1 == 1) {
-          // Bonded in the first compound: kept only where bonded in the second.
-          for (int b = run.begin; b < run.end; ++b)
-            put(b, static_cast<char>((bond2[e2[b]] == 1) & (e2[b] != own2)));
-        } else if (c1 == 0) {
-          // Not bonded in the first compound: kept only where not bonded in the second.
-          for (int b = run.begin; b < run.end; ++b)
-            put(b, static_cast<char>(((bond2[e2[b]] == 0) & (e2[b] != own2)) << 1));
-        } else {
-          // Same first-compound atom (or no usable bond state): never joined.
-          for (int b = run.begin; b < run.end; ++b) put(b, 0);
-        }
+  t.bond1.assign(runs * w, 0);
+  t.none1.assign(runs * w, 0);
+  for (std::size_t r = 0; r < runs; ++r) {
+    const char *cells = mol1->matrix + static_cast<std::size_t>(t.runs[r].atom) * n1;
+    std::uint64_t *b1 = t.bond1.data() + r * w;
+    std::uint64_t *b0 = t.none1.data() + r * w;
+    for (std::size_t q = 0; q < runs; ++q) {
+      if (t.runs[q].atom == t.runs[r].atom) continue;  // the same atom joins nothing
+      const char c = cells[t.runs[q].atom];
+      if (c == 1) {
+        set_bits(b1, t.runs[q].begin, t.runs[q].end);
+      } else if (c == 0) {
+        set_bits(b0, t.runs[q].begin, t.runs[q].end);
       }
-    });
+    }
+  }
+
+  // Second compound: the nodes of each atom, ascending.
+  const std::size_t n2 = static_cast<std::size_t>(mol2->nodenum);
+  t.at_begin.assign(n2 + 1, 0);
+  for (int b = 0; b < n; ++b) ++t.at_begin[list[b].e2 + 1];
+  t.atoms2.clear();
+  for (std::size_t z = 0; z < n2; ++z) {
+    if (t.at_begin[z + 1] != 0) t.atoms2.push_back(static_cast<int>(z));
+    t.at_begin[z + 1] += t.at_begin[z];
+  }
+  t.at_nodes.resize(n);
+  t.fill.assign(t.at_begin.begin(), t.at_begin.end() - 1);
+  for (int b = 0; b < n; ++b) t.at_nodes[t.fill[list[b].e2]++] = b;
+
+  t.all.assign(w, 0);
+  set_bits(t.all.data(), 0, n);
+  t.row_bond.resize(w);
+  t.row_none.resize(w);
+  for (const int y : t.atoms2) {
+    // The nodes whose second-compound atom is bonded to y, and those whose
+    // atom is not y and has a zero cell with it.
+    t.bond2.assign(w, 0);
+    t.none2 = t.all;
+    const char *cells = mol2->matrix + static_cast<std::size_t>(y) * n2;
+    for (const int z : t.atoms2) {
+      const char c = cells[z];
+      if (z != y && c == 0) continue;
+      const bool bonded = z != y && c == 1;
+      for (int k = t.at_begin[z]; k < t.at_begin[z + 1]; ++k) {
+        const int b = t.at_nodes[k];
+        const std::uint64_t bit = std::uint64_t{1} << (b & 63);
+        t.none2[b >> 6] &= ~bit;
+        if (bonded) t.bond2[b >> 6] |= bit;
+      }
+    }
+    for (int k = t.at_begin[y]; k < t.at_begin[y + 1]; ++k) {
+      const int a = t.at_nodes[k];
+      const std::uint64_t *b1 = t.bond1.data() + static_cast<std::size_t>(t.run_of[a]) * w;
+      const std::uint64_t *b0 = t.none1.data() + static_cast<std::size_t>(t.run_of[a]) * w;
+      for (std::size_t i = 0; i < w; ++i) {
+        t.row_bond[i] = b1[i] & t.bond2[i];
+        t.row_none[i] = b0[i] & t.none2[i];
+      }
+      sink(a, t.row_bond.data(), t.row_none.data());
+    }
   }
 }
 
@@ -158,11 +228,16 @@ void make_DockingGraph(CPDMOL *mol1, CPDMOL *mol2, int mode, int *ret_num, DNODE
   *ret_num = static_cast<int>(std::min<long long>(count, INT_MAX));
   if (count > CPD_MAX) return;
   const int n = static_cast<int>(count);
-  fill_rows(mol1, mol2, ret_list, n, [&](int a, auto &&entries) {
-    char *out = ret_mtx + static_cast<std::size_t>(a) * DOCK_STRIDE;
-    entries([&](int b, char v) { out[b] = v; });
-    out[a] = 1;
-  });
+  fill_rows(
+      mol1, mol2, ret_list, n, [&](int a, const std::uint64_t *bond, const std::uint64_t *none) {
+        char *out = ret_mtx + static_cast<std::size_t>(a) * DOCK_STRIDE;
+        for (int b = 0; b < n; ++b) {
+          const std::uint64_t bit = std::uint64_t{1} << (b & 63);
+          out[b] =
+              static_cast<char>(((bond[b >> 6] & bit) != 0) | (((none[b >> 6] & bit) != 0) << 1));
+        }
+        out[a] = 1;
+      });
 }
 
 void make_DockingGraph_bits(CPDMOL *mol1, CPDMOL *mol2, int mode, int *ret_num, DNODE *ret_list,
@@ -175,11 +250,12 @@ void make_DockingGraph_bits(CPDMOL *mol1, CPDMOL *mol2, int mode, int *ret_num, 
   if (count > CPD_MAX) return;
   const int n = static_cast<int>(count);
   ret_bits.reset(n);
-  fill_rows(mol1, mol2, ret_list, n, [&](int a, auto &&entries) {
-    std::uint64_t *row = ret_bits.row(a);
-    entries([&](int b, char v) { row[b >> 6] |= static_cast<std::uint64_t>(v != 0) << (b & 63); });
-    row[a >> 6] &= ~(std::uint64_t{1} << (a & 63));
-  });
+  fill_rows(mol1, mol2, ret_list, n,
+            [&](int a, const std::uint64_t *bond, const std::uint64_t *none) {
+              std::uint64_t *row = ret_bits.row(a);
+              for (int k = 0; k < ret_bits.words; ++k) row[k] = bond[k] | none[k];
+              row[a >> 6] &= ~(std::uint64_t{1} << (a & 63));
+            });
 }
 
 void dockbits_from_matrix(int n, const char *mtx, DockBits &out) {

@@ -84,18 +84,52 @@ int compare_int(const void *x, const void *y) {
 }
 
 // Pieces i and j change places, and so do their table columns. Only the
-// meaningful prefix of the node arrays is moved.
-void exchange_SCCS(int i, int j) {
+// meaningful prefix of the node arrays is moved. The columns are not moved
+// here but in `column`, the table column of the piece now at each position
+// (from position `first` on); move_columns() then moves every row once.
+void exchange_SCCS(int i, int j, std::vector<int> &column, int first) {
   SCCS &a = bound.sccslist[i];
   SCCS &b = bound.sccslist[j];
   const int used = std::clamp(std::max(a.vnum, b.vnum), 0, CPD_MAX);
   std::swap_ranges(a.vlist, a.vlist + used, b.vlist);
   std::swap(a.vnum, b.vnum);
   std::swap(a.score, b.score);
+  std::swap(column[i - first], column[j - first]);
+}
+
+// Puts the table column column[k - first] at position k, in every row. The
+// moves form cycles; each row follows them, so a row costs one move per
+// column that changes place, however often the sort exchanged it.
+void move_columns(const std::vector<int> &column, int first) {
+  const int size = static_cast<int>(column.size());
+  // The cycles one after the other, each closed by -1: the cell at the
+  // first position takes the one at the second, and so on; the last takes
+  // the first's old cell.
+  std::vector<int> cycles;
+  std::vector<char> seen(static_cast<std::size_t>(size), 0);
+  for (int k = 0; k < size; k++) {
+    if (seen[k] || column[k] == first + k) continue;
+    for (int at = k; !seen[at]; at = column[at] - first) {
+      seen[at] = 1;
+      cycles.push_back(first + at);
+    }
+    cycles.push_back(-1);
+  }
+  if (cycles.empty()) return;
   const int rows = clique_count();
   for (int m = 0; m < rows; m++) {
     char *row = table_row(m);
-    std::swap(row[i], row[j]);
+    for (std::size_t c = 0; c < cycles.size(); c++) {
+      const int head = cycles[c];
+      const char kept = row[head];
+      int at = head;
+      for (; cycles[c + 1] >= 0; c++) {
+        row[at] = row[cycles[c + 1]];
+        at = cycles[c + 1];
+      }
+      row[at] = kept;
+      c++;  // past the -1
+    }
   }
 }
 
@@ -180,6 +214,11 @@ class PieceFinder {
       plain_ = true;
     }
   }
+
+  // True when the bond matrices hold only 0 and 1; bonds1() is then the
+  // first compound's bonds.
+  bool plain() const { return plain_; }
+  const BondLists &bonds1() const { return bonds1_; }
 
   // Fills nodes (pieces one after the other) and begin (start of each piece,
   // then the end); false when the work matrix cannot be had.
@@ -284,9 +323,11 @@ class PieceFinder {
 };
 
 // Listed pieces by content, so that looking a piece up does not compare it
-// with every piece listed before it: an open-addressed table of hashes and
-// list positions. The list holds no piece twice, so the one equal piece
-// found is the one search_SCCS would find.
+// with every piece listed before it. One-node pieces, the most common, are
+// found by their node; longer ones through an open-addressed table of hashes
+// that keeps its own copy of each piece's nodes, side by side, rather than
+// reading the list's records (each on its own pages). The list holds no
+// piece twice, so the one equal piece found is the one search_SCCS would find.
 class PieceIndex {
  public:
   static std::uint64_t hash(const int *v, int n) {
@@ -294,16 +335,28 @@ class PieceIndex {
     for (int k = 0; k < n; k++) h = (h ^ static_cast<std::uint32_t>(v[k])) * 1099511628211ull;
     return h ^ (h >> 29);
   }
+  // The list position of the piece with nodes v[0..n-1], or -1; h is its
+  // hash when n > 1.
   int find(const int *v, int n, std::uint64_t h) const {
+    if (n == 1) {
+      const auto node = static_cast<std::size_t>(v[0]);
+      return node < single_.size() ? single_[node] : -1;
+    }
     for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
       const Slot &s = slots_[i];
       if (s.pos < 0) return -1;
       if (s.hash != h) continue;
-      const SCCS &p = bound.sccslist[s.pos];
-      if (p.vnum == n && std::equal(v, v + n, p.vlist)) return s.pos;
+      const int *p = nodes_.data() + s.at;
+      if (p[0] == n && std::equal(v, v + n, p + 1)) return s.pos;
     }
   }
-  void add(std::uint64_t h, int pos) {
+  void add(const int *v, int n, std::uint64_t h, int pos) {
+    if (n == 1) {
+      const auto node = static_cast<std::size_t>(v[0]);
+      if (node >= single_.size()) single_.resize(node + 1, -1);
+      single_[node] = pos;
+      return;
+    }
     // At most half full, so that a search ends soon at an empty slot.
     if (2 * (used_ + 1) > slots_.size()) {
       std::vector<Slot> old(2 * slots_.size(), Slot{});
@@ -312,7 +365,9 @@ class PieceIndex {
       for (const Slot &s : old)
         if (s.pos >= 0) place(s);
     }
-    place({h, pos});
+    place({h, pos, static_cast<int>(nodes_.size())});
+    nodes_.push_back(n);
+    nodes_.insert(nodes_.end(), v, v + n);
     ++used_;
   }
 
@@ -320,6 +375,7 @@ class PieceIndex {
   struct Slot {
     std::uint64_t hash = 0;
     int pos = -1;  // -1: empty
+    int at = 0;    // the piece in nodes_: its node count, then its nodes
   };
   void place(const Slot &s) {
     std::size_t i = s.hash & mask_;
@@ -327,9 +383,309 @@ class PieceIndex {
     slots_[i] = s;
   }
 
+  std::vector<int> single_;  // list position of the one-node piece of each node, or -1
   std::vector<Slot> slots_ = std::vector<Slot>(64);
   std::size_t mask_ = 63;
   std::size_t used_ = 0;
+  std::vector<int> nodes_;
+};
+
+// The pieces found for one clique: each piece's nodes are nodes[at] to
+// nodes[at + len - 1]; pos is its list position, or -1 while it is new.
+// New pieces are listed in the order of `order`.
+struct CliquePieces {
+  struct Piece {
+    int order;
+    int pos;
+    int at;
+    int len;
+    std::uint64_t hash;
+  };
+  std::vector<Piece> pieces;
+  std::vector<int> nodes;
+
+  void clear() {
+    pieces.clear();
+    nodes.clear();
+  }
+  // Looks the piece of the last len nodes up and adds it.
+  void add(const PieceIndex &index, int order, int len) {
+    const int at = static_cast<int>(nodes.size()) - len;
+    const int *v = nodes.data() + at;
+    const std::uint64_t h = len > 1 ? PieceIndex::hash(v, len) : 0;
+    pieces.push_back({order, index.find(v, len, h), at, len, h});
+  }
+};
+
+// Pieces shared between cliques. The links of all cliques' nodes (pairs
+// bonded in both compounds) split those nodes into parts that no link
+// crosses, and a clique's pieces within one part depend only on which of
+// the part's nodes it holds. The cliques of a pair share most of their
+// nodes, so the pieces of each (part, nodes held) are worked out once and
+// looked up after; a part of one node is a piece of its own.
+//
+// A link between nodes u < w is what PieceFinder::by_bonds() finds between
+// their positions: w's first-compound atom among the bonds of u's, and a 1
+// in the second compound's cell of u's and w's atoms. That holds for
+// cliques whose nodes ascend and have distinct first-compound atoms; other
+// cliques, and those reaching into a part of more than 64 nodes, are left
+// to PieceFinder.
+class SharedParts {
+ public:
+  SharedParts(const CPDMOL *m2, const BondLists &bonds1, int num) {
+    const DNODE *list = bound.nodelist;
+    // The nodes of all cliques, ascending.
+    std::vector<char> seen;
+    for (int i = 0; i < num; i++) {
+      const MCS &c = bound.mcslist[i];
+      if (!has_nodes(c) || c.vnum > CPD_MAX) continue;
+      for (int j = 0; j < c.vnum; j++) {
+        const int v = c.vlist[j];
+        if (v < 0 || v >= CPD_MAX) return;
+        if (static_cast<std::size_t>(v) >= seen.size()) seen.resize(v + 1, 0);
+        seen[v] = 1;
+      }
+    }
+    const int top = static_cast<int>(seen.size()) - 1;
+    for (int v = 0; v <= top; v++)
+      if (seen[v]) nodes_.push_back(v);
+    const int count = static_cast<int>(nodes_.size());
+    if (count == 0) return;
+    // Their first-compound atoms must not descend, so that a clique's nodes
+    // with one atom stand next to each other; runs of one atom then give
+    // the nodes of each atom.
+    std::vector<int> first(static_cast<std::size_t>(bonds1.begin.size()), -1);
+    std::vector<int> last(first.size(), -1);
+    for (int x = 0; x < count; x++) {
+      const int a = list[nodes_[x]].e1;
+      if (a < 0 || a + 1 >= static_cast<int>(first.size())) return;
+      if (x > 0 && a < list[nodes_[x - 1]].e1) return;
+      if (first[a] < 0) first[a] = x;
+      last[a] = x;
+    }
+
+    // Parts by union-find over the links, each part's root its lowest node.
+    std::vector<int> parent(count);
+    std::iota(parent.begin(), parent.end(), 0);
+    auto root = [&parent](int x) {
+      while (parent[x] != x) x = parent[x] = parent[parent[x]];
+      return x;
+    };
+    std::vector<std::pair<int, int>> links;
+    const std::size_t n2 = static_cast<std::size_t>(m2->nodenum);
+    for (int x = 0; x < count; x++) {
+      const DNODE &u = list[nodes_[x]];
+      const char *row2 = m2->matrix + static_cast<std::size_t>(u.e2) * n2;
+      for (const int a : bonds1.of(u.e1)) {
+        if (first[a] < 0) continue;
+        for (int y = std::max(first[a], x + 1); y <= last[a]; y++) {
+          if (row2[list[nodes_[y]].e2] != 1) continue;
+          links.emplace_back(x, y);
+          const int p = root(x), q = root(y);
+          if (p != q) parent[std::max(p, q)] = std::min(p, q);
+        }
+      }
+    }
+    // Parts numbered by their lowest node; within a part, nodes numbered
+    // from 0 in ascending order, so that bits read in order give nodes
+    // ascending.
+    info_.assign(static_cast<std::size_t>(top + 1), Info{});
+    std::vector<int> part_of(count);
+    for (int x = 0; x < count; x++) {
+      const int r = root(x);
+      if (r == x) {
+        part_of[x] = static_cast<int>(parts_.size());
+        parts_.push_back({0, 0});
+      } else {
+        part_of[x] = part_of[r];
+      }
+      Part &p = parts_[part_of[x]];
+      info_[nodes_[x]] = {part_of[x], p.size++, list[nodes_[x]].e1};
+    }
+    for (std::size_t p = 0, at = 0; p < parts_.size(); p++) {
+      parts_[p].at = static_cast<int>(at);
+      at += parts_[p].size;
+    }
+    // part_nodes_: the nodes of each part, in part order.
+    part_nodes_.resize(count);
+    for (int x = 0; x < count; x++) {
+      const Info &f = info_[nodes_[x]];
+      part_nodes_[parts_[f.part].at + f.bit] = nodes_[x];
+    }
+    link_.assign(count, 0);
+    for (const auto &[x, y] : links) {
+      const Info &f = info_[nodes_[x]];
+      const Info &g = info_[nodes_[y]];
+      if (parts_[f.part].size > 64) continue;
+      link_[parts_[f.part].at + f.bit] |= std::uint64_t{1} << g.bit;
+      link_[parts_[g.part].at + g.bit] |= std::uint64_t{1} << f.bit;
+    }
+    for (const int v : nodes_) {
+      if (parts_[info_[v].part].size > 64) info_[v].bit = 64;
+      info_[v].alone = parts_[info_[v].part].size == 1;
+    }
+    held_.assign(parts_.size(), 0);
+    ready_ = true;
+  }
+
+  // Finds the pieces of clique c into the empty out, in any order, each with
+  // its lowest node as its `order`; false, leaving out empty, when c is left
+  // to PieceFinder.
+  bool find(const MCS &c, const PieceIndex &index, CliquePieces &out) {
+    if (!ready_) return false;
+    touched_.clear();
+    int last_node = -1;
+    int last_atom = -1;
+    bool ok = true;
+    for (int j = 0; j < c.vnum; j++) {
+      const int v = c.vlist[j];
+      const Info &f = info_[v];
+      ok = v > last_node && f.atom != last_atom && f.bit < 64;
+      if (!ok) break;
+      last_node = v;
+      last_atom = f.atom;
+      if (f.alone) {
+        out.nodes.push_back(v);
+        out.add(index, v, 1);
+        continue;
+      }
+      if (held_[f.part] == 0) touched_.push_back(f.part);
+      held_[f.part] |= std::uint64_t{1} << f.bit;
+    }
+    if (ok) {
+      pending_.clear();
+      for (const int p : touched_) add(p, held_[p], index, out);
+    } else {
+      out.clear();
+    }
+    for (const int p : touched_) held_[p] = 0;
+    return ok;
+  }
+
+  // Remembers the pieces worked out by the last find(), once every piece of
+  // its clique has its list position.
+  void keep(const CliquePieces &found) {
+    for (const Pending &w : pending_) {
+      const int at = static_cast<int>(known_.size());
+      for (int k = w.first; k < w.end; k++) known_.push_back(found.pieces[k].pos);
+      memo_.add(w.part, w.held, at, w.end - w.first);
+    }
+  }
+
+ private:
+  struct Info {
+    int part = 0;
+    int bit = 0;         // the node's number within its part, 64 in a part of more nodes
+    int atom = 0;        // its first-compound atom
+    bool alone = false;  // the part's only node
+  };
+  struct Part {
+    int at;    // its nodes start at part_nodes_[at] and its links at link_[at]
+    int size;  // its node count
+  };
+  struct Pending {
+    int part;
+    std::uint64_t held;
+    int first, end;  // its pieces in the clique's found pieces
+  };
+
+  // The pieces of the nodes `held` of part p.
+  void add(int p, std::uint64_t held, const PieceIndex &index, CliquePieces &out) {
+    const int *nodes = part_nodes_.data() + parts_[p].at;
+    if ((held & (held - 1)) == 0) {
+      const int v = nodes[__builtin_ctzll(held)];
+      out.nodes.push_back(v);
+      out.add(index, v, 1);
+      return;
+    }
+    int at = 0;
+    int len = 0;
+    if (memo_.find(p, held, at, len)) {
+      for (int k = at; k < at + len; k++) out.pieces.push_back({0, known_[k], 0, 0, 0});
+      return;
+    }
+    const std::uint64_t *link = link_.data() + parts_[p].at;
+    const int first = static_cast<int>(out.pieces.size());
+    // Each piece starts at the lowest node not yet taken.
+    while (held != 0) {
+      std::uint64_t piece = held & -held;
+      std::uint64_t todo = piece;  // members whose links are not yet taken in
+      while (todo != 0) {
+        const int b = __builtin_ctzll(todo);
+        todo &= todo - 1;
+        const std::uint64_t fresh = link[b] & held & ~piece;
+        piece |= fresh;
+        todo |= fresh;
+      }
+      held &= ~piece;
+      const int lowest = nodes[__builtin_ctzll(piece)];
+      int len_piece = 0;
+      for (; piece != 0; piece &= piece - 1, len_piece++)
+        out.nodes.push_back(nodes[__builtin_ctzll(piece)]);
+      out.add(index, lowest, len_piece);
+    }
+    pending_.push_back({p, held_[p], first, static_cast<int>(out.pieces.size())});
+  }
+
+  // List positions of the pieces of each (part, nodes held) worked out so
+  // far: an open-addressed table of keys and runs of known_.
+  class Memo {
+   public:
+    bool find(int part, std::uint64_t held, int &at, int &len) const {
+      for (std::size_t i = slot(part, held);; i = (i + 1) & mask_) {
+        const Entry &e = entries_[i];
+        if (e.len < 0) return false;
+        if (e.part == part && e.held == held) {
+          at = e.at;
+          len = e.len;
+          return true;
+        }
+      }
+    }
+    void add(int part, std::uint64_t held, int at, int len) {
+      if (2 * (used_ + 1) > entries_.size()) {
+        std::vector<Entry> old(2 * entries_.size(), Entry{});
+        old.swap(entries_);
+        mask_ = entries_.size() - 1;
+        for (const Entry &e : old)
+          if (e.len >= 0) place(e);
+      }
+      place({held, part, at, len});
+      ++used_;
+    }
+
+   private:
+    struct Entry {
+      std::uint64_t held = 0;
+      int part = 0;
+      int at = 0;
+      int len = -1;  // -1: empty
+    };
+    std::size_t slot(int part, std::uint64_t held) const {
+      std::uint64_t h = (held ^ (static_cast<std::uint64_t>(part) << 32)) * 0x9e3779b97f4a7c15ull;
+      return static_cast<std::size_t>(h >> 32) & mask_;
+    }
+    void place(const Entry &e) {
+      std::size_t i = slot(e.part, e.held);
+      while (entries_[i].len >= 0) i = (i + 1) & mask_;
+      entries_[i] = e;
+    }
+    std::vector<Entry> entries_ = std::vector<Entry>(64);
+    std::size_t mask_ = 63;
+    std::size_t used_ = 0;
+  };
+
+  bool ready_ = false;
+  std::vector<int> nodes_;  // the nodes of all cliques, ascending
+  std::vector<Info> info_;  // per docking node
+  std::vector<Part> parts_;
+  std::vector<int> part_nodes_;
+  std::vector<std::uint64_t> link_;  // per node of a part: its linked nodes, as bits
+  std::vector<std::uint64_t> held_;  // per part: the nodes the current clique holds
+  std::vector<int> touched_;         // the parts the current clique reaches
+  std::vector<Pending> pending_;
+  std::vector<int> known_;
+  Memo memo_;
 };
 
 }  // namespace
@@ -342,10 +698,14 @@ void make_SCCS_list() {
 
   PieceFinder finder(bound.cpdmol1, bound.cpdmol2);
   PieceIndex index;
+  // Sharing pays once there are enough cliques to share among.
+  std::unique_ptr<SharedParts> shared;
+  if (finder.plain() && num >= 16)
+    shared = std::make_unique<SharedParts>(bound.cpdmol2, finder.bonds1(), num);
+  CliquePieces found;
   std::vector<int> piece_nodes;  // the clique's pieces, one after the other
   std::vector<int> piece_begin;  // start of each piece in piece_nodes
-  std::vector<int> piece_pos;    // list position of each piece, -1 when new
-  std::vector<std::uint64_t> piece_hash;
+  std::vector<int> fresh;        // the new pieces of a clique, in listing order
   // The list positions of every clique's pieces, clique after clique: the
   // rows are written once the piece count, their length, is known.
   std::vector<int> member;
@@ -356,46 +716,49 @@ void make_SCCS_list() {
     const int n = c.vnum;
     member_end[i] = static_cast<int>(member.size());
     if (!has_nodes(c)) continue;
-    if (n > CPD_MAX || !finder.run(c, piece_nodes, piece_begin)) {
+    if (n > CPD_MAX) {
       bound.unlisted[i] = 1;
       continue;
     }
-
     // Look every piece up before storing any: the pieces of one clique are
     // disjoint, so none of them can match another of the same clique.
-    const int pieces = static_cast<int>(piece_begin.size()) - 1;
-    piece_pos.assign(pieces, -1);
-    piece_hash.resize(pieces);
-    int fresh = 0;
-    for (int p = 0; p < pieces; p++) {
-      const int *v = piece_nodes.data() + piece_begin[p];
-      const int len = piece_begin[p + 1] - piece_begin[p];
-      piece_hash[p] = PieceIndex::hash(v, len);
-      const int pos = index.find(v, len, piece_hash[p]);
-      if (pos >= 0) {
-        piece_pos[p] = pos;
-      } else {
-        fresh++;
+    found.clear();
+    const bool from_shared = shared != nullptr && shared->find(c, index, found);
+    if (!from_shared) {
+      if (!finder.run(c, piece_nodes, piece_begin)) {
+        bound.unlisted[i] = 1;
+        continue;
+      }
+      const int pieces = static_cast<int>(piece_begin.size()) - 1;
+      for (int p = 0; p < pieces; p++) {
+        found.nodes.insert(found.nodes.end(), piece_nodes.begin() + piece_begin[p],
+                           piece_nodes.begin() + piece_begin[p + 1]);
+        found.add(index, p, piece_begin[p + 1] - piece_begin[p]);
       }
     }
+    fresh.clear();
+    for (int p = 0; p < static_cast<int>(found.pieces.size()); p++)
+      if (found.pieces[p].pos < 0) fresh.push_back(p);
     // A clique is listed whole or not at all, so that a row always holds all
     // of its clique's nodes.
-    if (*bound.sccsnum + fresh > CPD_MAX) {
+    if (*bound.sccsnum + static_cast<int>(fresh.size()) > CPD_MAX) {
       bound.unlisted[i] = 1;
       continue;
     }
-    for (int p = 0; p < pieces; p++) {
-      if (piece_pos[p] < 0) {
-        SCCS &s = bound.sccslist[*bound.sccsnum];
-        s.vnum = piece_begin[p + 1] - piece_begin[p];
-        std::copy(piece_nodes.begin() + piece_begin[p], piece_nodes.begin() + piece_begin[p + 1],
-                  s.vlist);
-        s.score = 0.0;
-        piece_pos[p] = (*bound.sccsnum)++;
-        index.add(piece_hash[p], piece_pos[p]);
-      }
-      member.push_back(piece_pos[p]);
+    // New pieces are listed by their lowest position in the clique.
+    std::sort(fresh.begin(), fresh.end(),
+              [&found](int a, int b) { return found.pieces[a].order < found.pieces[b].order; });
+    for (const int p : fresh) {
+      CliquePieces::Piece &f = found.pieces[p];
+      SCCS &s = bound.sccslist[*bound.sccsnum];
+      s.vnum = f.len;
+      std::copy(found.nodes.begin() + f.at, found.nodes.begin() + f.at + f.len, s.vlist);
+      s.score = 0.0;
+      f.pos = (*bound.sccsnum)++;
+      index.add(s.vlist, s.vnum, f.hash, f.pos);
     }
+    if (from_shared) shared->keep(found);
+    for (const CliquePieces::Piece &f : found.pieces) member.push_back(f.pos);
     member_end[i] = static_cast<int>(member.size());
   }
   bound.stride = std::max(*bound.sccsnum, 1);
@@ -415,10 +778,12 @@ void score_SCCS_list() {
   }
 }
 
-void sort_SCCS_list(int start, int end) {
-  if (!is_bound()) return;
+namespace {
+
+// The quicksort of sort_SCCS_list() on pieces start..end, recording the
+// column moves in `column` (see exchange_SCCS).
+void sort_pieces(int start, int end, std::vector<int> &column, int first) {
   if (end - start <= 0) return;
-  if (start < 0 || end >= piece_count()) return;
   const SCCS *list = bound.sccslist;
 
   bool ordered = true;
@@ -445,10 +810,22 @@ void sort_SCCS_list(int start, int end) {
       }
     }
     if (crossed) break;
-    exchange_SCCS(i, j);
+    exchange_SCCS(i, j, column, first);
   }
-  sort_SCCS_list(start, i - 1);
-  sort_SCCS_list(i, end);
+  sort_pieces(start, i - 1, column, first);
+  sort_pieces(i, end, column, first);
+}
+
+}  // namespace
+
+void sort_SCCS_list(int start, int end) {
+  if (!is_bound()) return;
+  if (end - start <= 0) return;
+  if (start < 0 || end >= piece_count()) return;
+  std::vector<int> column(static_cast<std::size_t>(end - start + 1));
+  std::iota(column.begin(), column.end(), start);
+  sort_pieces(start, end, column, start);
+  move_columns(column, start);
 }
 
 void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn) {

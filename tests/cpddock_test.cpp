@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +56,8 @@ class Compound {
   static Atoms uniform(int n) { return Atoms(n, {"X", "C"}); }
 
   CPDMOL *get() { return &mol_; }
+  // Bond-matrix cell of atoms p and q (from 0), one direction only.
+  char &cell(int p, int q) { return bonds_[static_cast<std::size_t>(p) * atoms_.size() + q]; }
 
  private:
   bool marks(int atom) const {
@@ -230,6 +233,62 @@ TEST(DockingGraph, OverflowCountsAllButStoresTenThousand) {
   EXPECT_EQ(d.nodes[CPD_MAX].ident, 9);
   for (int a = 0; a < 3; ++a)
     for (int b = 0; b < 200; ++b) ASSERT_EQ(d.at(a, b), kUntouched);
+}
+
+// Random compounds whose graphs span several 64-node words, in both modes,
+// with a few bond cells that are neither 0 nor 1 (they join nothing): the
+// matrix and the bit rows hold exactly the entries the rule gives.
+TEST(DockingGraph, RandomCompoundsFollowTheEntryRule) {
+  std::srand(5);
+  const std::array<std::pair<std::string, std::string>, 5> kinds{
+      {{"A", "C"}, {"B", "C"}, {"C", "N"}, {"R", "C"}, {"H", "H"}}};
+  for (int round = 0; round < 40; ++round) {
+    auto make = [&](int n) {
+      Atoms atoms;
+      std::vector<std::pair<int, int>> bonds;
+      for (int k = 0; k < n; ++k) atoms.push_back(kinds[std::rand() % kinds.size()]);
+      for (int p = 1; p <= n; ++p)
+        for (int q = p + 1; q <= n; ++q)
+          if (std::rand() % 100 < 15) bonds.emplace_back(p, q);
+      return std::make_unique<Compound>(atoms, bonds);
+    };
+    auto m1 = make(8 + std::rand() % 30);
+    auto m2 = make(8 + std::rand() % 30);
+    for (int k = 0; k < 3; ++k) {
+      Compound &m = k == 1 ? *m2 : *m1;
+      const int n = m.get()->nodenum;
+      m.cell(std::rand() % n, std::rand() % n) = 3;
+    }
+    const int mode = 1 + round % 2;
+    Docking d;
+    d.dock(*m1, *m2, mode);
+    DockBits g;
+    std::vector<DNODE> nodes(CPD_MAX);
+    int num = -1;
+    make_DockingGraph_bits(m1->get(), m2->get(), mode, &num, nodes.data(), g);
+    ASSERT_EQ(num, d.num);
+    ASSERT_EQ(g.n, num);
+    const CPDMOL &c1 = *m1->get();
+    const CPDMOL &c2 = *m2->get();
+    for (int a = 0; a < num; ++a) {
+      ASSERT_EQ(nodes[a].e1, d.nodes[a].e1);
+      ASSERT_EQ(nodes[a].e2, d.nodes[a].e2);
+      for (int b = 0; b < num; ++b) {
+        const DNODE &u = d.nodes[a];
+        const DNODE &w = d.nodes[b];
+        const char b1 = c1.matrix[u.e1 * c1.nodenum + w.e1];
+        const char b2 = c2.matrix[u.e2 * c2.nodenum + w.e2];
+        char want = 0;
+        if (a == b) {
+          want = 1;
+        } else if (u.e1 != w.e1 && u.e2 != w.e2) {
+          want = b1 == 1 && b2 == 1 ? 1 : b1 == 0 && b2 == 0 ? 2 : 0;
+        }
+        ASSERT_EQ(d.at(a, b), want) << round << ": " << a << "," << b;
+        ASSERT_EQ(g.test(a, b), a != b && want != 0) << round << ": " << a << "," << b;
+      }
+    }
+  }
 }
 
 TEST(DockingGraph, SelfDockingHasTheIdentityAsLargestClique) {

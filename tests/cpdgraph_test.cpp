@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -144,6 +145,107 @@ TEST_F(CpdGraph, SharedPieceIsListedOnceAndFlaggedInBothRows) {
   EXPECT_EQ(piece(2), std::vector<int>{3});
   EXPECT_EQ(row(0, 3), (std::vector<int>{1, 1, 0}));
   EXPECT_EQ(row(1, 3), (std::vector<int>{1, 0, 1}));
+}
+
+// Many cliques drawn from few nodes, so that they share pieces: the piece
+// list and the rows are those the definition gives (pieces as connected
+// parts, listed by first appearance, nodes ascending). Rounds vary how the
+// cliques reach the pieces: docking nodes in atom order or shuffled, one
+// long chain bonded alike in both compounds, cliques of one node.
+TEST_F(CpdGraph, PiecesOfManyCliquesFollowTheDefinition) {
+  std::mt19937 rng(11);
+  auto rand = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int round = 0; round < 60; round++) {
+    const bool chain = round % 10 == 9;
+    const int atoms = chain ? 90 : 8 + rand(12);
+    std::vector<std::pair<int, int>> b1, b2;
+    for (int p = 0; p < atoms; p++) {
+      for (int q = p + 1; q < atoms; q++) {
+        const bool in_chain = q == p + 1;
+        if (chain ? in_chain : rand(100) < 30) b1.emplace_back(p, q);
+        if (chain ? in_chain : rand(100) < 30) b2.emplace_back(p, q);
+      }
+    }
+    Mol m1(atoms, b1);
+    Mol m2(atoms, b2);
+    bind(m1, m2);
+    // Docking nodes: every atom pair, a-major, or shuffled in some rounds.
+    std::vector<std::pair<int, int>> pairs;
+    for (int a = 0; a < atoms; a++)
+      for (int b = 0; b < atoms; b++) pairs.emplace_back(a, b);
+    if (round % 4 == 3) std::shuffle(pairs.begin(), pairs.end(), rng);
+    std::vector<int> node_of(atoms * atoms);
+    for (int k = 0; k < static_cast<int>(pairs.size()); k++) {
+      node(k, pairs[k].first, pairs[k].second, 1.0);
+      node_of[pairs[k].first * atoms + pairs[k].second] = k;
+    }
+    // Cliques of one size: random matchings of a few atoms, most of them
+    // varying a common one; some repeated.
+    const int size = round % 7 == 6 ? 1 : std::min(atoms, chain ? 70 : 2 + rand(9));
+    std::vector<int> perm(atoms);
+    for (int a = 0; a < atoms; a++) perm[a] = a;
+    const int cliques = 16 + rand(40);
+    t->mcsnum = 0;
+    std::vector<std::vector<int>> all;
+    for (int i = 0; i < cliques; i++) {
+      if (i % 5 == 0) std::shuffle(perm.begin(), perm.end(), rng);
+      std::vector<int> first(atoms);
+      for (int a = 0; a < atoms; a++) first[a] = a;
+      std::shuffle(first.begin(), first.end(), rng);
+      std::vector<int> nodes;
+      for (int k = 0; k < size; k++) {
+        const int a = chain ? k + (i % 3) : first[k];
+        nodes.push_back(node_of[a * atoms + (chain ? a : perm[a])]);
+      }
+      if (i % 7 == 3) nodes = all.back();
+      std::sort(nodes.begin(), nodes.end());
+      clique(i, nodes);
+      all.push_back(nodes);
+    }
+    make_SCCS_list();
+
+    // The definition, clique by clique.
+    std::vector<std::vector<int>> want_pieces;
+    std::vector<std::vector<int>> want_rows;
+    for (const std::vector<int> &c : all) {
+      const int n = static_cast<int>(c.size());
+      std::vector<int> part(n);
+      for (int j = 0; j < n; j++) part[j] = j;
+      for (bool changed = true; changed;) {
+        changed = false;
+        for (int j = 0; j < n; j++) {
+          for (int k = j + 1; k < n; k++) {
+            const DNODE &u = t->nodelist[c[j]];
+            const DNODE &w = t->nodelist[c[k]];
+            if (m1.bonds[u.e1 * atoms + w.e1] + m2.bonds[u.e2 * atoms + w.e2] != 2) continue;
+            if (part[j] == part[k]) continue;
+            const int lo = std::min(part[j], part[k]), hi = std::max(part[j], part[k]);
+            for (int &x : part)
+              if (x == hi) x = lo;
+            changed = true;
+          }
+        }
+      }
+      std::vector<int> row;
+      for (int j = 0; j < n; j++) {
+        if (part[j] != j) continue;
+        std::vector<int> piece;
+        for (int k = j; k < n; k++)
+          if (part[k] == j) piece.push_back(c[k]);
+        auto at = std::find(want_pieces.begin(), want_pieces.end(), piece);
+        row.push_back(static_cast<int>(at - want_pieces.begin()));
+        if (at == want_pieces.end()) want_pieces.push_back(piece);
+      }
+      want_rows.push_back(row);
+    }
+    ASSERT_EQ(t->sccsnum, static_cast<int>(want_pieces.size())) << round;
+    for (int s = 0; s < t->sccsnum; s++) ASSERT_EQ(piece(s), want_pieces[s]) << round << ": " << s;
+    for (int i = 0; i < cliques; i++) {
+      std::vector<int> want(t->sccsnum, 0);
+      for (const int s : want_rows[i]) want[s] = 1;
+      ASSERT_EQ(row(i, t->sccsnum), want) << round << ": " << i;
+    }
+  }
 }
 
 TEST_F(CpdGraph, EmptiedCliqueIsSkippedAndItsRowCleared) {
