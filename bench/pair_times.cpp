@@ -43,13 +43,13 @@ int main(int argc, char **argv) {
   std::fclose(fp);
 
   std::vector<std::pair<std::string, std::string>> pairs;
-  const char *spec = argv[arg + 1];
-  if (std::strncmp(spec, "one:", 4) == 0) {
-    for (const std::string &n : names) pairs.emplace_back(spec + 4, n);
+  const char *which = argv[arg + 1];
+  if (std::strncmp(which, "one:", 4) == 0) {
+    for (const std::string &n : names) pairs.emplace_back(which + 4, n);
   } else {
-    FILE *pf = std::fopen(spec, "r");
+    FILE *pf = std::fopen(which, "r");
     if (pf == nullptr) {
-      std::perror(spec);
+      std::perror(which);
       return 1;
     }
     char a[256], b[256];
