@@ -92,7 +92,6 @@ template <class Sink>
 void fill_rows(const CPDMOL *mol1, const CPDMOL *mol2, const DNODE *list, int n, Sink &&sink) {
   RowScratch t;
   const std::size_t w = static_cast<std::size_t>((n + 63) / 64);
-  t.runs.clear();
   t.run_of.resize(n);
   for (int b = 0; b < n;) {
     int end = b + 1;

@@ -12,6 +12,7 @@
 #include "cpdgraph.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -593,7 +594,7 @@ class SharedParts {
   void add(int p, std::uint64_t held, const PieceIndex &index, CliquePieces &out) {
     const int *nodes = part_nodes_.data() + parts_[p].at;
     if ((held & (held - 1)) == 0) {
-      const int v = nodes[__builtin_ctzll(held)];
+      const int v = nodes[std::countr_zero(held)];
       out.nodes.push_back(v);
       out.add(index, v, 1);
       return;
@@ -611,17 +612,17 @@ class SharedParts {
       std::uint64_t piece = held & -held;
       std::uint64_t todo = piece;  // members whose links are not yet taken in
       while (todo != 0) {
-        const int b = __builtin_ctzll(todo);
+        const int b = std::countr_zero(todo);
         todo &= todo - 1;
         const std::uint64_t fresh = link[b] & held & ~piece;
         piece |= fresh;
         todo |= fresh;
       }
       held &= ~piece;
-      const int lowest = nodes[__builtin_ctzll(piece)];
+      const int lowest = nodes[std::countr_zero(piece)];
       int len_piece = 0;
       for (; piece != 0; piece &= piece - 1, len_piece++)
-        out.nodes.push_back(nodes[__builtin_ctzll(piece)]);
+        out.nodes.push_back(nodes[std::countr_zero(piece)]);
       out.add(index, lowest, len_piece);
     }
     pending_.push_back({p, held_[p], first, static_cast<int>(out.pieces.size())});
