@@ -392,6 +392,7 @@ struct Level {
 // graph allocates nothing.
 struct Scratch {
   std::deque<Level> levels;
+  std::vector<Level *> at;  // levels[d] is *at[d]: a deque's indexing costs a division
   std::vector<int> selected;
 };
 
@@ -425,7 +426,8 @@ class CliqueSearch {
         alloc_(probe && probe->alloc ? probe->alloc : std::malloc),
         release_(probe && probe->release ? probe->release : std::free),
         selected_(scratch.selected),
-        levels_(scratch.levels) {}
+        levels_(scratch.levels),
+        at_(scratch.at) {}
 
   void run() {
     const int nodenum = graph_.n;
@@ -450,8 +452,8 @@ class CliqueSearch {
  private:
   // A deque keeps references to existing levels valid while deeper ones are added.
   Level &level(int depth) {
-    while (static_cast<int>(levels_.size()) <= depth) levels_.emplace_back();
-    return levels_[depth];
+    while (static_cast<int>(at_.size()) <= depth) at_.push_back(&levels_.emplace_back());
+    return *at_[depth];
   }
 
   // Counts one pass of a candidate loop; true when the budget is used up.
@@ -505,6 +507,7 @@ class CliqueSearch {
   }
   void explore_sum(int *old, int oldnum);
   void explore_numonly(int oldnum);
+  void record_each(const Level &parent, const Level &lv, int count);
   void record(const int *tail, int tailnum);
   void record_space(const Level &lv, const int *old, int num);
 
@@ -520,6 +523,7 @@ class CliqueSearch {
   void (*release_)(void *);
   std::vector<int> &selected_;
   std::deque<Level> &levels_;
+  std::vector<Level *> &at_;
 };
 
 void CliqueSearch::record(const int *tail, int tailnum) {
@@ -550,7 +554,7 @@ void CliqueSearch::record(const int *tail, int tailnum) {
 // Records the clique of `selected` followed by the given candidates of a level.
 void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
   if (degree_ + num < maxsize_) return;
-  std::vector<int> &tail = levels_[degree_].tail;
+  std::vector<int> &tail = at_[degree_]->tail;
   tail.resize(num);
   for (int k = 0; k < num; ++k) tail[k] = lv.ids[old[k]];
   record(tail.data(), num);
@@ -613,7 +617,7 @@ bool CliqueSearch::pack(Level &lv, int count) {
   // of the chain of next levels it coloured (see settle_tries), all in this
   // space so far. Their sets are written anew when they are entered.
   for (int depth = degree_;; ++depth) {
-    Level &x = levels_[depth];
+    Level &x = *at_[depth];
     if (depth > degree_) {
       for (int c = 0; c < x.colours; ++c) {
         compress(x.members.data() + static_cast<std::size_t>(c) * words, dst);
@@ -1010,7 +1014,7 @@ void CliqueSearch::list_from(Level &lv, int *old, int first, int cutnum) {
 }
 
 void CliqueSearch::explore_sum(int *old, int oldnum) {
-  Level &lv = levels_[degree_];
+  Level &lv = *at_[degree_];
   lv.by_colour = false;
   lv.listed = false;
   lv.colours = 0;
@@ -1068,9 +1072,46 @@ bool CliqueSearch::settled_whole(Level &lv, int count) {
   return true;
 }
 
+// The search of a level of one colour that passed its bound, in short: its
+// candidates are pairwise non-adjacent, and one alone reaches the best size,
+// so its look-ahead stops at once. Its loop tries every candidate in list
+// order (equal keys keep their order in the sort), and each try records the
+// clique ending in that candidate; those cliques are all of one size.
+void CliqueSearch::record_each(const Level &parent, const Level &lv, int count) {
+  const Word *set = lv.rest.data();
+  auto one = [&](int s) {
+    if (count_step()) return false;
+    const int id = lv.ids[s];
+    record(&id, 1);
+    return true;
+  };
+  if (parent.by_colour && count > 1) {
+    const int *from = parent.order.data();
+    for (int k = lv.from + 1, n = 0; k < lv.end && n < count; ++k) {
+      const int s = from[k];
+      if (!has_bit(set, s)) continue;
+      ++n;
+      if (!one(s)) return;
+    }
+    return;
+  }
+  // A parent ordered by sums has its space in list order (see list_from).
+  for (int w = 0; w < lv.words; ++w)
+    for (Word b = set[w]; b != 0; b &= b - 1)
+      if (!one(w * 64 + std::countr_zero(b))) return;
+}
+
 void CliqueSearch::explore_numonly(int oldnum) {
-  Level &lv = levels_[degree_];
-  const Level &parent = levels_[degree_ - 1];
+  Level &lv = *at_[degree_];
+  const Level &parent = *at_[degree_ - 1];
+  // A lone candidate takes one colour in any colouring, and passes that
+  // bound: its parent let it in as a next level of one node.
+  if (oldnum == 1) {
+    lv.coloured = false;
+    forget_look_ahead(lv);
+    record_each(parent, lv, oldnum);
+    return;
+  }
   // The greedy colouring in list order; the colour count bounds any clique
   // among the candidates. A level that can reach the best size is packed
   // before anything else is done with it.
@@ -1085,6 +1126,11 @@ void CliqueSearch::explore_numonly(int oldnum) {
     if (!lv.coloured) by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
     lv.coloured = false;
     if (degree_ + lv.colours < maxsize_) return;
+    if (lv.colours == 1) {
+      forget_look_ahead(lv);
+      record_each(parent, lv, oldnum);
+      return;
+    }
     // What an earlier look-ahead left here belongs to another search.
     if (!looked) forget_look_ahead(lv);
     const bool packed = pack(lv, oldnum);
@@ -1105,6 +1151,11 @@ void CliqueSearch::explore_numonly(int oldnum) {
     // The parent's space is in its list order (see list_from).
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
     if (degree_ + lv.colours < maxsize_) return;
+    if (lv.colours == 1) {
+      forget_look_ahead(lv);
+      record_each(parent, lv, oldnum);
+      return;
+    }
     colours_by_index(lv);
     int *order = room(lv.order, oldnum);
     int *key = room(lv.key, oldnum);
