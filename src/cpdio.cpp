@@ -124,12 +124,19 @@ bool at_line_end(const char *p) {
 // strtoken with the line-end characters added to the set, without its copy.
 std::string_view line_token(const char *s, std::string_view delims, int number) {
   if (s == nullptr || number <= 0) return {};
+  // The sets are a character or two: a loop the compiler unrolls, where a
+  // find() would call memchr for every character of the line.
+  auto is_delim = [delims](char c) {
+    for (const char d : delims)
+      if (d == c) return true;
+    return false;
+  };
   const char *p = s;
   for (;;) {
-    while (!at_line_end(p) && delims.find(*p) != std::string_view::npos) ++p;
+    while (!at_line_end(p) && is_delim(*p)) ++p;
     if (at_line_end(p)) return {};
     const char *start = p;
-    while (!at_line_end(p) && delims.find(*p) == std::string_view::npos) ++p;
+    while (!at_line_end(p) && !is_delim(*p)) ++p;
     if (--number == 0) return {start, static_cast<size_t>(p - start)};
   }
 }
