@@ -4,7 +4,8 @@
 # default 308f561): that revision is exported from git and built under
 # BUILD_DIR/baseline once, then both are timed in one run on the same pairs
 # (each pair the fastest of three runs), and taviron-search of both on one
-# query against the drug-sized file. Needs the project's git history.
+# query against the drug-sized file and against a screening library. Needs
+# the project's git history.
 # usage: bench/baseline_bench.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -72,3 +73,31 @@ for bin in "$dir/build/taviron-search" "$build/taviron-search"; do
 done
 [ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] && echo "the rows are identical" || echo "the rows differ"
 rm -f "$dir/rows.md5"
+
+# One query against a screening library of 10,000 drug-like molecules: the
+# WEHI set that Debian's rdkit-data ships with RDKit's PAINS tests, converted
+# once with taviron-convert. Four queries spread over the library.
+wehi=/usr/share/RDKit/Data/Pains/test_data/wehi_mols.csv
+if [ ! -f "$wehi" ] || [ ! -x "$build/taviron-convert" ]; then
+  echo "== screening library: skipped (needs the package rdkit-data and taviron-convert)"
+  exit 0
+fi
+if [ ! -s "$dir/wehi.qtr" ]; then
+  tr -d '"' <"$wehi" | tr ',' ' ' >"$dir/wehi.smi"
+  "$build/taviron-convert" -q "$dir/wehi.smi" -o "$dir/wehi.qtr" --prefix W
+fi
+echo "== one query against the WEHI library (10,000 molecules), -j 2, whole process"
+for q in W00001 W00500 W02000 W07777; do
+  line="$q"
+  for bin in "$dir/build/taviron-search" "$build/taviron-search"; do
+    start=$(date +%s.%N)
+    "$bin" -q -e "$q" -j 2 "$dir/wehi.qtr" "$dir/wehi.qtr" >"$dir/rows.txt"
+    end=$(date +%s.%N)
+    rate=$(awk -v r="$(wc -l <"$dir/rows.txt")" -v s="$start" -v e="$end" 'BEGIN { printf "%.0f", r / (e - s) }')
+    line="$line  $rate"
+    md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
+  done
+  same=$([ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] && echo "rows identical" || echo "ROWS DIFFER")
+  rm -f "$dir/rows.md5"
+  echo "$line" | awk -v same="$same" '{ printf "%s: %s -> %s pairs/s (%.1fx), %s\n", $1, $2, $3, $3 / $2, same }'
+done
