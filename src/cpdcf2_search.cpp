@@ -452,8 +452,12 @@ class CliqueSearch {
  private:
   // A deque keeps references to existing levels valid while deeper ones are added.
   Level &level(int depth) {
-    while (static_cast<int>(at_.size()) <= depth) at_.push_back(&levels_.emplace_back());
+    if (depth >= static_cast<int>(at_.size())) [[unlikely]]
+      add_levels(depth);
     return *at_[depth];
+  }
+  void add_levels(int depth) {
+    while (static_cast<int>(at_.size()) <= depth) at_.push_back(&levels_.emplace_back());
   }
 
   // Counts one pass of a candidate loop; true when the budget is used up.
