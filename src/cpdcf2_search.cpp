@@ -511,7 +511,7 @@ class CliqueSearch {
   }
   void explore_sum(int *old, int oldnum);
   void explore_numonly(int oldnum);
-  void record_each(const Level &parent, const Level &lv, int count);
+  void record_each(const Level &parent, Level &lv, int count);
   void record(const int *tail, int tailnum);
   void record_space(const Level &lv, const int *old, int num);
 
@@ -1081,7 +1081,7 @@ bool CliqueSearch::settled_whole(Level &lv, int count) {
 // so its look-ahead stops at once. Its loop tries every candidate in list
 // order (equal keys keep their order in the sort), and each try records the
 // clique ending in that candidate; those cliques are all of one size.
-void CliqueSearch::record_each(const Level &parent, const Level &lv, int count) {
+void CliqueSearch::record_each(const Level &parent, Level &lv, int count) {
   const Word *set = lv.rest.data();
   auto one = [&](int s) {
     if (count_step()) return false;
@@ -1090,13 +1090,9 @@ void CliqueSearch::record_each(const Level &parent, const Level &lv, int count) 
     return true;
   };
   if (parent.by_colour && count > 1) {
-    const int *from = parent.order.data();
-    for (int k = lv.from + 1, n = 0; k < lv.end && n < count; ++k) {
-      const int s = from[k];
-      if (!has_bit(set, s)) continue;
-      ++n;
-      if (!one(s)) return;
-    }
+    gather<false>(parent, lv, count, set);
+    for (int k = 0; k < count; ++k)
+      if (!one(lv.order[k])) return;
     return;
   }
   // A parent ordered by sums has its space in list order (see list_from).
@@ -1108,33 +1104,35 @@ void CliqueSearch::record_each(const Level &parent, const Level &lv, int count) 
 void CliqueSearch::explore_numonly(int oldnum) {
   Level &lv = *at_[degree_];
   const Level &parent = *at_[degree_ - 1];
-  // A lone candidate takes one colour in any colouring, and passes that
-  // bound: its parent let it in as a next level of one node.
+  // A level entered first after its parent's look-ahead stopped below it
+  // is coloured already, and its own look-ahead would stop at the same
+  // place while the best size is the same.
+  const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.spec_max == maxsize_;
+  // The greedy colouring in list order; the colour count bounds any clique
+  // among the candidates.
   if (oldnum == 1) {
-    lv.coloured = false;
+    // One colour in any colouring; its parent let it in as a next level of
+    // one node, so it passes the bound.
+    lv.colours = 1;
+  } else if (parent.by_colour) {
+    // Coloured from the set alone; the list is gathered only for a level
+    // whose tries can go deeper.
+    if (!lv.coloured)
+      by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, maxsize_ - degree_); });
+  } else {
+    // The parent's space is in its list order (see list_from).
+    by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
+  }
+  lv.coloured = false;
+  if (degree_ + lv.colours < maxsize_) return;
+  if (lv.colours == 1) {
     forget_look_ahead(lv);
     record_each(parent, lv, oldnum);
     return;
   }
-  // The greedy colouring in list order; the colour count bounds any clique
-  // among the candidates. A level that can reach the best size is packed
-  // before anything else is done with it.
+  // A level that can reach the best size is packed before anything else is
+  // done with it.
   if (parent.by_colour) {
-    // Coloured from the set alone; the list is gathered only for a level
-    // whose tries can go deeper.
-    const int need = maxsize_ - degree_;
-    // A level entered first after its parent's look-ahead stopped below it
-    // is coloured already, and its own look-ahead would stop at the same
-    // place while the best size is the same.
-    const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.spec_max == maxsize_;
-    if (!lv.coloured) by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, need); });
-    lv.coloured = false;
-    if (degree_ + lv.colours < maxsize_) return;
-    if (lv.colours == 1) {
-      forget_look_ahead(lv);
-      record_each(parent, lv, oldnum);
-      return;
-    }
     // What an earlier look-ahead left here belongs to another search.
     if (!looked) forget_look_ahead(lv);
     const bool packed = pack(lv, oldnum);
@@ -1152,14 +1150,6 @@ void CliqueSearch::explore_numonly(int oldnum) {
       gather<true>(parent, lv, oldnum, lv.rest.data());
     }
   } else {
-    // The parent's space is in its list order (see list_from).
-    by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
-    if (degree_ + lv.colours < maxsize_) return;
-    if (lv.colours == 1) {
-      forget_look_ahead(lv);
-      record_each(parent, lv, oldnum);
-      return;
-    }
     colours_by_index(lv);
     int *order = room(lv.order, oldnum);
     int *key = room(lv.key, oldnum);
