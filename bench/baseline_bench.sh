@@ -62,17 +62,41 @@ run "the same, atom mode" --atom bench/drugs/drugs.qtr bench/drugs/pairs.txt
 run "pairs of examples/nci.qtr" examples/nci.qtr bench/drugs/nci_pairs.txt
 run "D00005 against every drug-sized molecule" bench/drugs/drugs.qtr one:D00005
 
+# taviron-search of both builds, one query against FILE with 2 threads, as
+# whole processes: three runs of each, taken in turn, and the median of each
+# (whole processes this short vary by some 15 % from run to run).
+screen_rates() {
+  local file=$1 query=$2 rows
+  local -a base_s=() now_s=()
+  : >"$dir/rows.md5"
+  for _ in 1 2 3; do
+    for which in then now; do
+      local bin="$build/taviron-search"
+      [ "$which" = then ] && bin="$dir/build/taviron-search"
+      local start end
+      start=$(date +%s.%N)
+      "$bin" -q -e "$query" -j 2 "$file" "$file" >"$dir/rows.txt"
+      end=$(date +%s.%N)
+      local secs
+      secs=$(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')
+      if [ "$which" = then ]; then base_s+=("$secs"); else now_s+=("$secs"); fi
+      md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
+    done
+  done
+  rows=$(wc -l <"$dir/rows.txt")
+  local same="rows identical"
+  [ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] || same="ROWS DIFFER"
+  rm -f "$dir/rows.md5"
+  local a b
+  a=$(printf '%s\n' "${base_s[@]}" | sort -g | sed -n 2p)
+  b=$(printf '%s\n' "${now_s[@]}" | sort -g | sed -n 2p)
+  awk -v q="$query" -v r="$rows" -v same="$same" -v a="$a" -v b="$b" \
+    'BEGIN { printf "%s: %.0f -> %.0f pairs/s (%.1fx; median of 3 runs, %.3f -> %.3f s), %s\n",
+                    q, r / a, r / b, a / b, a, b, same }'
+}
+
 echo "== taviron-search -e D00005 -j 2 against the drug-sized file, whole process"
-for bin in "$dir/build/taviron-search" "$build/taviron-search"; do
-  start=$(date +%s.%N)
-  "$bin" -e D00005 -j 2 bench/drugs/drugs.qtr bench/drugs/drugs.qtr 2>/dev/null >"$dir/rows.txt"
-  end=$(date +%s.%N)
-  awk -v b="$bin" -v r="$(wc -l <"$dir/rows.txt")" -v s="$start" -v e="$end" \
-    'BEGIN { printf "%s: %d rows in %.3f s, %.0f pairs/s\n", b, r, e - s, r / (e - s) }'
-  md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
-done
-[ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] && echo "the rows are identical" || echo "the rows differ"
-rm -f "$dir/rows.md5"
+screen_rates bench/drugs/drugs.qtr D00005
 
 # One query against a screening library of 10,000 drug-like molecules: the
 # WEHI set that Debian's rdkit-data ships with RDKit's PAINS tests, converted
@@ -88,16 +112,5 @@ if [ ! -s "$dir/wehi.qtr" ]; then
 fi
 echo "== one query against the WEHI library (10,000 molecules), -j 2, whole process"
 for q in W00001 W00500 W02000 W07777; do
-  line="$q"
-  for bin in "$dir/build/taviron-search" "$build/taviron-search"; do
-    start=$(date +%s.%N)
-    "$bin" -q -e "$q" -j 2 "$dir/wehi.qtr" "$dir/wehi.qtr" >"$dir/rows.txt"
-    end=$(date +%s.%N)
-    rate=$(awk -v r="$(wc -l <"$dir/rows.txt")" -v s="$start" -v e="$end" 'BEGIN { printf "%.0f", r / (e - s) }')
-    line="$line  $rate"
-    md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
-  done
-  same=$([ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] && echo "rows identical" || echo "ROWS DIFFER")
-  rm -f "$dir/rows.md5"
-  echo "$line" | awk -v same="$same" '{ printf "%s: %s -> %s pairs/s (%.1fx), %s\n", $1, $2, $3, $3 / $2, same }'
+  screen_rates "$dir/wehi.qtr" "$q"
 done
