@@ -371,7 +371,7 @@ struct Level {
   std::vector<Word> settled;         // candidates whose try is known to go no deeper
   std::vector<Word> resolved;        // candidates whose try's whole search is known,
   std::vector<long long> sub_steps;  // with its step count (by space index),
-  int spec_max = 0;                  // for this best size
+  int looked_max = 0;                // for this best size
   bool any_settled = false;
   int reuse = -1;          // the candidate whose next level is coloured already
   bool coloured = false;   // this level's colouring is done (by its parent's look-ahead)
@@ -811,7 +811,7 @@ void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
 // The search stops being followed when `work` colourings are used up. The
 // tries then known are kept for the loop: `settled` ones stop at their next
 // level (a later, larger best size only stops them sooner), `resolved` ones
-// count `sub_steps` while the best size is still `spec_max`.
+// count `sub_steps` while the best size is still `looked_max`.
 template <int W>
 bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &steps, int &work,
                                 bool top) {
@@ -832,7 +832,7 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
   std::fill_n(settled, words, Word{0});
   std::fill_n(resolved, words, Word{0});
   lv.any_settled = true;
-  lv.spec_max = maxsize_;
+  lv.looked_max = maxsize_;
   Level &next = level(depth + 1);
   Word *child = room(next.rest, words);
   int tried = 0;
@@ -922,7 +922,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     }
     if (!kSum && lv.any_settled) {
       if (has_bit(lv.settled.data(), old[i])) continue;
-      if (maxsize_ == lv.spec_max && has_bit(lv.resolved.data(), old[i]) &&
+      if (maxsize_ == lv.looked_max && has_bit(lv.resolved.data(), old[i]) &&
           within_budget(lv.sub_steps[old[i]])) {
         count_steps(lv.sub_steps[old[i]]);
         continue;
@@ -1107,7 +1107,7 @@ void CliqueSearch::explore_numonly(int oldnum) {
   // A level entered first after its parent's look-ahead stopped below it
   // is coloured already, and its own look-ahead would stop at the same
   // place while the best size is the same.
-  const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.spec_max == maxsize_;
+  const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.looked_max == maxsize_;
   // The greedy colouring in list order; the colour count bounds any clique
   // among the candidates.
   if (oldnum == 1) {
