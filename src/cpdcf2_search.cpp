@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
+#include <memory>
 #include <numeric>
 #include <utility>
 #include <vector>
@@ -391,8 +391,9 @@ struct Level {
 // What a thread keeps between its searches, so that a search of a small
 // graph allocates nothing.
 struct Scratch {
-  std::deque<Level> levels;
-  std::vector<Level *> at;  // levels[d] is *at[d]: a deque's indexing costs a division
+  // Levels by depth, each in its own allocation: references to a level stay
+  // valid while deeper ones are added.
+  std::vector<std::unique_ptr<Level>> levels;
   std::vector<int> selected;
 };
 
@@ -426,8 +427,7 @@ class CliqueSearch {
         alloc_(probe && probe->alloc ? probe->alloc : std::malloc),
         release_(probe && probe->release ? probe->release : std::free),
         selected_(scratch.selected),
-        levels_(scratch.levels),
-        at_(scratch.at) {}
+        levels_(scratch.levels) {}
 
   void run() {
     const int nodenum = graph_.n;
@@ -450,14 +450,13 @@ class CliqueSearch {
   long long steps() const { return repeat_; }
 
  private:
-  // A deque keeps references to existing levels valid while deeper ones are added.
   Level &level(int depth) {
-    if (depth >= static_cast<int>(at_.size())) [[unlikely]]
+    if (depth >= static_cast<int>(levels_.size())) [[unlikely]]
       add_levels(depth);
-    return *at_[depth];
+    return *levels_[depth];
   }
   void add_levels(int depth) {
-    while (static_cast<int>(at_.size()) <= depth) at_.push_back(&levels_.emplace_back());
+    while (static_cast<int>(levels_.size()) <= depth) levels_.push_back(std::make_unique<Level>());
   }
 
   // Counts one pass of a candidate loop; true when the budget is used up.
@@ -526,8 +525,7 @@ class CliqueSearch {
   void *(*alloc_)(std::size_t);
   void (*release_)(void *);
   std::vector<int> &selected_;
-  std::deque<Level> &levels_;
-  std::vector<Level *> &at_;
+  std::vector<std::unique_ptr<Level>> &levels_;
 };
 
 void CliqueSearch::record(const int *tail, int tailnum) {
@@ -558,7 +556,7 @@ void CliqueSearch::record(const int *tail, int tailnum) {
 // Records the clique of `selected` followed by the given candidates of a level.
 void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
   if (degree_ + num < maxsize_) return;
-  std::vector<int> &tail = at_[degree_]->tail;
+  std::vector<int> &tail = levels_[degree_]->tail;
   tail.resize(num);
   for (int k = 0; k < num; ++k) tail[k] = lv.ids[old[k]];
   record(tail.data(), num);
@@ -621,7 +619,7 @@ bool CliqueSearch::pack(Level &lv, int count) {
   // of the chain of next levels it coloured (see settle_tries), all in this
   // space so far. Their sets are written anew when they are entered.
   for (int depth = degree_;; ++depth) {
-    Level &x = *at_[depth];
+    Level &x = *levels_[depth];
     if (depth > degree_) {
       for (int c = 0; c < x.colours; ++c) {
         compress(x.members.data() + static_cast<std::size_t>(c) * words, dst);
@@ -906,7 +904,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   // anything else is done with them, so a list too short to matter costs one
   // count.
   Word *rest = lv.rest.data();
-  // Levels are created on first use and never move (a deque), and buffers
+  // Levels are created on first use and never move, and buffers
   // only grow, so the next level and its set are found once for all tries.
   Level &next = level(degree_ + 1);
   Word *next_rest = room(next.rest, words);
@@ -1018,7 +1016,7 @@ void CliqueSearch::list_from(Level &lv, int *old, int first, int cutnum) {
 }
 
 void CliqueSearch::explore_sum(int *old, int oldnum) {
-  Level &lv = *at_[degree_];
+  Level &lv = *levels_[degree_];
   lv.by_colour = false;
   lv.listed = false;
   lv.colours = 0;
@@ -1102,8 +1100,8 @@ void CliqueSearch::record_each(const Level &parent, Level &lv, int count) {
 }
 
 void CliqueSearch::explore_numonly(int oldnum) {
-  Level &lv = *at_[degree_];
-  const Level &parent = *at_[degree_ - 1];
+  Level &lv = *levels_[degree_];
+  const Level &parent = *levels_[degree_ - 1];
   // A level entered first after its parent's look-ahead stopped below it
   // is coloured already, and its own look-ahead would stop at the same
   // place while the best size is the same.
