@@ -64,33 +64,31 @@ run "D00005 against every drug-sized molecule" bench/drugs/drugs.qtr one:D00005
 
 # taviron-search of both builds, one query against FILE with 2 threads, as
 # whole processes: three runs of each, taken in turn, and the median of each
-# (whole processes this short vary by some 15 % from run to run).
+# (whole processes this short vary by some 15 % from run to run). The rows
+# of every run must be the same.
 screen_rates() {
-  local file=$1 query=$2 rows
+  local file=$1 query=$2 bin start end
   local -a base_s=() now_s=()
   : >"$dir/rows.md5"
+  # Seconds of one run of $bin, its rows in rows.txt.
+  one_run() {
+    start=$(date +%s.%N)
+    "$bin" -q -e "$query" -j 2 "$file" "$file" >"$dir/rows.txt"
+    end=$(date +%s.%N)
+    md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
+    awk -v s="$start" -v e="$end" 'BEGIN { print e - s }'
+  }
   for _ in 1 2 3; do
-    for which in then now; do
-      local bin="$build/taviron-search"
-      [ "$which" = then ] && bin="$dir/build/taviron-search"
-      local start end
-      start=$(date +%s.%N)
-      "$bin" -q -e "$query" -j 2 "$file" "$file" >"$dir/rows.txt"
-      end=$(date +%s.%N)
-      local secs
-      secs=$(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')
-      if [ "$which" = then ]; then base_s+=("$secs"); else now_s+=("$secs"); fi
-      md5sum <"$dir/rows.txt" >>"$dir/rows.md5"
-    done
+    bin="$dir/build/taviron-search" && base_s+=("$(one_run)")
+    bin="$build/taviron-search" && now_s+=("$(one_run)")
   done
-  rows=$(wc -l <"$dir/rows.txt")
   local same="rows identical"
   [ "$(sort -u "$dir/rows.md5" | wc -l)" = 1 ] || same="ROWS DIFFER"
   rm -f "$dir/rows.md5"
-  local a b
-  a=$(printf '%s\n' "${base_s[@]}" | sort -g | sed -n 2p)
-  b=$(printf '%s\n' "${now_s[@]}" | sort -g | sed -n 2p)
-  awk -v q="$query" -v r="$rows" -v same="$same" -v a="$a" -v b="$b" \
+  # Every line but the header is a pair.
+  awk -v q="$query" -v r="$(($(wc -l <"$dir/rows.txt") - 1))" -v same="$same" \
+    -v a="$(printf '%s\n' "${base_s[@]}" | sort -g | sed -n 2p)" \
+    -v b="$(printf '%s\n' "${now_s[@]}" | sort -g | sed -n 2p)" \
     'BEGIN { printf "%s: %.0f -> %.0f pairs/s (%.1fx; median of 3 runs, %.3f -> %.3f s), %s\n",
                     q, r / a, r / b, a / b, a, b, same }'
 }
