@@ -25,7 +25,9 @@ struct SearchProbe {
 void clifinder2_probe(int nodenum, const char *matrix, int repeat, int *ret_num, MCS *ret_mcs,
                       int *ret_max, SearchProbe *probe);
 
-// The same search on the graph's bit rows, as the engine builds them.
+// The same search on the graph's bit rows, as the engine builds them. A null
+// ret_mcs counts the cliques without listing them: the count, the size and
+// the steps are those of the listing search.
 void clifinder2_bits(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max,
                      SearchProbe *probe = nullptr);
 

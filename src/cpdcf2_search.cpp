@@ -532,6 +532,15 @@ void CliqueSearch::record(const int *tail, int tailnum) {
   const int s = degree_ + tailnum;
   if (s < maxsize_) return;
   if (s == maxsize_ && mcsnum_ == CPD_MAX) return;
+  if (mcslist_ == nullptr) {
+    // Counted only: the list's count and size, without the list.
+    if (s > maxsize_) {
+      maxsize_ = s;
+      mcsnum_ = 0;
+    }
+    ++mcsnum_;
+    return;
+  }
 
   // Without its vertex array the clique cannot be kept: leave the list, the
   // count and the size as they were, as if it had not been found.
@@ -556,6 +565,7 @@ void CliqueSearch::record(const int *tail, int tailnum) {
 // Records the clique of `selected` followed by the given candidates of a level.
 void CliqueSearch::record_space(const Level &lv, const int *old, int num) {
   if (degree_ + num < maxsize_) return;
+  if (mcslist_ == nullptr) return record(nullptr, num);
   std::vector<int> &tail = levels_[degree_]->tail;
   tail.resize(num);
   for (int k = 0; k < num; ++k) tail[k] = lv.ids[old[k]];
@@ -1087,6 +1097,14 @@ void CliqueSearch::record_each(const Level &parent, Level &lv, int count) {
     record(&id, 1);
     return true;
   };
+  if (mcslist_ == nullptr) {
+    // Counted only, the order does not matter.
+    for (int k = 0; k < count; ++k) {
+      if (count_step()) return;
+      record(nullptr, 1);
+    }
+    return;
+  }
   if (parent.by_colour && count > 1) {
     gather<false>(parent, lv, count, set);
     for (int k = 0; k < count; ++k)

@@ -23,6 +23,8 @@ struct Engine {
   // graph goes on to the checks; a computation without a docking step finds
   // no records.
   int early = kStatusMissingRecord;
+  // Entries of the clique list below this may hold nodes.
+  int listed = 0;
   Engine() = default;
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
@@ -166,7 +168,7 @@ bool docked_clique_above(int k, long long budget) {
   return dockbits_clique_above(e.graph, k, budget);
 }
 
-double compute_docked() {
+double compute_docked(bool alignment) {
   Engine &e = engine();
   Exe1State &st = *e.state;
   const int early = e.early;
@@ -193,16 +195,27 @@ double compute_docked() {
     return 0.0;
   }
 
+  const bool listing = alignment || st.exec_mode == kExecTrick || reference != nullptr;
   if (reference != nullptr)
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
   else
-    cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
+    cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, listing ? st.mcslist : nullptr,
+                            &st.mcs_max);
   st.status = kStatusComputed;
   if (st.mcsnum > CPD_MAX) {
     st.mcsnum_overflow = st.mcsnum;
     st.mcsnum = CPD_MAX;
     st.status = kStatusCliquesCut;
   }
+  if (!listing) {
+    // Earlier cliques must not pass for this pair's.
+    for (int i = 0; i < e.listed; i++) st.mcslist[i].vnum = 0;
+    e.listed = 0;
+    st.sccsnum = 0;
+    st.max_mcs_index = -1;
+    return coefficient(st.mcs_max, mol_1, mol_2);
+  }
+  e.listed = std::max(e.listed, st.mcsnum);
   init_cpdgraph(mol_1, mol_2, st.nodelist, &st.mcsnum, st.mcslist, &st.sccsnum, st.sccslist,
                 st.mcs_sccs_table);
   // The result is that of the clique search, whatever the extension does.

@@ -59,8 +59,14 @@ double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 // calling thread's engine and tells whether it will be searched (false: the
 // computation ends with a status other than 0 or 4); compute_docked() then
 // does the rest and gives exactly what compute_similarity() gives.
+//
+// Without `alignment` (and without the extension, which needs the best
+// clique) the cliques are counted but not listed and their pieces are not
+// built: status, nodenum, mcs_max, mcsnum and mcsnum_overflow are as with
+// it, the clique list holds only emptied entries, and there is no piece and
+// no best clique. That is all a score needs.
 bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2);
-double compute_docked();
+double compute_docked(bool alignment = true);
 // An upper bound on the largest clique of the graph dock_pair() built (the
 // colours of a greedy colouring), or enough + 1 once it is known to exceed
 // `enough`. CPD_MAX when there is no graph to search.

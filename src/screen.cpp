@@ -63,7 +63,8 @@ PairResult engine_result(CPDMOL *query, CPDMOL *target) {
 }  // namespace
 
 PairResult compare_pair(CPDMOL *query, CPDMOL *target) {
-  compute_similarity(query, target);
+  dock_pair(query, target);
+  compute_docked(false);
   return engine_result(query, target);
 }
 
@@ -91,7 +92,7 @@ std::optional<PairResult> compare_pair_above(CPDMOL *query, CPDMOL *target, doub
                         !docked_clique_above(enough, kCliqueSearchBudget)))
       return std::nullopt;
   }
-  compute_docked();
+  compute_docked(false);
   return engine_result(query, target);
 }
 

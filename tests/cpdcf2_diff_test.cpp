@@ -51,6 +51,14 @@ Outcome run(Finder finder, const DockBits &g, int repeat) {
   return list.take(num, max, probe.steps);
 }
 
+// The same search without a list: only the count, size and steps.
+Outcome run_counted(Finder finder, const DockBits &g, int repeat) {
+  cpdcf2::SearchProbe probe;
+  int num = 0, max = 0;
+  finder(g, repeat, &num, nullptr, &max, &probe);
+  return {num, max, probe.steps, {}};
+}
+
 Outcome run_reference(const std::vector<char> &matrix, int n, int repeat) {
   List list;
   cpdcf2::SearchProbe probe;
@@ -124,6 +132,8 @@ TEST(FinderDifferential, RandomGraphsEveryBudget) {
         EXPECT_EQ(got.num, want.num);
         EXPECT_EQ(got.max, want.max);
         EXPECT_TRUE(got.cliques == want.cliques);
+        EXPECT_TRUE(run_counted(finder, g, repeat) ==
+                    (Outcome{want.num, want.max, want.steps, {}}));
       }
     }
   }

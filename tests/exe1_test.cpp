@@ -156,6 +156,31 @@ TEST(ComputeSimilarity, AlanineSerine) {
   EXPECT_EQ(st.sccslist[0].vnum, 5);
 }
 
+// A score without the alignment: the same figures as the whole computation,
+// and the previous pair's cliques and pieces are gone, not passed off as
+// this pair's.
+TEST(ComputeSimilarity, ScoreWithoutAlignment) {
+  init_exe1(1, 1, 1, -1, CPD_MAX);
+  Exe1State &st = exe1_state();
+  const std::pair<const char *, const char *> pairs[] = {
+      {"C00001", "C00003"}, {"C00008", "C00009"}, {"C00007", "C00009"}, {"C00012", "C00015"}};
+  for (const auto &[a, b] : pairs) {
+    const double full = compute_similarity(example(a), example(b));
+    const int status = st.status, max = st.mcs_max, num = st.mcsnum;
+    ASSERT_GT(st.sccsnum, 0);
+    ASSERT_TRUE(dock_pair(example(a), example(b)));
+    EXPECT_EQ(compute_docked(false), full) << a << " " << b;
+    EXPECT_EQ(st.status, status);
+    EXPECT_EQ(st.mcs_max, max);
+    EXPECT_EQ(st.mcsnum, num);
+    EXPECT_EQ(st.sccsnum, 0);
+    for (int i = 0; i < CPD_MAX; i++) ASSERT_EQ(st.mcslist[i].vnum, 0) << i;
+    int best = 0;
+    get_maxMCSinfo(&best, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(best, -1);
+  }
+}
+
 TEST(ComputeSimilarity, ToluenePhenol) {
   // Same ring (C.ar.3 at atom 2, C.ar.2 at 3..7); the substituents differ
   // (C.sp3.1 vs O.sp3.1) and match nothing. Nodes: 2/2 and the 25 pairs of
