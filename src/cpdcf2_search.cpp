@@ -346,6 +346,14 @@ void sort_small(int datnum, int *dat, int *dat2) {
   s.sort(0, datnum - 1, s.values());
 }
 
+// What a search known in advance counts: its steps, and the cliques as large
+// as the best that it finds (known in advance only where cliques are counted,
+// not listed).
+struct Tally {
+  long long steps = 0;
+  long long records = 0;
+};
+
 // Scratch of one search level, kept per depth and reused by sibling levels
 // and by later searches of the same thread.
 struct Level {
@@ -362,16 +370,16 @@ struct Level {
   std::vector<Word> touched;   // per colour: the candidates adjacent to one of its members
   std::vector<int> colour_of;  // colour per space index
   int colours = 0;
-  bool by_colour = false;            // the order is by descending colour of `members`
-  bool listed = false;               // ordered by sums, with its space in list order
-  int from = 0;                      // the parent's position of the node chosen last,
-  int end = 0;                       // and the end of its candidate list
-  std::vector<int> rank;             // packing: new index of each index of the space
-  std::vector<Word> outer;           // packing: the candidates in the space before it
-  std::vector<Word> settled;         // candidates whose try is known to go no deeper
-  std::vector<Word> resolved;        // candidates whose try's whole search is known,
-  std::vector<long long> sub_steps;  // with its step count (by space index),
-  int looked_max = 0;                // for this best size
+  bool by_colour = false;        // the order is by descending colour of `members`
+  bool listed = false;           // ordered by sums, with its space in list order
+  int from = 0;                  // the parent's position of the node chosen last,
+  int end = 0;                   // and the end of its candidate list
+  std::vector<int> rank;         // packing: new index of each index of the space
+  std::vector<Word> outer;       // packing: the candidates in the space before it
+  std::vector<Word> settled;     // candidates whose try is known to go no deeper
+  std::vector<Word> resolved;    // candidates whose try's whole search is known,
+  std::vector<Tally> sub_tally;  // with what it counts (by space index),
+  int looked_max = 0;            // for this best size
   bool any_settled = false;
   int reuse = -1;          // the candidate whose next level is coloured already
   bool coloured = false;   // this level's colouring is done (by its parent's look-ahead)
@@ -472,8 +480,9 @@ class CliqueSearch {
   void gather(const Level &parent, Level &lv, int count, const Word *set);
   bool pack(Level &lv, int count);
   template <int W>
-  bool settle_tries(Level &lv, int depth, int count, long long &steps, int &work, bool top);
+  bool settle_tries(Level &lv, int depth, int count, Tally &tally, int &work, bool top);
   void count_steps(long long steps);
+  void count_known(const Tally &tally);
   static void forget_look_ahead(Level &lv) {
     lv.any_settled = false;
     lv.reuse = -1;
@@ -642,7 +651,7 @@ bool CliqueSearch::pack(Level &lv, int count) {
       for (int w = 0; w < words; ++w)
         for (Word b = x.resolved[w]; b != 0; b &= b - 1) {
           const int s = w * 64 + std::countr_zero(b);
-          x.sub_steps[lv.rank[s]] = x.sub_steps[s];
+          x.sub_tally[lv.rank[s]] = x.sub_tally[s];
         }
       move(x.resolved);
     }
@@ -801,7 +810,8 @@ void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
 // Tries the level's candidates out of order, and the tries of the next
 // levels that go on in turn, to learn what the level's search amounts to
 // without its list or its sort. True when the whole search below the level
-// is known: it records nothing, and `steps` is what it counts.
+// is known: it leaves the best size as it is, and `tally` is what it counts
+// (cliques of the best size only where they are counted, not listed).
 //
 // In a level ordered by colour the candidates tried are exactly those of
 // colour t - 1 and above (t = maxsize - degree): the classes below hold at
@@ -819,15 +829,23 @@ void CliqueSearch::colour_in_order(Level &lv, int count, int need) {
 // The search stops being followed when `work` colourings are used up. The
 // tries then known are kept for the loop: `settled` ones stop at their next
 // level (a later, larger best size only stops them sooner), `resolved` ones
-// count `sub_steps` while the best size is still `looked_max`.
+// count `sub_tally` while the best size is still `looked_max`.
 template <int W>
-bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &steps, int &work,
+bool CliqueSearch::settle_tries(Level &lv, int depth, int count, Tally &tally, int &work,
                                 bool top) {
   lv.any_settled = false;
   lv.reuse = -1;
   lv.doomed = false;
   const int t = maxsize_ - depth;
   // With t <= 1 every candidate is tried and one alone is a clique to record.
+  // When the cliques are only counted, a level of one colour is known: each
+  // try is one step and one clique of the best size, in any order (see
+  // record_each).
+  if (t == 1 && lv.colours == 1 && mcslist_ == nullptr && !top) {
+    tally.steps += count;
+    tally.records += count;
+    return true;
+  }
   if (t < 2) {
     lv.doomed = true;
     return false;
@@ -836,7 +854,7 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
   Word *lower = std::copy_n(lv.rest.data(), words, room(lv.work, words)) - words;
   Word *settled = room(lv.settled, words);
   Word *resolved = room(lv.resolved, words);
-  long long *sub_steps = room(lv.sub_steps, lv.size);
+  Tally *sub_tally = room(lv.sub_tally, lv.size);
   std::fill_n(settled, words, Word{0});
   std::fill_n(resolved, words, Word{0});
   lv.any_settled = true;
@@ -867,11 +885,12 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
           const bool whole = work > 0;
           colour_by_groups<W>(lv, next, t - 1, !whole);
           if (next.colours >= t - 1) {
-            long long below = 0;
+            Tally below;
             if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false)) {
-              steps += below;
+              tally.steps += below.steps;
+              tally.records += below.records;
               set_bit(resolved, s);
-              sub_steps[s] = below;
+              sub_tally[s] = below;
               continue;
             }
             // The loop may well try this one first: its colouring is kept,
@@ -885,7 +904,7 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, long long &step
       }
     }
   }
-  steps += tried < count ? tried + 1 : tried;
+  tally.steps += tried < count ? tried + 1 : tried;
   return true;
 }
 
@@ -900,6 +919,14 @@ bool CliqueSearch::within_budget(long long steps) const {
 // runs out at its first step beyond.
 void CliqueSearch::count_steps(long long steps) {
   if (max_repeat_ != 0) repeat_ = std::min(repeat_ + steps, max_repeat_ + 1);
+}
+
+// Counts a search known in advance that fits in the budget, or one that
+// records nothing.
+void CliqueSearch::count_known(const Tally &tally) {
+  count_steps(tally.steps);
+  if (tally.records > 0)
+    mcsnum_ = static_cast<int>(std::min<long long>(mcsnum_ + tally.records, CPD_MAX));
 }
 
 // The candidate loop shared by both strategies: candidates by descending
@@ -931,8 +958,8 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     if (!kSum && lv.any_settled) {
       if (has_bit(lv.settled.data(), old[i])) continue;
       if (maxsize_ == lv.looked_max && has_bit(lv.resolved.data(), old[i]) &&
-          within_budget(lv.sub_steps[old[i]])) {
-        count_steps(lv.sub_steps[old[i]]);
+          within_budget(lv.sub_tally[old[i]].steps)) {
+        count_known(lv.sub_tally[old[i]]);
         continue;
       }
     }
@@ -1067,20 +1094,21 @@ void CliqueSearch::explore_sum(int *old, int oldnum) {
 // True when the level's whole search is known without its order (see
 // settle_tries) and has been counted.
 bool CliqueSearch::settled_whole(Level &lv, int count) {
-  long long steps = 0;
+  Tally tally;
   int work = kSettleWork;
   bool done = false;
   by_width(lv.words,
-           [&]<int W>() { done = settle_tries<W>(lv, degree_, count, steps, work, true); });
+           [&]<int W>() { done = settle_tries<W>(lv, degree_, count, tally, work, true); });
   if (!done) return false;
   // A budget running out in the level's own loop ends it the same way in
-  // any order; one running out deeper does not (see within_budget).
-  if (!within_budget(steps)) {
+  // any order; one running out deeper does not (see within_budget), and
+  // only deeper levels record.
+  if (!within_budget(tally.steps)) {
     const Word *resolved = lv.resolved.data();
     for (int w = 0; w < lv.words; ++w)
       if (resolved[w] != 0) return false;
   }
-  count_steps(steps);
+  count_known(tally);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -253,6 +254,20 @@ class Spill {
   std::vector<std::vector<std::pair<std::uint64_t, std::size_t>>> segments_;
 };
 
+// Records of a block of targets with the arena that owns them.
+struct TargetBlock {
+  std::unique_ptr<RecordArena> arena;
+  std::vector<CPDMOL *> records;
+};
+
+TargetBlock load_block(RecordSource &targets, std::int64_t a, std::int64_t b) {
+  TargetBlock block;
+  block.arena = std::make_unique<RecordArena>();
+  RecordArena::Scope scope(*block.arena);
+  block.records = targets.load(static_cast<int>(a), static_cast<int>(b));
+  return block;
+}
+
 }  // namespace
 
 RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle, std::int64_t first,
@@ -325,18 +340,27 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
     std::vector<std::vector<Kept>> kept(top ? nq : 0);
     std::string direct;  // rows of the first query, written chunk by chunk
 
-    for (std::int64_t ta = tmin; ta < tmax;) {
+    // The end of the block of targets that starts at ta.
+    auto block_end = [&](std::int64_t ta) {
       std::int64_t tb = ta + 1;
       while (tb < tmax && tb - ta < options.target_block &&
              targets.bytes(static_cast<int>(ta), static_cast<int>(tb) + 1) <= options.block_bytes) {
         tb++;
       }
-      RecordArena target_arena;
-      std::vector<CPDMOL *> trecs;
-      {
-        RecordArena::Scope scope(target_arena);
-        trecs = targets.load(static_cast<int>(ta), static_cast<int>(tb));
-      }
+      return tb;
+    };
+    std::int64_t tb = tmin < tmax ? block_end(tmin) : tmin;
+    TargetBlock block;
+    if (tmin < tmax) block = load_block(targets, tmin, tb);
+    for (std::int64_t ta = tmin; ta < tmax;) {
+      // The next block is read while this one is compared, so that no core
+      // waits for the reading. Declared after `block`: however the loop is
+      // left, the reading ends before any records are released.
+      const std::int64_t next_end = tb < tmax ? block_end(tb) : tb;
+      std::future<TargetBlock> next;
+      if (tb < tmax)
+        next = std::async(std::launch::async, load_block, std::ref(targets), tb, next_end);
+      const std::vector<CPDMOL *> &trecs = block.records;
       std::vector<AtomProfile> tprof;
       if (run.min) {
         for (CPDMOL *m : trecs) tprof.push_back(make_profile(*m, by_element, index));
@@ -406,11 +430,13 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
         spill.add(q, pending[q]);
         pending[q].clear();
       }
-      ta = tb;
       if (stop && stop()) {
         stats.stopped = true;
         return stats;
       }
+      block = next.valid() ? next.get() : TargetBlock{};
+      ta = tb;
+      tb = next_end;
     }
     // The pass is complete: the later queries' rows follow in query order.
     for (std::size_t q = 0; q < nq; q++) {
