@@ -207,6 +207,10 @@ double compute_docked(bool alignment) {
     st.mcsnum = CPD_MAX;
     st.status = kStatusCliquesCut;
   }
+  // Bound in either case, so that the report's look-up of the best clique
+  // works on this pair.
+  init_cpdgraph(mol_1, mol_2, st.nodelist, &st.mcsnum, st.mcslist, &st.sccsnum, st.sccslist,
+                st.mcs_sccs_table);
   if (!listing) {
     // Earlier cliques must not pass for this pair's.
     for (int i = 0; i < e.listed; i++) st.mcslist[i].vnum = 0;
@@ -216,8 +220,6 @@ double compute_docked(bool alignment) {
     return coefficient(st.mcs_max, mol_1, mol_2);
   }
   e.listed = std::max(e.listed, st.mcsnum);
-  init_cpdgraph(mol_1, mol_2, st.nodelist, &st.mcsnum, st.mcslist, &st.sccsnum, st.sccslist,
-                st.mcs_sccs_table);
   // The result is that of the clique search, whatever the extension does.
   const double result = coefficient(st.mcs_max, mol_1, mol_2);
   rescore(st);

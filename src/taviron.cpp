@@ -107,7 +107,10 @@ int limit = 0;
   if (output_fn != nullptr && (ofp = fopen(output_fn, "w")) == nullptr) fail_with_errno(output_fn);
 
   init_exe1(atom_mode, exec_mode, output_mode, maxrepeat, limit);
-  compute_similarity(mol1, mol2);
+  // The score line needs only the size of the largest cliques; the other
+  // forms show the alignment.
+  dock_pair(mol1, mol2);
+  compute_docked((output_mode & (4 | 32)) != 0);
   output_similarity(ofp);
 
   // A report that could not be written completely is a failure, not a result.
