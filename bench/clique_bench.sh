@@ -18,6 +18,14 @@ echo "== pairs of examples/nci.qtr"
 "$pairs" examples/nci.qtr bench/drugs/nci_pairs.txt | tail -3
 echo "== one query (D00005) against every drug-sized molecule, in process"
 "$pairs" --rounds 1 bench/drugs/drugs.qtr one:D00005 | tail -3
+# The score line (taviron's default form, and every screen row) needs the
+# clique size only: no clique list, no pieces.
+echo "== drug-sized pairs, the score line alone"
+"$pairs" --score bench/drugs/drugs.qtr bench/drugs/pairs.txt | tail -3
+echo "== the same, atom mode"
+"$pairs" --score --atom bench/drugs/drugs.qtr bench/drugs/pairs.txt | tail -3
+echo "== pairs of examples/nci.qtr, the score line alone"
+"$pairs" --score examples/nci.qtr bench/drugs/nci_pairs.txt | tail -3
 echo "== no budget (--repeat 0): each pair stopped after 3 s"
 "$pairs" --only-new --repeat 0 --timeout 3 bench/drugs/drugs.qtr bench/drugs/pairs.txt | tail -2
 if [ -x "$build/taviron-search" ]; then

@@ -195,7 +195,9 @@ double compute_docked(bool alignment) {
     return 0.0;
   }
 
-  const bool listing = alignment || st.exec_mode == kExecTrick || reference != nullptr;
+  // The reference search always lists its cliques.
+  const bool aligned = alignment || st.exec_mode == kExecTrick;
+  const bool listing = aligned || reference != nullptr;
   if (reference != nullptr)
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
   else
@@ -211,15 +213,15 @@ double compute_docked(bool alignment) {
   // works on this pair.
   init_cpdgraph(mol_1, mol_2, st.nodelist, &st.mcsnum, st.mcslist, &st.sccsnum, st.sccslist,
                 st.mcs_sccs_table);
-  if (!listing) {
-    // Earlier cliques must not pass for this pair's.
+  if (listing) e.listed = std::max(e.listed, st.mcsnum);
+  if (!aligned) {
+    // No clique passes for this pair's best, listed or not.
     for (int i = 0; i < e.listed; i++) st.mcslist[i].vnum = 0;
     e.listed = 0;
     st.sccsnum = 0;
     st.max_mcs_index = -1;
     return coefficient(st.mcs_max, mol_1, mol_2);
   }
-  e.listed = std::max(e.listed, st.mcsnum);
   // The result is that of the clique search, whatever the extension does.
   const double result = coefficient(st.mcs_max, mol_1, mol_2);
   rescore(st);
