@@ -39,6 +39,7 @@ class CachedSource final : public RecordSource {
   bool adjacent_duplicates() const override { return inner_.adjacent_duplicates(); }
   // The records stay valid until a later load evicts their block.
   std::vector<CPDMOL *> load(int a, int b) override;
+  bool loads_stay_valid() const override { return false; }
 
   // Blocks read from the inner source so far.
   std::int64_t reads() const { return reads_; }

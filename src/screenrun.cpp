@@ -358,7 +358,7 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
       // left, the reading ends before any records are released.
       const std::int64_t next_end = tb < tmax ? block_end(tb) : tb;
       std::future<TargetBlock> next;
-      if (tb < tmax)
+      if (tb < tmax && targets.loads_stay_valid())
         next = std::async(std::launch::async, load_block, std::ref(targets), tb, next_end);
       const std::vector<CPDMOL *> &trecs = block.records;
       std::vector<AtomProfile> tprof;
@@ -434,7 +434,10 @@ RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle,
         stats.stopped = true;
         return stats;
       }
-      block = next.valid() ? next.get() : TargetBlock{};
+      if (next.valid())
+        block = next.get();
+      else
+        block = tb < tmax ? load_block(targets, tb, next_end) : TargetBlock{};
       ta = tb;
       tb = next_end;
     }

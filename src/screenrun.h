@@ -46,6 +46,9 @@ class RecordSource {
   virtual std::uint64_t bytes(int a, int b) const = 0;
   // True when some record has the same name as the one before it.
   virtual bool adjacent_duplicates() const = 0;
+  // True when the records of a load stay valid through later loads, so that
+  // a screen may read the next block while it compares the current one.
+  virtual bool loads_stay_valid() const { return true; }
 };
 
 // Look-up of typed query entries during the index scan.

@@ -42,6 +42,9 @@ TEST(ScreenChunk, JoinedChunksWriteTheRowsOfTheWholeRange) {
     o.run.top = c.top;
     o.run.threads = 1;
     o.format = c.format;
+    // Targets in blocks of 2, so that loads of the cache follow each other
+    // within one chunk.
+    o.target_block = 2;
     const screen::PairSpace space{src->size(), src->size(), c.triangle};
     // The whole screen, and a range that starts and ends inside a query.
     for (const auto &[first, last] : {std::pair<std::int64_t, std::int64_t>{0, space.total()},
