@@ -484,7 +484,6 @@ class CliqueSearch {
   bool pack(Level &lv, int count);
   template <int W>
   bool settle_tries(Level &lv, int depth, int count, Tally &tally, int &work, bool top);
-  void count_steps(long long steps);
   void count_known(const Tally &tally);
   static void forget_look_ahead(Level &lv) {
     lv.any_settled = false;
@@ -918,16 +917,11 @@ bool CliqueSearch::within_budget(long long steps) const {
   return max_repeat_ == 0 || repeat_ + steps <= max_repeat_;
 }
 
-// Counts the steps of a search that records nothing: the budget, if any,
-// runs out at its first step beyond.
-void CliqueSearch::count_steps(long long steps) {
-  if (max_repeat_ != 0) repeat_ = std::min(repeat_ + steps, max_repeat_ + 1);
-}
-
 // Counts a search known in advance that fits in the budget, or one that
-// records nothing.
+// records nothing: the budget, if any, then runs out at its first step
+// beyond.
 void CliqueSearch::count_known(const Tally &tally) {
-  count_steps(tally.steps);
+  if (max_repeat_ != 0) repeat_ = std::min(repeat_ + tally.steps, max_repeat_ + 1);
   if (tally.records > 0)
     mcsnum_ = static_cast<int>(std::min<long long>(mcsnum_ + tally.records, CPD_MAX));
 }

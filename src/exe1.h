@@ -61,10 +61,11 @@ double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 // does the rest and gives exactly what compute_similarity() gives.
 //
 // Without `alignment` (and without the extension, which needs the best
-// clique) the cliques are counted but not listed and their pieces are not
-// built: status, nodenum, mcs_max, mcsnum and mcsnum_overflow are as with
-// it, the clique list holds only emptied entries, and there is no piece and
-// no best clique. That is all a score needs.
+// clique) the cliques are counted but not listed (a reference finder still
+// lists them) and no pieces are built: status, nodenum, mcs_max, mcsnum and
+// mcsnum_overflow are as with it, the clique list holds only emptied
+// entries, and there is no piece and no best clique. That is all a score
+// needs.
 bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2);
 double compute_docked(bool alignment = true);
 // An upper bound on the largest clique of the graph dock_pair() built (the
