@@ -54,18 +54,8 @@ void compute(CPDMOL *a, CPDMOL *b, const Options &o) {
 }
 
 std::string report(CPDMOL *a, CPDMOL *b, const Options &o) {
-  if (!o.score) return cpdcf2_ref::all_reports(a, b, o.atom, o.exec, o.repeat);
-  char *buf = nullptr;
-  std::size_t len = 0;
-  FILE *fp = open_memstream(&buf, &len);
-  if (fp == nullptr) return {};
-  init_exe1(o.atom, o.exec, 1, o.repeat, CPD_MAX);
-  compute(a, b, o);
-  output_similarity(fp);
-  std::fclose(fp);
-  std::string line(buf, len);
-  std::free(buf);
-  return line;
+  return o.score ? cpdcf2_ref::score_line(a, b, o.atom, o.exec, o.repeat)
+                 : cpdcf2_ref::all_reports(a, b, o.atom, o.exec, o.repeat);
 }
 
 double seconds(CPDMOL *a, CPDMOL *b, const Options &o) {

@@ -185,21 +185,6 @@ TEST(FinderDifferential, SortsAsTheReference) {
 }
 
 // Whole computations, reports in all three forms, reference against engine.
-// The score line as taviron writes it by default: counted, not listed.
-std::string score_line(CPDMOL *a, CPDMOL *b, int atom) {
-  char *buf = nullptr;
-  std::size_t len = 0;
-  FILE *fp = open_memstream(&buf, &len);
-  init_exe1(atom, 1, 1, -1, CPD_MAX);
-  dock_pair(a, b);
-  compute_docked(false);
-  output_similarity(fp);
-  std::fclose(fp);
-  std::string line(buf, len);
-  std::free(buf);
-  return line;
-}
-
 TEST(FinderDifferential, CompoundPairsOfTheExamples) {
   FILE *fp = std::fopen(TAVIRON_EXAMPLES_DIR "/nci.qtr", "r");
   ASSERT_NE(fp, nullptr);
@@ -218,7 +203,7 @@ TEST(FinderDifferential, CompoundPairsOfTheExamples) {
       EXPECT_EQ(cpdcf2_ref::all_reports(a, b, atom, 1, -1), want)
           << a->name << " " << b->name << " mode " << atom;
       // The reports start with the score line.
-      const std::string line = score_line(a, b, atom);
+      const std::string line = cpdcf2_ref::score_line(a, b, atom, 1, -1);
       EXPECT_TRUE(!line.empty() && want.compare(0, line.size(), line) == 0)
           << a->name << " " << b->name << ": " << line;
     }

@@ -292,21 +292,36 @@ void engine_finder(int nodenum, const char *matrix, int repeat, int *ret_num, MC
   clifinder2(nodenum, matrix, repeat, ret_num, ret_mcs, ret_max);
 }
 
+namespace {
+
+// One report form of the pair; with `alignment` false, computed as the
+// score line needs it.
+std::string report(CPDMOL *a, CPDMOL *b, int atom_mode, int exec_mode, int repeat, int form,
+                   bool alignment) {
+  char *buf = nullptr;
+  std::size_t len = 0;
+  FILE *fp = open_memstream(&buf, &len);
+  if (fp == nullptr) return {};
+  init_exe1(atom_mode, exec_mode, form, repeat, CPD_MAX);
+  dock_pair(a, b);
+  compute_docked(alignment);
+  output_similarity(fp);
+  std::fclose(fp);
+  std::string text(buf, len);
+  std::free(buf);
+  return text;
+}
+
+}  // namespace
+
 std::string all_reports(CPDMOL *a, CPDMOL *b, int atom_mode, int exec_mode, int repeat) {
   std::string all;
-  for (int form : {1, 4, 32}) {
-    char *buf = nullptr;
-    std::size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    if (fp == nullptr) return all;
-    init_exe1(atom_mode, exec_mode, form, repeat, CPD_MAX);
-    compute_similarity(a, b);
-    output_similarity(fp);
-    std::fclose(fp);
-    all.append(buf, len);
-    std::free(buf);
-  }
+  for (int form : {1, 4, 32}) all += report(a, b, atom_mode, exec_mode, repeat, form, true);
   return all;
+}
+
+std::string score_line(CPDMOL *a, CPDMOL *b, int atom_mode, int exec_mode, int repeat) {
+  return report(a, b, atom_mode, exec_mode, repeat, 1, false);
 }
 
 }  // namespace cpdcf2_ref

@@ -28,5 +28,8 @@ void engine_finder(int nodenum, const char *matrix, int repeat, int *ret_num, MC
 // What taviron prints for the pair in its three report forms, one after the
 // other, computed by the calling thread's engine with the given settings.
 std::string all_reports(CPDMOL *a, CPDMOL *b, int atom_mode, int exec_mode, int repeat);
+// The score line alone, computed as taviron's default form computes it
+// (cliques counted, not listed).
+std::string score_line(CPDMOL *a, CPDMOL *b, int atom_mode, int exec_mode, int repeat);
 
 }  // namespace cpdcf2_ref
