@@ -32,7 +32,7 @@ fuzz:
 	bash fuzz/build.sh
 
 format:
-	clang-format -i lib/*.cpp lib/*.h src/*.cpp src/*.h tests/*.cpp bench/*.cpp
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf $(BUILD) build-asan

@@ -20,7 +20,7 @@ command -v "$cxx" >/dev/null || { echo "fuzz/build.sh: clang++ is needed (apt-ge
 
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize-recover=all
-       -DTAVIRON_NO_BMI2 -I"$root/lib" -I"$root/src" -I"$out")
+       -DTAVIRON_NO_BMI2 -I"$root/lib" -I"$root/src" -I"$root" -I"$out")
 sources=(lib/complist.cpp lib/string1.cpp lib/string2.cpp lib/string3.cpp lib/tokenizer.cpp
          lib/switch2.cpp lib/switch.cpp lib/basic.cpp
          src/cpdio.cpp src/cpddock.cpp src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/exe1.cpp)
@@ -31,7 +31,7 @@ targets=(compare_fuzzer options_fuzzer)
 rdkit_inc=/usr/include/rdkit
 rdkit_libs=(-lRDKitDescriptors -lRDKitFileParsers -lRDKitSmilesParse -lRDKitDepictor
             -lRDKitGraphMol -lRDKitRDGeometryLib -lRDKitRDGeneral)
-mol_sources=(src/molconvert.cpp src/mollayout.cpp src/mollimits.cpp)
+mol_sources=(convert/molconvert.cpp convert/layout.cpp convert/limits.cpp)
 if [ -f "$rdkit_inc/GraphMol/GraphMol.h" ] && [ -f /usr/include/boost/version.hpp ]; then
   targets+=(molecule_fuzzer)
 else
@@ -52,7 +52,7 @@ fi
 cmp -s "$inc.tmp" "$inc" 2>/dev/null && rm "$inc.tmp" || mv "$inc.tmp" "$inc"
 
 headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1}.h
-         "$root"/src/{molconvert,mollayout,mollimits}.h "$inc")
+         "$root"/convert/{molconvert,layout,limits}.h "$inc")
 newest_header=$(ls -t "${headers[@]}" | head -n 1)
 stale() {  # stale OBJECT SOURCE
   [ ! -e "$1" ] || [ "$2" -nt "$1" ] || [ "$newest_header" -nt "$1" ]
@@ -66,7 +66,7 @@ untraced=" src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp "
 compile() {  # compile SOURCE OBJECT
   local rel="${1#"$root"/}" extra=()
   [[ "$untraced" == *" $rel "* ]] && extra=(-fno-sanitize-coverage=trace-cmp)
-  [[ "$rel" == src/mol* || "$rel" == fuzz/molecule_fuzzer.cpp ]] && extra+=(-isystem "$rdkit_inc")
+  [[ "$rel" == convert/* || "$rel" == fuzz/molecule_fuzzer.cpp ]] && extra+=(-isystem "$rdkit_inc")
   echo "  compiling $rel"
   "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link "${extra[@]}" -c "$1" -o "$2"
 }

@@ -14,7 +14,7 @@
 #include <cstdlib>
 
 #include "cpdio.h"
-#include "molconvert.h"
+#include "convert/molconvert.h"
 
 namespace {
 

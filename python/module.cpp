@@ -15,10 +15,10 @@
 #include <system_error>
 #include <vector>
 
-#include "depict.h"
+#include "depict/depict.h"
 #include "pyengine.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
-#include "molconvert.h"
+#include "convert/molconvert.h"
 #endif
 
 namespace py = pybind11;

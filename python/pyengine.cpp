@@ -15,7 +15,7 @@
 #include <system_error>
 #include <thread>
 
-#include "depict.h"
+#include "depict/depict.h"
 #include "exe1.h"
 
 namespace pyengine {

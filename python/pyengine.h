@@ -14,7 +14,7 @@
 
 #include "cpdcommon.h"
 #include "cpdio.h"
-#include "screen.h"
+#include "search/screen.h"
 
 namespace pyengine {
 

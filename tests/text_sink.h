@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "screenrun.h"
+#include "search/stream.h"
 
 struct TextSink final : screen::RowSink {
   std::string text;

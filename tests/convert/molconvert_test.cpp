@@ -1,7 +1,7 @@
 // Molecule conversion: environment types of known groups, the record layout,
 // reproduction of the bundled example records from their SD and SMILES
 // sources, the in-memory reader, and bad input.
-#include "molconvert.h"
+#include "convert/molconvert.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 
 #include "cpdio.h"
 #include "exe1.h"
-#include "mollimits.h"
+#include "convert/limits.h"
 
 namespace {
 

@@ -1,0 +1,199 @@
+// taviron-convert: SD/MOL files and SMILES lines to QTR compound records.
+//
+// Every input is checked for readability first, so that a wrong file name
+// ends the run before anything is written. Molecules are then converted input
+// by input and written as they come; unreadable ones are reported and skipped.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert/molconvert.h"
+#include "vembo.h"
+
+namespace {
+
+enum ExitStatus {
+  kExitWritten = 0,  // at least one record written (or help, version)
+  kExitNothing = 1,  // the inputs held no molecule that could be written
+  kExitFailure = 9,  // option error, unreadable input, unwritable output
+};
+
+// Option rows; opt_check() rewrites the array in place (element 0 becomes the
+// program's base name), so the rows are writable storage.
+char row_prog[] = "(prog)";
+char row_inputs[] = "(all)       str,list";
+char row_output[] = "o,output    str";
+char row_in[] = "in          str";
+char row_prefix[] = "prefix      str C";
+char row_start[] = "start       str 1";
+char row_keep_h[] = "keep-h      flag";
+char row_min_heavy[] = "min-heavy   str 0";
+char row_max_heavy[] = "max-heavy   str -1";
+char row_name_field[] = "name-field  str";
+char row_max_atoms[] = "max-atoms   str 10000";
+char row_max_depth[] = "max-depth   str 10000";
+char row_quiet[] = "q,quiet     flag";
+char row_help[] = "help        flag";
+char row_version[] = "version     flag";
+
+char *options[] = {row_prog,      row_inputs,     row_output,    row_in,
+                   row_prefix,    row_start,      row_keep_h,    row_min_heavy,
+                   row_max_heavy, row_name_field, row_max_atoms, row_max_depth,
+                   row_quiet,     row_help,       row_version,   nullptr};
+
+void print_help() {
+  printf("Summary : convert SD/MOL files and SMILES to QTR compound records\n");
+  printf("Usage  : %s <input> ... [option ...]\n", options[0]);
+  printf("Options\n");
+  printf("\t<input>             .sdf/.sd/.mol (SD), .smi/.smiles/.txt (SMILES); - is stdin\n");
+  printf("\t-o/--output <file>  write the records to this file (- or none: stdout)\n");
+  printf("\t--in <sdf|smi>      read every input in this format (from the extension;\n");
+  printf("\t                    stdin: smi)\n");
+  printf("\t--prefix <text>     identifier prefix (C)\n");
+  printf("\t--start <number>    number of the first identifier (1)\n");
+  printf("\t--keep-h            write every hydrogen as an atom of type H\n");
+  printf("\t--min-heavy <n>     leave out molecules with fewer heavy atoms (0)\n");
+  printf("\t--max-heavy <n>     leave out molecules with more heavy atoms (no limit)\n");
+  printf("\t--name-field <name> take the name from this SD data field (title line)\n");
+  printf("\t--max-atoms <n>     skip molecules with more atoms, hydrogens too (10000)\n");
+  printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
+  printf("\t-q/--quiet          no summary line\n");
+  printf("\n");
+  printf("\t--help              print help\n");
+  printf("\t--version           print version\n");
+}
+
+void print_version() {
+  printf("%s: %s ver %s (RDKit %s)\n", options[0], "TAVIRON", "1.0.7.p",
+         molconvert_rdkit_version());
+}
+
+[[noreturn]] void usage_error(const std::string &message) {
+  fprintf(stderr, "%s: %s\n", options[0], message.c_str());
+  exit(kExitFailure);
+}
+
+// A whole number from an option value, at least `least`.
+long number_option(const char *name, const char *text, long least) {
+  errno = 0;
+  char *end = nullptr;
+  const long v = text != nullptr ? strtol(text, &end, 10) : 0;
+  if (text == nullptr || end == text || *end != '\0' || errno != 0 || v < least) {
+    usage_error(std::string("--") + name + " needs a whole number" +
+                (least >= 0 ? " of at least " + std::to_string(least) : std::string()) + ", not '" +
+                (text != nullptr ? text : "") + "'");
+  }
+  return v;
+}
+
+struct Input {
+  std::string name;  // as given; "-" is the standard input
+  FILE *fp;
+  MolFormat format;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  opt_check(argc, argv, options);
+  if (opt_scan("help")) opt_exit(kExitWritten, print_help);
+  if (opt_scan("version")) opt_exit(kExitWritten, print_version);
+
+  MolConvertOptions conv;
+  char *text = nullptr;
+  opt_scan("prefix", &text);
+  conv.prefix = text != nullptr ? text : "";
+  // The identifier is one token of the ENTRY line and must start with the
+  // prefix for short identifiers to be completed.
+  if (conv.prefix.empty() || conv.prefix.find_first_of(" \t;") != std::string::npos) {
+    usage_error("--prefix needs one or more characters other than blanks and ';'");
+  }
+  opt_scan("start", &text);
+  conv.start = number_option("start", text, 0);
+  opt_scan("min-heavy", &text);
+  conv.min_heavy = number_option("min-heavy", text, 0);
+  opt_scan("max-heavy", &text);
+  conv.max_heavy = number_option("max-heavy", text, -1);
+  opt_scan("max-atoms", &text);
+  conv.max_atoms = number_option("max-atoms", text, 1);
+  opt_scan("max-depth", &text);
+  conv.max_depth = number_option("max-depth", text, 1);
+  conv.keep_h = opt_scan("keep-h") != 0;
+  text = nullptr;
+  opt_scan("name-field", &text);
+  if (text != nullptr) conv.name_field = text;
+  const bool quiet = opt_scan("quiet") != 0;
+
+  MolFormat forced = MolFormat::kNone;
+  text = nullptr;
+  if (opt_scan("in", &text)) {
+    forced = molformat_from_word(text != nullptr ? text : "");
+    if (forced == MolFormat::kNone) usage_error("--in takes sdf or smi");
+  }
+  char *output_fn = nullptr;
+  opt_scan("o", &output_fn);
+  if (output_fn != nullptr && strcmp(output_fn, "-") == 0) output_fn = nullptr;  // stdout
+
+  char **words = nullptr;
+  const int nwords = opt_scan("(all)", &words);
+  if (nwords == 0) usage_error("no input given (- reads the standard input; see --help)");
+
+  // Every input is opened before anything is converted.
+  std::vector<Input> inputs;
+  for (int i = 0; i < nwords; ++i) {
+    Input in{words[i], nullptr, forced};
+    const bool is_stdin = in.name == "-";
+    if (in.format == MolFormat::kNone) {
+      in.format = is_stdin ? MolFormat::kSmiles : molformat_from_name(in.name);
+    }
+    if (in.format == MolFormat::kNone) {
+      usage_error("cannot tell the format of " + in.name + " from its name; use --in sdf|smi");
+    }
+    in.fp = is_stdin ? stdin : fopen(words[i], "r");
+    struct stat st {};
+    if (in.fp != nullptr && fstat(fileno(in.fp), &st) == 0 && S_ISDIR(st.st_mode)) {
+      fclose(in.fp);  // a directory opens, but fails on the first read
+      in.fp = nullptr;
+      errno = EISDIR;
+    }
+    if (in.fp == nullptr) {
+      perror(words[i]);
+      exit(kExitFailure);
+    }
+    inputs.push_back(in);
+  }
+  free(words);
+
+  FILE *out = stdout;
+  if (output_fn != nullptr && (out = fopen(output_fn, "w")) == nullptr) {
+    perror(output_fn);
+    exit(kExitFailure);
+  }
+
+  MolConverter converter(conv, options[0], stderr);
+  for (const Input &in : inputs) {
+    const bool ok = converter.convert(
+        in.fp, in.name == "-" ? "stdin" : in.name, in.format,
+        [out](const std::string &record) { fwrite(record.data(), 1, record.size(), out); });
+    if (!ok) {
+      if (errno == 0) errno = EIO;
+      perror(in.name == "-" ? "stdin" : in.name.c_str());
+      exit(kExitFailure);
+    }
+    if (in.fp != stdin) fclose(in.fp);
+  }
+
+  bool write_failed = fflush(out) != 0 || ferror(out) != 0;
+  write_failed = fclose(out) != 0 || write_failed;
+  if (write_failed) {
+    perror(output_fn != nullptr ? output_fn : "stdout");
+    exit(kExitFailure);
+  }
+  if (!quiet) fprintf(stderr, "%s: %s\n", options[0], converter.summary().c_str());
+  return converter.written() > 0 ? kExitWritten : kExitNothing;
+}

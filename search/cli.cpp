@@ -1,0 +1,753 @@
+#include "search/cli.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <new>
+#include <string_view>
+#include <system_error>
+#include <tuple>
+#include <unordered_map>
+
+#include "cpdio.h"
+#include "search/report_html.h"
+#ifdef TAVIRON_HAVE_MOLCONVERT
+#include "convert/molconvert.h"
+#endif
+#include "vembo.h"
+
+namespace screen_cli {
+
+namespace {
+
+// Option rows; opt_check() rewrites the table in place, so every row is a
+// buffer of its own that lives as long as the process.
+const char *const kRows[] = {"(prog)",
+                             "(all)        str,list",
+                             "pairs        str",
+                             "e,entry      str,list",
+                             "o,output     str",
+                             "format       str",
+                             "min          str",
+                             "top          str",
+                             "j,jobs       str",
+                             "atom,a       flag",
+                             "trick        str",
+                             "repeat       str",
+                             "limit        str",
+                             "max-atoms    str",
+                             "max-depth    str",
+                             "quiet,q      flag",
+                             "resume       flag",
+                             "shard        str",
+                             "merge        flag",
+                             "block        str",
+                             "help         flag",
+                             "version      flag",
+                             "html         str",
+                             "html-max     str",
+                             "names        flag",
+                             "name-field   str"};
+
+std::vector<std::vector<char>> &row_buffers() {
+  static std::vector<std::vector<char>> rows;
+  return rows;
+}
+
+std::vector<char *> &option_table() {
+  static std::vector<char *> table;
+  return table;
+}
+
+const ProgramText *program_text = nullptr;
+
+std::function<void(const std::string &)> &failure_handler() {
+  static std::function<void(const std::string &)> handler;
+  return handler;
+}
+
+// Molecules of SD, MOL and SMILES files above these sizes are skipped, as
+// taviron-convert's --max-atoms and --max-depth skip them.
+long long max_atoms = 10000;
+long long max_depth = 10000;
+const char *name_field = nullptr;
+
+// The names of the compounds of molecule files as read (title line, data
+// field or name column); compounds of QTR files are named by their NAME line.
+std::unordered_map<const CPDMOL *, std::string> &molecule_names() {
+  static std::unordered_map<const CPDMOL *, std::string> names;
+  return names;
+}
+
+std::string_view name_of(const CPDMOL &mol) {
+  const auto &names = molecule_names();
+  if (const auto it = names.find(&mol); it != names.end()) return it->second;
+  return mol.definition != nullptr ? mol.definition : "";
+}
+
+void print_help() {
+  const char *name = program();
+  printf("Summary : %s\n", program_text->summary);
+  printf("Usage   : %s [option ...] QUERIES TARGETS\n", name);
+  printf("          %s [option ...] --pairs FILE\n", name);
+  printf("input (QTR files, - reads standard input):\n");
+  printf("\tQUERIES TARGETS     compare every query record with every target record\n");
+  printf("\t--pairs <file>      compare every record with every later record\n");
+  printf("\t-e/--entry <entry>  query entry of QUERIES, repeatable (all records); also a\n");
+  printf("\t                    compound name of an SD/MOL or SMILES file\n");
+  printf("\t--name-field <name> name SD compounds by this data field (title line)\n");
+  printf("\t--max-atoms <n>     skip molecules of SD/SMILES files with more atoms (10000)\n");
+  printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
+  printf("\n");
+  printf("output:\n");
+  printf("\t-o/--output <file>  output file (stdout)\n");
+  printf("\t--format <format>   tsv or jsonl (tsv)\n");
+  printf("\t--names             add the compounds' names: query_name, target_name\n");
+  printf("\t--min <c>           keep pairs with a coefficient of at least c, 0 to 1\n");
+  printf("\t--top <k>           keep the best k targets of each query\n");
+  printf("\t-q/--quiet          no progress and no summary on standard error\n");
+  printf("\t--html <file>       also an HTML report with depictions of the first rows\n");
+  printf("\t--html-max <n>      rows drawn in the HTML report (200)\n");
+  printf("\t--resume            continue the interrupted screen that wrote -o FILE\n");
+  printf("\n");
+  printf("parts of a screen:\n");
+  printf("\t--shard <K/N>       compute part K of N (balanced by the atoms of the pairs)\n");
+  printf("\t--merge             join the outputs of the parts, given in part order\n");
+  printf("\n");
+  printf("computation (as taviron):\n");
+  printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
+  printf("\t--trick <mode>      extend the best alignment along bonds\n");
+  printf("\t--repeat <integer>  step budget of the clique search (15000; 0 none)\n");
+  printf("\t--limit <number>    largest docking graph searched, 1 to 10000 (10000)\n");
+  printf("\t-j/--jobs <n>       threads (one per processor)\n");
+  printf("\t--block <n>         targets read at a time, at most as many queries per pass (1024)\n");
+  for (const std::string &line : program_text->extra_help) printf("%s\n", line.c_str());
+  printf("\n");
+  printf("\t--help              print help\n");
+  printf("\t--version           print version\n");
+}
+
+void print_version() {
+  printf("%s: %s ver %s\n", program(), "TAVIRON", "1.0.7.p");
+}
+
+std::vector<const char *> list_option(const char *name) {
+  char **values = nullptr;
+  const int count = opt_scan(name, &values);
+  std::vector<const char *> out(values, values + (count > 0 ? count : 0));
+  std::free(values);
+  return out;
+}
+
+[[noreturn]] void bad_value(const char *option, const char *value, const char *expected) {
+  fail(std::string("bad value for ") + option + ": '" + value + "' (expected " + expected + ")");
+}
+
+long long integer_option(const char *name, const char *shown, long long lo, long long hi,
+                         const char *expected, long long fallback) {
+  const char *text = string_option(name);
+  if (text == nullptr) return fallback;
+  const auto value = screen::parse_integer(text, lo, hi);
+  if (!value) bad_value(shown, text, expected);
+  return *value;
+}
+
+std::string shown_name(const char *path) {
+  return std::strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
+// SD, MOL and SMILES files, told by their extension (case ignored).
+bool is_molecule_file(const char *path) {
+  const char *dot = std::strrchr(path, '.');
+  if (dot == nullptr || std::strchr(dot, '/') != nullptr) return false;
+  for (const char *ext : {".sdf", ".sd", ".mol", ".smi", ".smiles", ".txt"}) {
+    if (strcasecmp(dot, ext) == 0) return true;
+  }
+  return false;
+}
+
+// Molecule files are converted in memory as taviron-convert would write them.
+// One converter serves every input, so identifiers run on across files and
+// never collide.
+CompList *read_molecule_input(const char *path, std::vector<std::string> &names) {
+#ifdef TAVIRON_HAVE_MOLCONVERT
+  static MolConverter converter(
+      [] {
+        MolConvertOptions options;
+        options.max_atoms = static_cast<long>(max_atoms);
+        options.max_depth = static_cast<long>(max_depth);
+        if (name_field != nullptr) options.name_field = name_field;
+        return options;
+      }(),
+      program());
+  errno = 0;
+  CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names);
+  if (list == nullptr) {
+    fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+  }
+  return list;
+#else
+  (void)names;
+  fail(shown_name(path) +
+       ": molecule files need taviron-search built with RDKit (apt-get install librdkit-dev "
+       "libboost-dev)");
+#endif
+}
+
+[[noreturn]] void cannot_read(const char *path, int error) {
+  fail("cannot read " + shown_name(path) + ": " + std::strerror(error != 0 ? error : EIO));
+}
+
+// What an interrupted run must share with its resumption: every option that
+// changes the output, and the name, size and modification time of each input.
+std::string fingerprint_of(const std::vector<std::pair<std::string, std::string>> &items) {
+  std::string out;
+  for (const auto &[key, value] : items) out += key + " " + value + "\n";
+  return out;
+}
+
+// A regular output file (or none yet) is written through a temporary file;
+// anything else (a device, a pipe) is written directly.
+bool regular_output(const char *path) {
+  struct stat st {};
+  return stat(path, &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+// The file that a rename must replace: the target of a symbolic link.
+std::string output_target(const char *path) {
+  struct stat st {};
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char *real = realpath(path, nullptr)) {
+      std::string out = real;
+      std::free(real);
+      return out;
+    }
+  }
+  return path;
+}
+
+// What the HTML page says about the run.
+struct HtmlRun {
+  const std::vector<const char *> &words;
+  const char *pairs_file;
+  const screen::RunOptions &run;
+  const screen::RunStats &stats;
+  double seconds;
+  int max_depictions;
+};
+
+// Writes the HTML report of the kept rows. Rows come from the screen in
+// pair order query by query; their records are read once more (the screen
+// has released its blocks), into an arena that lives while the page is made.
+void write_html(FILE *html, const char *html_fn, std::vector<screen::PairResult> results,
+                screen::RecordSource &queries, screen::RecordSource &targets, const HtmlRun &r) {
+  std::sort(results.begin(), results.end(), [](const auto &a, const auto &b) {
+    return a.query != b.query ? a.query < b.query : a.target < b.target;
+  });
+  RecordArena arena;
+  std::vector<html_report::Row> rows;
+  {
+    RecordArena::Scope scope(arena);
+    std::map<int, CPDMOL *> qcache, tcache;
+    auto record = [](std::map<int, CPDMOL *> &cache, screen::RecordSource &src, int i) {
+      auto [it, fresh] = cache.try_emplace(i, nullptr);
+      if (fresh) it->second = src.load(i, i + 1).at(0);
+      return it->second;
+    };
+    for (const screen::PairResult &p : results) {
+      rows.push_back({p, record(qcache, queries, p.query), record(tcache, targets, p.target)});
+    }
+  }
+  html_report::Summary summary;
+  summary.inputs.assign(r.words.begin(), r.words.end());
+  if (r.pairs_file != nullptr) summary.inputs = {r.pairs_file};
+  summary.all_pairs = r.pairs_file != nullptr;
+  summary.run = r.run;
+  summary.pairs = r.stats.pairs;
+  summary.skipped = r.stats.skipped;
+  summary.seconds = r.seconds;
+  html_report::Options html_options;
+  html_options.max_depictions = r.max_depictions;
+  const std::string page = html_report::page(summary, rows, html_options);
+  errno = 0;
+  bool html_failed = std::fwrite(page.data(), 1, page.size(), html) != page.size();
+  html_failed = std::fflush(html) != 0 || std::ferror(html) != 0 || html_failed;
+  html_failed = std::fclose(html) != 0 || html_failed;
+  if (html_failed) {
+    fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno != 0 ? errno : EIO));
+  }
+}
+
+[[noreturn]] void write_failed(const Output &output, int error) {
+  if (output.show_progress) std::fprintf(stderr, "\r\033[K");
+  fail("cannot write " + output.name + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+// One input: its records by position, and the list of a molecule file (which
+// is held in memory whole) for looking up entries.
+struct Screen::Input {
+  const char *path = nullptr;
+  std::unique_ptr<screen::RecordSource> source;
+  CompList *list = nullptr;
+  std::vector<CPDMOL *> records;  // those of a molecule file
+};
+
+Screen::Screen() = default;
+Screen::~Screen() = default;
+Screen::Screen(Screen &&) noexcept = default;
+Screen &Screen::operator=(Screen &&) noexcept = default;
+
+namespace {
+
+// The query of a molecule file that `entry` names: its identifier, or else
+// the one compound of that name.
+CPDMOL *find_molecule_entry(const Screen::Input &in, const char *entry) {
+  const int pos = nsearch_CPDMOL(in.list, const_cast<char *>(entry));
+  if (pos > 0) return static_cast<CPDMOL *>(complist_getdata(in.list, pos));
+  CPDMOL *found = nullptr;
+  int count = 0;
+  for (CPDMOL *mol : in.records) {
+    if (name_of(*mol) == entry) {
+      found = mol;
+      count++;
+    }
+  }
+  if (count > 1) {
+    fail(std::string(entry) + ": " + std::to_string(count) + " compounds of that name in " +
+         shown_name(in.path) + " (give its identifier)");
+  }
+  if (found == nullptr) {
+    fail(std::string(entry) + ": no such entry or name in " + shown_name(in.path));
+  }
+  return found;
+}
+
+// Opens an input. QTR text is indexed and read again block by block later;
+// what cannot be read twice (standard input, a pipe) is copied to a
+// temporary file first, unless `standard_input` already is that copy. A scan
+// with `lookup` also finds query entries.
+std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup *lookup,
+                                          FILE *standard_input) {
+  auto in = std::make_unique<Screen::Input>();
+  in->path = path;
+  const bool from_stdin = std::strcmp(path, "-") == 0;
+  try {
+    if (!from_stdin && is_molecule_file(path)) {
+      std::vector<std::string> names;
+      in->list = read_molecule_input(path, names);
+      std::vector<CPDMOL *> records;
+      const int n = in->list != nullptr ? complist_numberof(in->list) : 0;
+      for (int k = 1; k <= n; k++) {
+        auto *mol = static_cast<CPDMOL *>(complist_getdata(in->list, k));
+        if (mol == nullptr) continue;
+        records.push_back(mol);
+        // One name per record of the list, in its order.
+        if (static_cast<std::size_t>(k) <= names.size()) {
+          molecule_names()[mol] = std::move(names[static_cast<std::size_t>(k) - 1]);
+        }
+      }
+      in->records = records;
+      in->source = screen::RecordSource::held(std::move(records));
+    } else if (from_stdin && standard_input != nullptr) {
+      in->source = screen::RecordSource::index_qtr(standard_input, lookup);
+    } else {
+      FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
+      if (fp == nullptr) cannot_read(path, errno);
+      struct stat st {};
+      if (from_stdin || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) {
+        FILE *copy = screen::spool(fp);
+        if (!from_stdin) std::fclose(fp);
+        fp = copy;
+      }
+      in->source = screen::RecordSource::index_qtr(fp, lookup);
+    }
+  } catch (const std::system_error &e) {
+    cannot_read(path, e.code().value());
+  }
+  if (in->source->size() == 0) fail(shown_name(path) + ": no compound records");
+  return in;
+}
+
+}  // namespace
+
+void parse_command_line(int argc, char **argv, const ProgramText &text) {
+  program_text = &text;
+  auto &rows = row_buffers();
+  auto &table = option_table();
+  std::vector<std::string> all(std::begin(kRows), std::end(kRows));
+  all.insert(all.end(), text.extra.begin(), text.extra.end());
+  for (const std::string &row : all) rows.emplace_back(row.c_str(), row.c_str() + row.size() + 1);
+  for (auto &row : rows) table.push_back(row.data());
+  table.push_back(nullptr);
+  opt_check(argc, argv, table.data());
+  if (opt_scan("help")) opt_exit(0, print_help);
+  if (opt_scan("version")) opt_exit(0, print_version);
+}
+
+const char *program() {
+  const auto &table = option_table();
+  return !table.empty() && table[0] != nullptr ? table[0] : "taviron-search";
+}
+
+const char *string_option(const char *name) {
+  char *value = nullptr;
+  return opt_scan(name, &value) ? value : nullptr;
+}
+
+void fail(const std::string &message) {
+  if (failure_handler()) failure_handler()(message);
+  std::fprintf(stderr, "%s: %s\n", program(), message.c_str());
+  std::exit(kExitFailure);
+}
+
+void on_failure(std::function<void(const std::string &)> handler) {
+  failure_handler() = std::move(handler);
+}
+
+std::vector<const char *> Options::input_paths() const {
+  if (pairs_file != nullptr) return {pairs_file};
+  if (words.size() == 2 && std::strcmp(words[0], words[1]) != 0) return {words[0], words[1]};
+  if (!words.empty()) return {words[0]};
+  return {};
+}
+
+Options read_options() {
+  Options o;
+  // Option values, each checked before any file is read.
+  o.words = list_option("(all)");
+  o.entries = list_option("e");
+  o.pairs_file = string_option("pairs");
+  o.output_fn = string_option("o");
+  o.quiet = opt_scan("quiet") != 0;
+  o.names = opt_scan("names") != 0;
+  name_field = string_option("name-field");
+  if (name_field != nullptr && *name_field == '\0') {
+    bad_value("--name-field", name_field, "the name of an SD data field");
+  }
+
+  if (const char *f = string_option("format")) {
+    if (std::strcmp(f, "jsonl") == 0) {
+      o.format = screen::Format::kJsonl;
+    } else if (std::strcmp(f, "tsv") != 0) {
+      bad_value("--format", f, "tsv or jsonl");
+    }
+  }
+  screen::RunOptions &run = o.run;
+  if (const char *m = string_option("min")) {
+    run.min = screen::parse_fraction(m);
+    if (!run.min) bad_value("--min", m, "a number from 0 to 1");
+  }
+  run.top =
+      static_cast<int>(integer_option("top", "--top", 1, 1000000000, "a positive whole number", 0));
+  run.threads = static_cast<int>(integer_option("j", "-j", 1, 1024, "a whole number from 1 to 1024",
+                                                screen::default_threads()));
+  o.block = static_cast<int>(
+      integer_option("block", "--block", 1, 1000000, "a whole number from 1 to 1000000", 1024));
+  if (opt_scan("atom")) run.engine.atom_mode = 2;
+  if (string_option("trick") != nullptr) {
+    // Any whole number selects the extension, as in taviron.
+    integer_option("trick", "--trick", INT32_MIN, INT32_MAX, "a whole number", 0);
+    run.engine.exec_mode = 8;
+  }
+  run.engine.maxrepeat = static_cast<int>(
+      integer_option("repeat", "--repeat", INT32_MIN, INT32_MAX, "a whole number", -1));
+  int limit = static_cast<int>(
+      integer_option("limit", "--limit", INT32_MIN, INT32_MAX, "a whole number", 0));
+  // Values outside 1..10000 mean the full capacity, as in taviron.
+  if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
+  run.engine.limit = limit;
+  max_atoms = integer_option("max-atoms", "--max-atoms", 1, LONG_MAX,
+                             "a whole number of at least 1", max_atoms);
+  max_depth = integer_option("max-depth", "--max-depth", 1, LONG_MAX,
+                             "a whole number of at least 1", max_depth);
+  o.html_fn = string_option("html");
+  o.html_max = static_cast<int>(
+      integer_option("html-max", "--html-max", 0, 1000000000, "a whole number from 0", 200));
+
+  o.resume = opt_scan("resume") != 0;
+  const char *shard_text = string_option("shard");
+  if (shard_text != nullptr && !(o.shard = screen::parse_shard(shard_text))) {
+    bad_value("--shard", shard_text, "K/N with 1 <= K <= N");
+  }
+  if (opt_scan("merge")) {
+    if (o.pairs_file != nullptr || !o.entries.empty() || o.shard || o.resume) {
+      fail("--merge joins finished parts: -e, --pairs, --shard and --resume do not apply");
+    }
+    if (o.names || name_field != nullptr) {
+      fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
+    }
+    o.merge = true;
+    return o;
+  }
+
+  if (o.pairs_file != nullptr) {
+    if (!o.words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");
+    if (!o.entries.empty()) fail("-e picks queries of QUERIES and cannot be used with --pairs");
+  } else if (o.words.size() != 2) {
+    fail("expected QUERIES and TARGETS, or --pairs FILE (see --help)");
+  }
+  if (o.resume && !(o.output_fn != nullptr && regular_output(o.output_fn))) {
+    fail("--resume continues an interrupted screen written with -o FILE (a regular file)");
+  }
+  return o;
+}
+
+int run_merge(const Options &o) {
+  const std::vector<const char *> &words = o.words;
+  const char *output_fn = o.output_fn;
+  const screen::MergeOptions options{o.run.min, o.run.top};
+  if (words.empty()) fail("--merge needs the outputs of the parts (PART ...)");
+  const std::vector<std::string> parts(words.begin(), words.end());
+  const std::string out_name = output_fn != nullptr ? output_fn : "standard output";
+  std::unique_ptr<screen::SafeOutput> file;
+  try {
+    const screen::MergeLayout layout = screen::merge_layout(parts);
+    const std::string head = screen::header(layout.format, layout.names);
+    if (output_fn != nullptr && regular_output(output_fn)) {
+      file = std::make_unique<screen::SafeOutput>(output_target(output_fn), "", head, false, false);
+      screen::merge_parts(parts, layout, options, *file);
+      file->commit();
+      return 0;
+    }
+    FILE *out = output_fn != nullptr ? std::fopen(output_fn, "w") : stdout;
+    if (out == nullptr) throw screen::WriteError{errno, out_name};
+    screen::StreamSink sink(out, out_name);
+    sink.write(head);
+    screen::merge_parts(parts, layout, options, sink);
+    sink.flush();
+    errno = 0;
+    bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+    failed = std::fclose(out) != 0 || failed;
+    if (failed) throw screen::WriteError{errno != 0 ? errno : EIO, out_name};
+  } catch (const screen::MergeError &e) {
+    if (file) file->abandon();
+    fail(e.message);
+  } catch (const screen::WriteError &e) {
+    if (file) file->abandon();
+    fail("cannot write " + out_name + ": " + std::strerror(e.error));
+  }
+  return 0;
+}
+
+Screen open_screen(const Options &o, FILE *standard_input) {
+  Screen s;
+  // Inputs. The query file is read first: it sets the letter that short
+  // identifiers are completed with.
+  const char *first_path = o.pairs_file != nullptr ? o.pairs_file : o.words[0];
+  const bool same_input = o.pairs_file != nullptr || std::strcmp(o.words[0], o.words[1]) == 0;
+  std::unique_ptr<screen::EntryLookup> lookup;
+  if (!o.entries.empty() && !is_molecule_file(first_path)) {
+    lookup = std::make_unique<screen::EntryLookup>(o.entries);
+  }
+  s.inputs.push_back(open_input(first_path, lookup.get(), standard_input));
+  if (!same_input) s.inputs.push_back(open_input(o.words[1], nullptr, standard_input));
+  const Screen::Input &first = *s.inputs.front();
+  s.targets = s.inputs.back()->source.get();
+
+  if (!o.entries.empty()) {
+    std::vector<CPDMOL *> queries;
+    for (std::size_t i = 0; i < o.entries.size(); i++) {
+      CPDMOL *mol = nullptr;
+      if (lookup) {
+        mol = lookup->result(i);
+      } else if (first.list != nullptr) {
+        mol = find_molecule_entry(first, o.entries[i]);
+      }
+      if (mol == nullptr) {
+        fail(std::string(o.entries[i]) + ": no such entry in " + shown_name(first.path));
+      }
+      queries.push_back(mol);
+    }
+    s.selected = screen::RecordSource::held(std::move(queries));
+  }
+  s.queries = s.selected ? s.selected.get() : first.source.get();
+  screen::RecordSource &queries = *s.queries;
+  screen::RecordSource &targets = *s.targets;
+
+  // The merge tells queries apart by name; two neighbours of one name would
+  // look like one query to its selection of the best targets.
+  if (o.shard && o.run.top > 0 && queries.adjacent_duplicates()) {
+    fail(
+        "--top with --shard needs distinct names for neighbouring queries (the merge tells "
+        "queries apart by name)");
+  }
+  s.triangle = o.pairs_file != nullptr;
+  s.space = screen::PairSpace{queries.size(), targets.size(), s.triangle};
+  s.first = 0;
+  s.last = s.space.total();
+  if (o.shard) {
+    std::tie(s.first, s.last) = screen::shard_range(
+        s.space, *o.shard, [&](std::int64_t q) { return queries.atoms(static_cast<int>(q)); },
+        [&](std::int64_t t) { return targets.atoms(static_cast<int>(t)); });
+  }
+  return s;
+}
+
+Output open_output(const Options &o, Screen &s, const std::function<bool()> &progress_allowed) {
+  Output output;
+  const char *output_fn = o.output_fn;
+  // Opened only now, so that a failure above never creates or truncates it.
+  output.name = output_fn != nullptr ? output_fn : "standard output";
+
+  // The HTML report is checked as early as the output, and written last.
+  if (o.html_fn != nullptr && (output.html = std::fopen(o.html_fn, "w")) == nullptr) {
+    fail(std::string("cannot write ") + o.html_fn + ": " + std::strerror(errno));
+  }
+  output.show_progress =
+      !o.quiet && (isatty(STDERR_FILENO) || (progress_allowed && progress_allowed()));
+  const bool safe_output = output_fn != nullptr && regular_output(output_fn);
+  if (safe_output) {
+    std::vector<std::pair<std::string, std::string>> items;
+    items.emplace_back("mode", o.pairs_file != nullptr ? "pairs" : "queries-targets");
+    for (const char *path : o.input_paths()) {
+      if (std::strcmp(path, "-") == 0) output.resumable = false;
+      items.emplace_back("input", screen::input_fingerprint(path));
+    }
+    std::string ids;
+    for (const char *id : o.entries) ids += std::string(ids.empty() ? "" : " ") + id;
+    items.emplace_back("entries", ids);
+    items.emplace_back("format", o.format == screen::Format::kTsv ? "tsv" : "jsonl");
+    items.emplace_back("names", o.names ? "yes" : "no");
+    items.emplace_back("name-field", name_field != nullptr ? name_field : "");
+    char min_text[64] = "none";
+    if (o.run.min) std::snprintf(min_text, sizeof min_text, "%.17g", *o.run.min);
+    items.emplace_back("min", min_text);
+    items.emplace_back("top", std::to_string(o.run.top));
+    items.emplace_back("atom", std::to_string(o.run.engine.atom_mode));
+    items.emplace_back("trick", std::to_string(o.run.engine.exec_mode));
+    items.emplace_back("repeat", std::to_string(o.run.engine.maxrepeat));
+    items.emplace_back("limit", std::to_string(o.run.engine.limit));
+    items.emplace_back(
+        "shard",
+        o.shard ? std::to_string(o.shard->part) + "/" + std::to_string(o.shard->parts) : "all");
+    try {
+      output.file = std::make_unique<screen::SafeOutput>(
+          output_target(output_fn), fingerprint_of(items), screen::header(o.format, o.names),
+          o.resume, output.resumable);
+    } catch (const screen::ResumeRefused &e) {
+      fail(e.message);
+    } catch (const screen::WriteError &e) {
+      write_failed(output, e.error);
+    }
+    s.first = std::max(s.first, output.file->resume_point());
+    screen::catch_interrupts();
+  } else {
+    if (output_fn != nullptr && (output.out = std::fopen(output_fn, "w")) == nullptr) {
+      write_failed(output, errno);
+    }
+    output.stream = std::make_unique<screen::StreamSink>(output.out, output.name);
+    output.stream->write(screen::header(o.format, o.names));
+  }
+  return output;
+}
+
+screen::StreamOptions stream_options(const Options &o) {
+  screen::StreamOptions so;
+  so.run = o.run;
+  so.format = o.format;
+  if (o.names) {
+    so.query_name = name_of;
+    so.target_name = name_of;
+  }
+  so.target_block = o.block;
+  so.max_query_block = std::min(o.block, so.max_query_block);
+  so.min_query_block = std::min(o.block, so.min_query_block);
+  return so;
+}
+
+screen::Progress progress_display(const Output &output, const std::function<double()> &seconds) {
+  if (!output.show_progress) return {};
+  return [seconds](std::int64_t done, std::int64_t total) {
+    std::fprintf(stderr, "\r%s\033[K", screen::progress_text(done, total, seconds()).c_str());
+    std::fflush(stderr);
+  };
+}
+
+void close_rows(Output &output, const screen::RunStats &stats) {
+  if (stats.stopped) {
+    output.file->keep_for_resume();
+  } else if (output.file) {
+    output.file->commit();
+  } else {
+    output.stream->flush();
+  }
+}
+
+std::string failure_message(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc &) {
+    return "out of memory";
+  } catch (const std::system_error &e) {
+    return "cannot read the input: " + std::string(std::strerror(e.code().value()));
+  } catch (const std::exception &e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown failure";
+}
+
+void screen_failed(Output &output) {
+  if (output.file) output.file->abandon();
+  try {
+    throw;
+  } catch (const screen::WriteError &e) {
+    write_failed(output, e.error);
+  } catch (...) {
+    fail(failure_message(std::current_exception()));
+  }
+}
+
+int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &stats,
+           double elapsed) {
+  if (output.show_progress) std::fprintf(stderr, "\r\033[K");
+  if (stats.stopped) {
+    const int sig = screen::interrupt_signal();
+    if (output.resumable) {
+      std::fprintf(stderr,
+                   "%s: interrupted after %lld of %lld pairs; %s was left as it was; the rows so "
+                   "far are kept in %s: run the same command with --resume to continue\n",
+                   program(), static_cast<long long>(output.file->checkpoint_pairs() - s.first),
+                   static_cast<long long>(s.last - s.first), o.output_fn,
+                   output.file->partial_path().c_str());
+    } else {
+      std::fprintf(stderr,
+                   "%s: interrupted; %s was left as it was (a screen of standard input cannot be "
+                   "resumed)\n",
+                   program(), o.output_fn);
+    }
+    return 128 + sig;
+  }
+
+  if (!output.file) {
+    errno = 0;
+    bool failed = std::fflush(output.out) != 0 || std::ferror(output.out) != 0;
+    failed = std::fclose(output.out) != 0 || failed;
+    if (failed) write_failed(output, errno != 0 ? errno : EIO);
+  }
+  if (output.html != nullptr) {
+    write_html(output.html, o.html_fn, output.html_results, *s.queries, *s.targets,
+               {o.words, o.pairs_file, o.run, stats, elapsed, o.html_max});
+  }
+  if (!o.quiet) {
+    std::fprintf(stderr,
+                 "%s: %lld pairs, %lld skipped by the atom-count bound, %lld by the clique bound, "
+                 "%lld rows, %.2f s, %.0f pairs/s\n",
+                 program(), static_cast<long long>(stats.pairs),
+                 static_cast<long long>(stats.skipped - stats.skipped_clique),
+                 static_cast<long long>(stats.skipped_clique), static_cast<long long>(stats.kept),
+                 elapsed, elapsed > 0.0 ? static_cast<double>(stats.pairs) / elapsed : 0.0);
+  }
+  return 0;
+}
+
+}  // namespace screen_cli

@@ -1,0 +1,101 @@
+// Safe and resumable output of a screen.
+//
+// An output file is written under a temporary name beside it (FILE.part) and
+// renamed to FILE only when the screen is complete, so that FILE is never seen
+// half written: after an error or an interruption it is exactly what it was.
+// While the screen runs, the point up to which the rows are complete is saved
+// now and then in FILE.resume, with a fingerprint of the options and inputs;
+// an interrupted screen keeps both files, and the same command with --resume
+// continues from that point.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "search/stream.h"
+
+namespace screen {
+
+// A failed write or file operation; errno as it was then.
+struct WriteError {
+  int error;
+  std::string path;
+};
+
+// A resume that cannot go on: the message says why.
+struct ResumeRefused {
+  std::string message;
+};
+
+// Rows to an open stream (standard output): nothing to resume.
+class StreamSink final : public RowSink {
+ public:
+  StreamSink(FILE *fp, std::string name) : fp_(fp), name_(std::move(name)) {}
+  void write(std::string_view rows) override;
+  void checkpoint(std::int64_t) override {}
+  void flush();  // throws WriteError
+
+ private:
+  FILE *fp_;
+  std::string name_;
+  std::string buf_;
+};
+
+class SafeOutput final : public RowSink {
+ public:
+  // Starts FILE.part afresh with `header`, or with `resume` continues the
+  // kept one when FILE.resume carries the same fingerprint (ResumeRefused
+  // otherwise). Without `resumable` no state is ever saved.
+  SafeOutput(std::string path, std::string fingerprint, std::string_view header, bool resume,
+             bool resumable);
+  ~SafeOutput() override;
+  SafeOutput(const SafeOutput &) = delete;
+  SafeOutput &operator=(const SafeOutput &) = delete;
+
+  // Pairs already done by the interrupted run (0 for a fresh one).
+  std::int64_t resume_point() const { return start_pairs_; }
+
+  void write(std::string_view rows) override;
+  void checkpoint(std::int64_t pairs) override;
+
+  // The screen is complete: FILE.part becomes FILE, FILE.resume goes.
+  void commit();
+  // The screen was interrupted: the complete rows and the point stay for a
+  // resume (when resumable; otherwise both files go). FILE is not touched.
+  void keep_for_resume();
+  // The screen failed: both files go, FILE is not touched.
+  void abandon();
+
+  const std::string &partial_path() const { return part_; }
+  std::int64_t checkpoint_pairs() const { return pairs_; }
+
+ private:
+  void flush();
+  void save_state();
+
+  std::string path_, part_, state_, fingerprint_;
+  bool resumable_;
+  FILE *fp_ = nullptr;
+  std::string buf_;
+  std::uint64_t written_ = 0;     // bytes in the file and the buffer
+  std::int64_t start_pairs_ = 0;  // where this run began
+  std::int64_t pairs_ = 0;        // last checkpoint: pairs complete...
+  std::uint64_t bytes_ = 0;       // ...and the bytes of their rows
+  std::chrono::steady_clock::time_point saved_;
+};
+
+// The fingerprint line of an input file: its name, size and modification time.
+std::string input_fingerprint(const std::string &path);
+
+// SIGINT and SIGTERM set a flag instead of ending the process; a second
+// one ends it, unless `again` (the launcher of an MPI job ends a rank that
+// takes too long by SIGKILL anyway).
+void catch_interrupts(bool again = false);
+// The signal that arrived (0 when none).
+int interrupt_signal();
+
+}  // namespace screen

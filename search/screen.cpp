@@ -1,0 +1,738 @@
+#include "search/screen.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <tuple>
+
+#include "cpdio.h"
+#include "exe1.h"
+
+namespace screen {
+
+// ---------------------------------------------------------------------------
+// One pair
+
+void prepare_records(std::span<CPDMOL *const> mols) {
+  for (CPDMOL *mol : mols) {
+    if (mol == nullptr) continue;
+    if (mol->cnode == nullptr) cnode_CPDMOL(mol);
+    if (mol->matrix == nullptr) matrix_CPDMOL(mol);
+  }
+}
+
+void init_engine(const EngineConfig &config) {
+  // Output mode 1: the score line, which is all a screen reports.
+  init_exe1(config.atom_mode, config.exec_mode, 1, config.maxrepeat, config.limit);
+}
+
+double coefficient(int pairs, int atoms_a, int atoms_b) {
+  const int union_atoms = atoms_a + atoms_b - pairs;
+  return union_atoms > 0 ? static_cast<double>(pairs) / union_atoms : 0.0;
+}
+
+namespace {
+
+// The result of the engine's last computation.
+PairResult engine_result(CPDMOL *query, CPDMOL *target) {
+  const Exe1State &st = exe1_state();
+  PairResult r;
+  r.status = st.status;
+  if (st.status == kStatusMissingRecord) return r;
+  r.query_atoms = query->nodenum_sub;
+  r.target_atoms = target->nodenum_sub;
+  // The score and coefficient as the report derives them: from the final
+  // clique size, which the extension may have changed.
+  r.score = st.mcs_max;
+  const bool usable = st.status == kStatusComputed || st.status == kStatusCliquesCut;
+  r.coefficient = usable ? coefficient(st.mcs_max, r.query_atoms, r.target_atoms) : 0.0;
+  if (st.status == kStatusGraphTooLarge) r.status_count = st.nodenum;
+  if (st.status == kStatusCliquesCut) r.status_count = st.mcsnum_overflow;
+  return r;
+}
+
+}  // namespace
+
+PairResult compare_pair(CPDMOL *query, CPDMOL *target) {
+  dock_pair(query, target);
+  compute_docked(false);
+  return engine_result(query, target);
+}
+
+namespace {
+// Branches the bound's own clique search may take before it gives up.
+constexpr long long kCliqueSearchBudget = 1000;
+}  // namespace
+
+bool clique_bound_valid(const EngineConfig &config) {
+  return config.exec_mode != 8;
+}
+
+std::optional<PairResult> compare_pair_above(CPDMOL *query, CPDMOL *target, double min) {
+  // Docked first in any case: the search goes on from the same graph.
+  const bool searched = dock_pair(query, target);
+  if (searched && exe1_state().exec_mode != 8) {
+    const int a = query->nodenum_sub;
+    const int b = target->nodenum_sub;
+    // The largest score whose coefficient is still below the minimum.
+    int enough = -1;
+    while (enough < std::min(a, b) && coefficient(enough + 1, a, b) < min) ++enough;
+    // A colouring settles most pairs; a short search pruned by colourings
+    // settles most of the rest.
+    if (enough >= 0 && (docked_clique_bound(enough) <= enough ||
+                        !docked_clique_above(enough, kCliqueSearchBudget)))
+      return std::nullopt;
+  }
+  compute_docked(false);
+  return engine_result(query, target);
+}
+
+// ---------------------------------------------------------------------------
+// Upper bound on the coefficient
+
+int KeyIndex::id(const char *text) {
+  // A missing string equals nothing, not even another missing one.
+  if (text == nullptr) return --missing_;
+  return ids_.try_emplace(text, static_cast<int>(ids_.size())).first->second;
+}
+
+AtomProfile make_profile(const CPDMOL &mol, bool by_element, KeyIndex &index) {
+  AtomProfile p;
+  p.by_element = by_element;
+  p.atoms = mol.nodenum_sub;
+  if (mol.cnode == nullptr) return p;
+  std::map<std::tuple<bool, int, int>, int> classes;
+  std::map<int, int> keys;
+  for (int i = 0; i < mol.nodenum; i++) {
+    const CNODE &c = mol.cnode[i];
+    if (c.HAflag) continue;
+    const bool marked = c.RAneighbor != 0;
+    const int nid = index.id(c.nid);
+    const int aid = index.id(c.aid);
+    p.has_marked = p.has_marked || marked;
+    classes[{marked, nid, aid}]++;
+    keys[by_element ? aid : nid]++;
+  }
+  p.keys.assign(keys.begin(), keys.end());
+  for (const auto &[k, count] : classes) {
+    p.classes.push_back({std::get<1>(k), std::get<2>(k), std::get<0>(k), count});
+  }
+  return p;
+}
+
+namespace {
+
+// Sum of the smaller count per key: the matching when atoms pair by key equality.
+int common_keys(const AtomProfile &a, const AtomProfile &b) {
+  int pairs = 0;
+  auto i = a.keys.begin();
+  auto j = b.keys.begin();
+  while (i != a.keys.end() && j != b.keys.end()) {
+    if (i->first < j->first) {
+      ++i;
+    } else if (j->first < i->first) {
+      ++j;
+    } else {
+      pairs += std::min(i->second, j->second);
+      ++i;
+      ++j;
+    }
+  }
+  return pairs;
+}
+
+// Largest matching between the classes of two compounds: a maximum flow from
+// the first compound's classes (capacity: their atom counts) through every
+// compatible class pair (unbounded) to the second's, by shortest augmenting
+// paths.
+int class_matching(const AtomProfile &a, const AtomProfile &b) {
+  const std::size_t nl = a.classes.size();
+  const std::size_t nr = b.classes.size();
+  if (nl == 0 || nr == 0) return 0;
+  std::vector<char> compatible(nl * nr);
+  for (std::size_t u = 0; u < nl; u++) {
+    for (std::size_t v = 0; v < nr; v++) {
+      const AtomClass &x = a.classes[u];
+      const AtomClass &y = b.classes[v];
+      const bool element_key = a.by_element || x.by_element || y.by_element;
+      compatible[u * nr + v] = element_key ? x.aid == y.aid : x.nid == y.nid;
+    }
+  }
+  std::vector<int> flow(nl * nr, 0);
+  std::vector<int> left(nl), right(nr);  // atoms not yet paired
+  for (std::size_t u = 0; u < nl; u++) left[u] = a.classes[u].count;
+  for (std::size_t v = 0; v < nr; v++) right[v] = b.classes[v].count;
+
+  // Nodes 0..nl-1 are left classes, nl..nl+nr-1 right classes.
+  std::vector<int> parent(nl + nr);
+  std::vector<int> queue;
+  int total = 0;
+  for (;;) {
+    std::fill(parent.begin(), parent.end(), -2);  // -2 unseen, -1 source
+    queue.clear();
+    for (std::size_t u = 0; u < nl; u++) {
+      if (left[u] > 0) {
+        parent[u] = -1;
+        queue.push_back(static_cast<int>(u));
+      }
+    }
+    int sink = -1;
+    for (std::size_t head = 0; head < queue.size() && sink < 0; head++) {
+      const int node = queue[head];
+      if (node < static_cast<int>(nl)) {
+        for (std::size_t v = 0; v < nr; v++) {
+          const int w = static_cast<int>(nl + v);
+          if (parent[w] != -2 || !compatible[node * nr + v]) continue;
+          parent[w] = node;
+          if (right[v] > 0) {
+            sink = w;
+            break;
+          }
+          queue.push_back(w);
+        }
+      } else {
+        const std::size_t v = static_cast<std::size_t>(node) - nl;
+        for (std::size_t u = 0; u < nl; u++) {
+          if (parent[u] != -2 || flow[u * nr + v] == 0) continue;
+          parent[u] = node;
+          queue.push_back(static_cast<int>(u));
+        }
+      }
+    }
+    if (sink < 0) return total;
+
+    // Bottleneck: the free atoms at both ends and every pairing undone on the way.
+    int amount = right[static_cast<std::size_t>(sink) - nl];
+    int node = sink;
+    while (parent[node] != -1) {
+      const int from = parent[node];
+      if (from >= static_cast<int>(nl)) {  // a step back along a used pairing
+        amount = std::min(
+            amount,
+            flow[static_cast<std::size_t>(node) * nr + (static_cast<std::size_t>(from) - nl)]);
+      }
+      node = from;
+    }
+    amount = std::min(amount, left[static_cast<std::size_t>(node)]);
+
+    node = sink;
+    while (parent[node] != -1) {
+      const int from = parent[node];
+      if (from < static_cast<int>(nl)) {
+        flow[static_cast<std::size_t>(from) * nr + (static_cast<std::size_t>(node) - nl)] += amount;
+      } else {
+        flow[static_cast<std::size_t>(node) * nr + (static_cast<std::size_t>(from) - nl)] -= amount;
+      }
+      node = from;
+    }
+    left[static_cast<std::size_t>(node)] -= amount;
+    right[static_cast<std::size_t>(sink) - nl] -= amount;
+    total += amount;
+  }
+}
+
+}  // namespace
+
+int max_atom_pairs(const AtomProfile &a, const AtomProfile &b) {
+  // Every atom keyed the same way on both sides: pairing is key equality.
+  if (a.by_element || (!a.has_marked && !b.has_marked)) return common_keys(a, b);
+  return class_matching(a, b);
+}
+
+bool below_bound(const AtomProfile &a, const AtomProfile &b, double min) {
+  // The score never exceeds the smaller compound: a test without the matching.
+  if (coefficient(std::min(a.atoms, b.atoms), a.atoms, b.atoms) < min) return true;
+  return coefficient(max_atom_pairs(a, b), a.atoms, b.atoms) < min;
+}
+
+// ---------------------------------------------------------------------------
+// Selection and output
+
+namespace {
+
+bool better(const PairResult &x, const PairResult &y) {
+  if (x.coefficient != y.coefficient) return x.coefficient > y.coefficient;
+  return x.target < y.target;
+}
+
+}  // namespace
+
+void TopSelector::add(const PairResult &r) {
+  if (k_ <= 0) {
+    out_(r);
+    return;
+  }
+  if (!kept_.empty() && kept_.front().query != r.query) finish();
+  if (static_cast<int>(kept_.size()) < k_) {
+    kept_.push_back(r);
+    std::push_heap(kept_.begin(), kept_.end(), better);
+  } else if (better(r, kept_.front())) {
+    std::pop_heap(kept_.begin(), kept_.end(), better);
+    kept_.back() = r;
+    std::push_heap(kept_.begin(), kept_.end(), better);
+  }
+}
+
+void TopSelector::finish() {
+  std::sort(kept_.begin(), kept_.end(),
+            [](const PairResult &x, const PairResult &y) { return x.target < y.target; });
+  for (const PairResult &r : kept_) out_(r);
+  kept_.clear();
+}
+
+std::string header(Format format, bool names) {
+  if (format == Format::kJsonl) return "";
+  return std::string("query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus") +
+         (names ? "\tquery_name\ttarget_name\n" : "\n");
+}
+
+void append_tsv_cell(std::string &out, std::string_view text) {
+  for (const char c : text) out += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
+}
+
+std::string status_text(const PairResult &r) {
+  switch (r.status) {
+    case kStatusComputed:
+      return "ok";
+    case kStatusNoAtoms:
+      return "no-atoms";
+    case kStatusEmptyGraph:
+      return "no-match";
+    case kStatusGraphTooLarge:
+      return "too-large:" + std::to_string(r.status_count);
+    case kStatusCliquesCut:
+      return "cut:" + std::to_string(r.status_count);
+    default:
+      return "missing";
+  }
+}
+
+void append_json_string(std::string &out, std::string_view text) {
+  out += '"';
+  const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = s[i];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      i++;
+    } else if (c < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+      i++;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      i++;
+    } else {
+      // A well-formed UTF-8 sequence is copied; any other byte becomes U+FFFD.
+      std::size_t len = 0;
+      unsigned lo = 0x80, hi = 0xbf;  // allowed range of the second byte
+      if (c >= 0xc2 && c <= 0xdf) {
+        len = 2;
+      } else if (c >= 0xe0 && c <= 0xef) {
+        len = 3;
+        if (c == 0xe0) lo = 0xa0;
+        if (c == 0xed) hi = 0x9f;
+      } else if (c >= 0xf0 && c <= 0xf4) {
+        len = 4;
+        if (c == 0xf0) lo = 0x90;
+        if (c == 0xf4) hi = 0x8f;
+      }
+      bool ok = len > 0 && i + len <= n;
+      for (std::size_t k = 1; ok && k < len; k++) {
+        const unsigned b = s[i + k];
+        ok = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xbf);
+      }
+      if (ok) {
+        out.append(text.data() + i, len);
+        i += len;
+      } else {
+        out += "\\ufffd";
+        i++;
+      }
+    }
+  }
+  out += '"';
+}
+
+void append_row(std::string &out, Format format, const PairResult &r, const char *query_name,
+                const char *target_name, const RowNames *names) {
+  const char *q = query_name != nullptr ? query_name : "";
+  const char *t = target_name != nullptr ? target_name : "";
+  char numbers[128];
+  if (format == Format::kTsv) {
+    out += q;
+    out += '\t';
+    out += t;
+    std::snprintf(numbers, sizeof numbers, "\t%d\t%d\t%d\t%f\t", r.query_atoms, r.target_atoms,
+                  r.score, r.coefficient);
+    out += numbers;
+    out += status_text(r);
+    if (names != nullptr) {
+      out += '\t';
+      append_tsv_cell(out, names->query);
+      out += '\t';
+      append_tsv_cell(out, names->target);
+    }
+    out += '\n';
+    return;
+  }
+  out += "{\"query\":";
+  append_json_string(out, q);
+  out += ",\"target\":";
+  append_json_string(out, t);
+  std::snprintf(numbers, sizeof numbers,
+                ",\"query_atoms\":%d,\"target_atoms\":%d,\"score\":%d,\"coefficient\":%f,"
+                "\"status\":\"",
+                r.query_atoms, r.target_atoms, r.score, r.coefficient);
+  out += numbers;
+  out += status_text(r);
+  out += '"';
+  if (names != nullptr) {
+    out += ",\"query_name\":";
+    append_json_string(out, names->query);
+    out += ",\"target_name\":";
+    append_json_string(out, names->target);
+  }
+  out += "}\n";
+}
+
+// ---------------------------------------------------------------------------
+// Running a screen
+
+std::int64_t PairPlan::total() const {
+  std::int64_t sum = 0;
+  for (int q = 0; q < queries; q++) sum += std::max(0, targets - first_target(q));
+  return sum;
+}
+
+std::int64_t PairRanges::total() const {
+  std::int64_t sum = 0;
+  for (std::size_t q = 0; q < begin.size(); q++) sum += std::max(0, end[q] - begin[q]);
+  return sum;
+}
+
+namespace {
+
+// A run of consecutive targets of one query: the unit of work.
+struct Chunk {
+  std::int64_t seq = 0;
+  int query = 0;
+  int begin = 0;
+  int end = 0;
+};
+
+// Hands out the chunks of a set of pairs in pair order.
+class ChunkCursor {
+ public:
+  ChunkCursor(const PairRanges &ranges, int size) : ranges_(ranges), size_(std::max(size, 1)) {
+    if (!ranges_.begin.empty()) target_ = ranges_.begin[0];
+  }
+
+  bool next(Chunk &c) {
+    const int queries = static_cast<int>(ranges_.begin.size());
+    while (query_ < queries && target_ >= ranges_.end[query_]) {
+      if (++query_ < queries) target_ = ranges_.begin[query_];
+    }
+    if (query_ >= queries) return false;
+    c.seq = seq_++;
+    c.query = query_;
+    c.begin = target_;
+    c.end = target_ + std::min(size_, ranges_.end[query_] - target_);
+    target_ = c.end;
+    return true;
+  }
+
+  std::int64_t seq() const { return seq_; }
+
+ private:
+  const PairRanges &ranges_;
+  int size_;
+  int query_ = 0;
+  int target_ = 0;
+  std::int64_t seq_ = 0;
+};
+
+// Results of one chunk, waiting to be handed on.
+struct Slot {
+  bool ready = false;
+  int query = 0;
+  int end = 0;
+  std::vector<PairResult> results;
+  std::int64_t pairs = 0;
+  std::int64_t skipped = 0;
+  std::int64_t skipped_clique = 0;
+};
+
+}  // namespace
+
+RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+                    bool triangle, const RunOptions &options, const Emit &emit,
+                    const Progress &progress) {
+  prepare_records(queries);
+  prepare_records(targets);
+
+  const PairPlan plan{static_cast<int>(queries.size()), static_cast<int>(targets.size()), triangle};
+  PairRanges ranges;
+  for (int q = 0; q < plan.queries; q++) {
+    ranges.begin.push_back(std::min(plan.first_target(q), plan.targets));
+    ranges.end.push_back(plan.targets);
+  }
+  // Profiles for the bound, built here so that the workers only read them.
+  std::vector<AtomProfile> query_profiles, target_profiles;
+  if (options.min) {
+    KeyIndex index;
+    const bool by_element = (options.engine.atom_mode & 2) != 0;
+    for (CPDMOL *m : queries) query_profiles.push_back(make_profile(*m, by_element, index));
+    for (CPDMOL *m : targets) target_profiles.push_back(make_profile(*m, by_element, index));
+  }
+  RunOptions plain = options;
+  plain.top = 0;
+  RunStats kept;
+  TopSelector selector(options.top, [&](const PairResult &r) {
+    kept.kept++;
+    emit(r);
+  });
+  RunStats stats = run_pairs(
+      queries, targets, ranges, plain, {query_profiles, target_profiles},
+      [&](const PairResult &r) { selector.add(r); }, {}, progress);
+  selector.finish();
+  stats.kept = kept.kept;
+  return stats;
+}
+
+RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+                   const PairRanges &ranges, const RunOptions &options, const Profiles &profiles,
+                   const Emit &emit, const ChunkDone &chunk_done, const Progress &progress,
+                   const StopRequested &stop_requested) {
+  RunStats stats;
+  stats.pairs = ranges.total();
+  const bool bound = options.min.has_value() && !profiles.queries.empty();
+  const bool clique_bound =
+      options.min.has_value() && options.clique_bound && clique_bound_valid(options.engine);
+
+  const int threads = std::max(1, options.threads);
+  // Chunks may finish out of order by up to this many; the slots hold only
+  // kept results, so a wide window costs little and keeps every thread busy
+  // while one of them is held up by a slow pair.
+  const std::size_t window = std::max<std::size_t>(4096, 64 * static_cast<std::size_t>(threads));
+  std::mutex mutex;
+  std::condition_variable work_cv;  // a slot became free, or the run stops
+  std::condition_variable done_cv;  // a chunk is ready, or a worker failed
+  ChunkCursor cursor(ranges, options.chunk);
+  std::int64_t written = 0;  // chunks handed on
+  std::vector<Slot> slots(window);
+  bool stop = false;
+  std::exception_ptr failure;
+
+  auto work = [&] {
+    try {
+      init_engine(options.engine);
+      for (;;) {
+        Chunk c;
+        {
+          std::unique_lock lock(mutex);
+          // Stay within the window, so that finished chunks waiting for an
+          // earlier one never pile up.
+          work_cv.wait(lock, [&] {
+            return stop || cursor.seq() < written + static_cast<std::int64_t>(window);
+          });
+          if (stop || !cursor.next(c)) return;
+        }
+        Slot out;
+        out.query = c.query;
+        out.end = c.end;
+        out.pairs = c.end - c.begin;
+        CPDMOL *query = queries[c.query];
+        for (int t = c.begin; t < c.end; t++) {
+          if (bound && below_bound(profiles.queries[c.query], profiles.targets[t], *options.min)) {
+            out.skipped++;
+            continue;
+          }
+          PairResult r;
+          if (clique_bound) {
+            const std::optional<PairResult> above =
+                compare_pair_above(query, targets[t], *options.min);
+            if (!above) {
+              out.skipped++;
+              out.skipped_clique++;
+              continue;
+            }
+            r = *above;
+          } else {
+            r = compare_pair(query, targets[t]);
+          }
+          if (options.min && r.coefficient < *options.min) continue;
+          r.query = c.query;
+          r.target = t;
+          out.results.push_back(r);
+        }
+        {
+          std::lock_guard lock(mutex);
+          Slot &slot = slots[static_cast<std::size_t>(c.seq) % window];
+          slot = std::move(out);
+          slot.ready = true;
+        }
+        done_cv.notify_all();
+      }
+    } catch (...) {
+      {
+        std::lock_guard lock(mutex);
+        if (!failure) failure = std::current_exception();
+        stop = true;
+      }
+      work_cv.notify_all();
+      done_cv.notify_all();
+    }
+  };
+
+  std::int64_t chunks = 0;
+  {
+    ChunkCursor counter(ranges, options.chunk);
+    Chunk c;
+    while (counter.next(c)) chunks++;
+  }
+  std::vector<std::thread> workers;
+  // However the loop below ends (an exception from emit included), the
+  // workers are stopped and joined before this function returns.
+  auto stop_workers = [&] {
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    work_cv.notify_all();
+    for (std::thread &w : workers) w.join();
+    workers.clear();
+  };
+
+  using Clock = std::chrono::steady_clock;
+  auto last_report = Clock::now();
+  std::int64_t done = 0;
+  try {
+    const int started = static_cast<int>(std::min<std::int64_t>(threads, chunks));
+    for (int k = 0; k < started; k++) workers.emplace_back(work);
+    if (progress) progress(0, stats.pairs);
+    while (written < chunks) {
+      if (stop_requested && stop_requested()) {
+        stats.stopped = true;
+        break;
+      }
+      Slot slot;
+      {
+        std::unique_lock lock(mutex);
+        Slot &next = slots[static_cast<std::size_t>(written) % window];
+        done_cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return next.ready || stop; });
+        if (stop) break;
+        if (next.ready) {
+          slot = std::move(next);
+          next = Slot{};
+          written++;
+        }
+      }
+      if (slot.ready) {
+        work_cv.notify_all();
+        done += slot.pairs;
+        stats.skipped += slot.skipped;
+        stats.skipped_clique += slot.skipped_clique;
+        for (const PairResult &r : slot.results) {
+          stats.kept++;
+          emit(r);
+        }
+        if (chunk_done) chunk_done(slot.query, slot.end);
+      }
+      if (progress && Clock::now() - last_report >= std::chrono::milliseconds(250)) {
+        progress(done, stats.pairs);
+        last_report = Clock::now();
+      }
+    }
+  } catch (...) {
+    stop_workers();
+    throw;
+  }
+  stop_workers();
+  if (failure) std::rethrow_exception(failure);
+  if (progress && !stats.stopped) progress(done, stats.pairs);
+  return stats;
+}
+
+// ---------------------------------------------------------------------------
+// Command-line helpers
+
+std::optional<long long> parse_integer(std::string_view text, long long lo, long long hi) {
+  long long value = 0;
+  const char *first = text.data();
+  const char *last = text.data() + text.size();
+  if (first != last && *first == '+') first++;  // from_chars takes no plus sign
+  if (first == last || *first == '+') return std::nullopt;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  if (ec != std::errc() || end != last || value < lo || value > hi) return std::nullopt;
+  return value;
+}
+
+std::optional<double> parse_fraction(std::string_view text) {
+  // Plain decimal notation only: digits with at most one point.
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
+      text.find('.') != text.rfind('.') || text == ".") {
+    return std::nullopt;
+  }
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !(value >= 0.0 && value <= 1.0)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+int default_threads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+namespace {
+
+std::string duration_text(double seconds) {
+  const long long s = std::llround(seconds);
+  char buf[64];
+  if (s >= 3600) {
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "%lld:%02lld", s / 60, s % 60);
+  }
+  return buf;
+}
+
+}  // namespace
+
+std::string progress_text(std::int64_t done, std::int64_t total, double seconds) {
+  char buf[160];
+  const double rate = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
+  std::snprintf(buf, sizeof buf, "%lld/%lld pairs, %.0f pairs/s, ", static_cast<long long>(done),
+                static_cast<long long>(total), rate);
+  std::string text = buf;
+  if (done >= total) {
+    text += "0:00 left";
+  } else if (rate > 0.0) {
+    text += duration_text(static_cast<double>(total - done) / rate) + " left";
+  } else {
+    text += "time left unknown";
+  }
+  return text;
+}
+
+}  // namespace screen

@@ -1,0 +1,125 @@
+// Screens of any size: records read block by block.
+//
+// The targets of a screen are read, compared and released in blocks, so that
+// memory depends on the block size, the queries and the threads, never on the
+// number of targets. A QTR input is indexed first (the offset and atom count
+// of every record, found by the record scanner) and then read again block by
+// block; standard input is copied to an unnamed temporary file for that.
+//
+// Pairs are numbered in output order (query by query, targets in order), and
+// a screen may cover any range of that numbering: a part of a sharded screen,
+// or the rest of an interrupted one. Output is the same text whatever the
+// blocks: queries are taken in passes, the first query of a pass writes its
+// rows at once, later ones are held in a spill file until the pass ends.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/screen.h"
+
+namespace screen {
+
+// Records by position: a QTR file read on demand, or records held in memory.
+class RecordSource {
+ public:
+  // Indexes an open QTR stream (read from its start; `fp` is owned). A scan
+  // with `finder` also looks up query entries. Throws std::system_error when
+  // the stream cannot be read.
+  static std::unique_ptr<RecordSource> index_qtr(FILE *fp, class EntryLookup *finder = nullptr);
+  // Records already read (molecule files): never released.
+  static std::unique_ptr<RecordSource> held(std::vector<CPDMOL *> records);
+
+  virtual ~RecordSource() = default;
+  virtual int size() const = 0;
+  // Atom lines of a record, as the reader counts them (the work estimate).
+  virtual int atoms(int i) const = 0;
+  // Records [a, b), prepared for the engine. File records are read into the
+  // calling thread's arena (RecordArena) and live as long as it.
+  virtual std::vector<CPDMOL *> load(int a, int b) = 0;
+  // Bytes of records [a, b) in the file (0 for held records).
+  virtual std::uint64_t bytes(int a, int b) const = 0;
+  // True when some record has the same name as the one before it.
+  virtual bool adjacent_duplicates() const = 0;
+  // True when the records of a load stay valid through later loads, so that
+  // a screen may read the next block while it compares the current one.
+  virtual bool loads_stay_valid() const { return true; }
+};
+
+// Look-up of typed query entries during the index scan.
+class EntryLookup {
+ public:
+  explicit EntryLookup(std::vector<const char *> typed);
+  ~EntryLookup();
+  // After the scan: the record of the i-th entry (read into the global
+  // store), or null when the input has none; also sets the completion letter.
+  CPDMOL *result(std::size_t i);
+
+ private:
+  friend class QtrSource;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Copies a whole stream to an unnamed temporary file and returns it, at its
+// start; throws std::system_error when reading or writing fails.
+FILE *spool(FILE *in);
+
+// Pair numbering of a screen: query q (0-based in the query list) with the
+// targets from first(q) on.
+struct PairSpace {
+  std::int64_t queries = 0;
+  std::int64_t targets = 0;
+  bool triangle = false;  // all pairs within one list: targets after the query
+
+  std::int64_t first(std::int64_t q) const { return triangle ? q + 1 : 0; }
+  std::int64_t count(std::int64_t q) const;  // pairs of query q
+  std::int64_t start(std::int64_t q) const;  // number of the first pair of q
+  std::int64_t total() const { return start(queries); }
+};
+
+// Where a screen writes: rows in output order, and the points up to which
+// they are complete.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  virtual void write(std::string_view rows) = 0;
+  // Every row of the pairs numbered below `pairs` was written.
+  virtual void checkpoint(std::int64_t pairs) = 0;
+};
+
+struct StreamOptions {
+  RunOptions run;
+  Format format = Format::kTsv;
+  int target_block = 1024;                  // targets read at a time
+  std::uint64_t block_bytes = 16ull << 20;  // ...or fewer, when their text is this large
+  // Queries per pass over the targets: as many as make about `pass_pairs`
+  // pairs, within these bounds. Rows of a pass's later queries wait in a
+  // spill file and are done again when the pass is interrupted, so a pass is
+  // kept short; every pass reads the targets once more.
+  std::int64_t pass_pairs = 4'000'000;
+  int min_query_block = 16;
+  int max_query_block = 256;
+  // Called with every kept row's result (query and target numbered in the
+  // whole lists), in no particular order; rows go to the sink as ever.
+  std::function<void(const PairResult &)> on_kept;
+  // With a function here rows end with the compounds' own names, as it gives
+  // them for the records of the query and the target list.
+  std::function<std::string_view(const CPDMOL &)> query_name;
+  std::function<std::string_view(const CPDMOL &)> target_name;
+};
+
+// Runs the pairs [first, last) of the screen of `queries` (query list) against
+// `targets` (the same source with `triangle`). Rows go to `sink` in output
+// order; `top` selects among the pairs of each query that lie in the range,
+// and a checkpoint then falls only where a query's rows are complete.
+RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle, std::int64_t first,
+                    std::int64_t last, const StreamOptions &options, RowSink &sink,
+                    const Progress &progress = {}, const StopRequested &stop = {});
+
+}  // namespace screen

@@ -1,0 +1,151 @@
+// Screens in blocks: the same rows as the whole-list screen for any block
+// size, a resumption from any saved point completes the output exactly, and
+// shards tile the pairs with balanced work.
+#include "search/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cpdio.h"
+#include "text_sink.h"
+#include "search/shard.h"
+
+namespace {
+
+using screen::Format;
+
+struct Case {
+  const char *file;
+  bool triangle;
+  double min;  // < 0: none
+  int top;
+  int block;
+  Format format;
+};
+
+screen::StreamOptions options_of(const Case &c) {
+  screen::StreamOptions o;
+  if (c.min >= 0) o.run.min = c.min;
+  o.run.top = c.top;
+  o.run.threads = 2;
+  o.run.chunk = 2;
+  o.format = c.format;
+  o.target_block = c.block;
+  o.min_query_block = 1;
+  o.max_query_block = c.block;
+  return o;
+}
+
+std::unique_ptr<screen::RecordSource> source(const char *file) {
+  FILE *fp = std::fopen(file, "r");
+  return fp ? screen::RecordSource::index_qtr(fp) : nullptr;
+}
+
+// The rows of the whole-list screen of the file.
+std::string reference(const Case &c) {
+  FILE *fp = std::fopen(c.file, "r");
+  CompList *list = read_CPDMOL_list_QTR(fp);
+  std::fclose(fp);
+  std::vector<CPDMOL *> mols;
+  for (int k = 1; k <= complist_numberof(list); k++) {
+    mols.push_back(static_cast<CPDMOL *>(complist_getdata(list, k)));
+  }
+  std::string out = screen::header(c.format);
+  screen::run_screen(mols, mols, c.triangle, options_of(c).run, [&](const screen::PairResult &r) {
+    screen::append_row(out, c.format, r, mols[r.query]->name, mols[r.target]->name);
+  });
+  return out;
+}
+
+// Rows of the pairs [first, last), without the header.
+TextSink stream(const Case &c, std::int64_t first, std::int64_t last) {
+  auto src = source(c.file);
+  TextSink sink;
+  screen::run_stream(*src, *src, c.triangle, first, last, options_of(c), sink);
+  return sink;
+}
+
+const std::vector<Case> &cases() {
+  static const std::vector<Case> all = {
+      {TAVIRON_EXAMPLES_DIR "/compounds.qtr", true, -1, 0, 3, Format::kTsv},
+      {TAVIRON_EXAMPLES_DIR "/compounds.qtr", false, 0.3, 0, 4, Format::kJsonl},
+      {TAVIRON_EXAMPLES_DIR "/compounds.qtr", false, -1, 2, 5, Format::kTsv},
+      {TAVIRON_EXAMPLES_DIR "/compounds.qtr", true, 0.4, 3, 1, Format::kJsonl},
+      {TAVIRON_EXAMPLES_DIR "/compounds.qtr", true, -1, 1, 1000, Format::kTsv},
+  };
+  return all;
+}
+
+TEST(ScreenRun, BlocksGiveTheWholeListRowsAndResumeFromEverySavedPoint) {
+  for (const Case &c : cases()) {
+    SCOPED_TRACE(std::to_string(&c - cases().data()));
+    auto src = source(c.file);
+    ASSERT_TRUE(src);
+    const screen::PairSpace space{src->size(), src->size(), c.triangle};
+    const std::string full = reference(c);
+    const std::string head = screen::header(c.format);
+    TextSink whole = stream(c, 0, space.total());
+    EXPECT_EQ(head + whole.text, full);
+    ASSERT_FALSE(whole.checkpoints.empty());
+    EXPECT_EQ(whole.checkpoints.back(), std::make_pair(space.total(), whole.text.size()));
+    // A run continued from a saved point writes exactly the rest (a spread
+    // of the points, the first and the last among them).
+    const std::size_t n = whole.checkpoints.size();
+    for (const std::size_t i : {std::size_t{0}, n / 4, n / 2, 3 * n / 4, n - 1}) {
+      const auto [pairs, bytes] = whole.checkpoints[i];
+      EXPECT_EQ(whole.text.substr(0, bytes) + stream(c, pairs, space.total()).text, whole.text)
+          << "from pair " << pairs;
+    }
+  }
+}
+
+TEST(ScreenRun, ShardsTileThePairsAndBalanceTheWork) {
+  const Case c{TAVIRON_EXAMPLES_DIR "/compounds.qtr", true, -1, 0, 4, Format::kTsv};
+  auto src = source(c.file);
+  for (const bool triangle : {true, false}) {
+    const screen::PairSpace space{src->size(), src->size(), triangle};
+    const auto atoms = [&](std::int64_t i) { return src->atoms(static_cast<int>(i)); };
+    double total_work = 0, largest = 0;
+    for (std::int64_t q = 0; q < space.queries; q++) {
+      for (std::int64_t t = space.first(q); t < space.targets; t++) {
+        const double w = (atoms(q) + 1.0) * (atoms(t) + 1.0);
+        total_work += w;
+        largest = std::max(largest, w);
+      }
+    }
+    for (const int parts : {1, 2, 3, 7}) {
+      std::int64_t expected_first = 0;
+      std::string joined;
+      const Case ct{c.file, triangle, -1, 0, 4, Format::kTsv};
+      for (int k = 1; k <= parts; k++) {
+        const auto [first, last] = screen::shard_range(space, {k, parts}, atoms, atoms);
+        EXPECT_EQ(first, expected_first);
+        expected_first = last;
+        double work = 0;
+        for (std::int64_t q = 0; q < space.queries; q++) {
+          for (std::int64_t t = space.first(q); t < space.targets; t++) {
+            const std::int64_t p = space.start(q) + (t - space.first(q));
+            if (p >= first && p < last) work += (atoms(q) + 1.0) * (atoms(t) + 1.0);
+          }
+        }
+        EXPECT_LE(work, total_work / parts + largest) << k << "/" << parts;
+        joined += stream(ct, first, last).text;
+      }
+      EXPECT_EQ(expected_first, space.total());
+      EXPECT_EQ(joined, stream(ct, 0, space.total()).text);
+    }
+  }
+}
+
+TEST(ScreenRun, ShardText) {
+  EXPECT_EQ(screen::parse_shard("2/3")->part, 2);
+  EXPECT_EQ(screen::parse_shard("1/1")->parts, 1);
+  for (const char *bad : {"0/3", "4/3", "3", "/3", "1/", "a/b", "1/3/4", "-1/3", "1/0"}) {
+    EXPECT_FALSE(screen::parse_shard(bad)) << bad;
+  }
+}
+
+}  // namespace
