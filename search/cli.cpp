@@ -246,7 +246,7 @@ struct HtmlRun {
 // Writes the HTML report of the kept rows. Rows come from the screen in
 // pair order query by query; their records are read once more (the screen
 // has released its blocks), into an arena that lives while the page is made.
-void write_html(FILE *html, const char *html_fn, std::vector<screen::PairResult> results,
+void write_html(AtomicFile &html, const char *html_fn, std::vector<screen::PairResult> results,
                 screen::RecordSource &queries, screen::RecordSource &targets, const HtmlRun &r) {
   std::sort(results.begin(), results.end(), [](const auto &a, const auto &b) {
     return a.query != b.query ? a.query < b.query : a.target < b.target;
@@ -277,12 +277,14 @@ void write_html(FILE *html, const char *html_fn, std::vector<screen::PairResult>
   html_options.max_depictions = r.max_depictions;
   const std::string page = html_report::page(summary, rows, html_options);
   errno = 0;
-  bool html_failed = std::fwrite(page.data(), 1, page.size(), html) != page.size();
-  html_failed = std::fflush(html) != 0 || std::ferror(html) != 0 || html_failed;
-  html_failed = std::fclose(html) != 0 || html_failed;
-  if (html_failed) {
-    fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno != 0 ? errno : EIO));
+  if (std::fwrite(page.data(), 1, page.size(), html.stream()) != page.size()) {
+    const int error = errno != 0 ? errno : EIO;
+    html.abandon();
+    errno = error;
+  } else if (html.commit()) {
+    return;
   }
+  fail(std::string("cannot write ") + html_fn + ": " + std::strerror(errno));
 }
 
 [[noreturn]] void write_failed(const Output &output, int error) {
@@ -381,6 +383,8 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
 
 void parse_command_line(int argc, char **argv, const ProgramText &text) {
   program_text = &text;
+  // A write past the file size limit is reported, not a silent death.
+  guard_file_writes();
   auto &rows = row_buffers();
   auto &table = option_table();
   std::vector<std::string> all(std::begin(kRows), std::end(kRows));
@@ -528,6 +532,8 @@ int run_merge(const Options &o) {
     bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
     failed = std::fclose(out) != 0 || failed;
     if (failed) throw screen::WriteError{errno != 0 ? errno : EIO, out_name};
+  } catch (const screen::OutputRefused &e) {
+    fail(e.message);
   } catch (const screen::MergeError &e) {
     if (file) file->abandon();
     fail(e.message);
@@ -599,8 +605,11 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
   output.name = output_fn != nullptr ? output_fn : "standard output";
 
   // The HTML report is checked as early as the output, and written last.
-  if (o.html_fn != nullptr && (output.html = std::fopen(o.html_fn, "w")) == nullptr) {
-    fail(std::string("cannot write ") + o.html_fn + ": " + std::strerror(errno));
+  if (o.html_fn != nullptr) {
+    output.html = std::make_unique<AtomicFile>();
+    if (!output.html->open(o.html_fn)) {
+      fail(std::string("cannot write ") + o.html_fn + ": " + std::strerror(errno));
+    }
   }
   output.show_progress =
       !o.quiet && (isatty(STDERR_FILENO) || (progress_allowed && progress_allowed()));
@@ -634,6 +643,8 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
           output_target(output_fn), fingerprint_of(items), screen::header(o.format, o.names),
           o.resume, output.resumable);
     } catch (const screen::ResumeRefused &e) {
+      fail(e.message);
+    } catch (const screen::OutputRefused &e) {
       fail(e.message);
     } catch (const screen::WriteError &e) {
       write_failed(output, e.error);
@@ -735,7 +746,7 @@ int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &
     if (failed) write_failed(output, errno != 0 ? errno : EIO);
   }
   if (output.html != nullptr) {
-    write_html(output.html, o.html_fn, output.html_results, *s.queries, *s.targets,
+    write_html(*output.html, o.html_fn, output.html_results, *s.queries, *s.targets,
                {o.words, o.pairs_file, o.run, stats, elapsed, o.html_max});
   }
   if (!o.quiet) {

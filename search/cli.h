@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "search/screen.h"
 #include "search/output.h"
 #include "search/stream.h"
@@ -108,7 +109,7 @@ struct Output {
   FILE *out = stdout;
   std::unique_ptr<screen::SafeOutput> file;
   std::unique_ptr<screen::StreamSink> stream;
-  FILE *html = nullptr;
+  std::unique_ptr<AtomicFile> html;              // the --html page, replaced only when complete
   std::vector<screen::PairResult> html_results;  // kept rows, for the --html report
   bool resumable = true;
   bool show_progress = false;

@@ -1,5 +1,7 @@
 #include "search/output.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,48 +63,93 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
       fingerprint_(std::move(fingerprint)),
       resumable_(resumable),
       saved_(std::chrono::steady_clock::now()) {
+  if (resume && access(state_.c_str(), F_OK) != 0) {
+    throw ResumeRefused{"nothing to resume: " + state_ + " not found"};
+  }
+  const int fd = open_part(!resume);
   if (resume) {
-    std::ifstream in(state_);
-    if (!in) throw ResumeRefused{"nothing to resume: " + state_ + " not found"};
-    std::string tag, saved_fingerprint, line;
-    std::getline(in, tag);
-    in >> pairs_ >> bytes_;
-    std::getline(in, line);
-    while (std::getline(in, line)) saved_fingerprint += line + "\n";
-    if (tag != kStateTag || !in.eof() || pairs_ < 0) {
-      throw ResumeRefused{state_ + " is not a resume state of this program"};
+    try {
+      read_state();
+    } catch (...) {
+      close(fd);
+      throw;
     }
-    if (saved_fingerprint != fingerprint_) {
-      throw ResumeRefused{"cannot resume " + path_ + ": " +
-                          first_difference(saved_fingerprint, fingerprint_) +
-                          " differs from the interrupted run (run without --resume to start "
-                          "again)"};
-    }
-    fp_ = std::fopen(part_.c_str(), "r+");
-    struct stat st {};
-    if (fp_ == nullptr || fstat(fileno(fp_), &st) != 0 ||
-        static_cast<std::uint64_t>(st.st_size) < bytes_) {
+    // A constructor that throws runs no destructor: the stream goes here.
+    const auto drop = [&] {
+      const int error = errno;
       if (fp_ != nullptr) std::fclose(fp_);
+      if (fp_ == nullptr) close(fd);
       fp_ = nullptr;
+      return error;
+    };
+    fp_ = fdopen(fd, "r+");
+    struct stat st {};
+    if (fp_ == nullptr || fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < bytes_) {
+      drop();
       throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
     }
     // Rows past the saved point may be cut short: they are done again.
-    if (ftruncate(fileno(fp_), static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
-      const int error = errno;
-      std::fclose(fp_);
-      fp_ = nullptr;
-      throw WriteError{error, part_};
+    if (ftruncate(fd, static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
+      throw WriteError{drop(), part_};
     }
     written_ = bytes_;
     start_pairs_ = pairs_;
     return;
   }
-  fp_ = std::fopen(part_.c_str(), "w");
-  if (fp_ == nullptr) throw WriteError{errno, part_};
   // An earlier interrupted run of this output is replaced, not continued.
+  if (ftruncate(fd, 0) != 0 || (fp_ = fdopen(fd, "w")) == nullptr) {
+    const int error = errno;
+    close(fd);
+    throw WriteError{error, part_};
+  }
   std::remove(state_.c_str());
   write(header);
   bytes_ = written_;
+}
+
+void SafeOutput::read_state() {
+  std::ifstream in(state_);
+  if (!in) throw ResumeRefused{"nothing to resume: " + state_ + " not found"};
+  std::string tag, saved_fingerprint, line;
+  std::getline(in, tag);
+  in >> pairs_ >> bytes_;
+  std::getline(in, line);
+  while (std::getline(in, line)) saved_fingerprint += line + "\n";
+  if (tag != kStateTag || !in.eof() || pairs_ < 0) {
+    throw ResumeRefused{state_ + " is not a resume state of this program"};
+  }
+  if (saved_fingerprint != fingerprint_) {
+    throw ResumeRefused{"cannot resume " + path_ + ": " +
+                        first_difference(saved_fingerprint, fingerprint_) +
+                        " differs from the interrupted run (run without --resume to start "
+                        "again)"};
+  }
+}
+
+int SafeOutput::open_part(bool create) {
+  // Never through a symbolic link: a link planted at FILE.part would have
+  // the screen overwrite whatever it points to.
+  const int fd =
+      open(part_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+  if (fd < 0 && errno == ENOENT && !create) {
+    throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
+  }
+  if (fd < 0 && errno == ELOOP) {
+    throw OutputRefused{"cannot write " + path_ + ": " + part_ +
+                        " is a symbolic link (remove it first)"};
+  }
+  if (fd < 0) throw WriteError{errno, part_};
+  // One screen per output, for its whole life: the lock goes with the
+  // descriptor, which is closed only after the rename.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    throw OutputRefused{"cannot write " + path_ + ": another screen is writing it (" + part_ +
+                        " is in use)"};
+  }
+  // FILE keeps the mode of the file it replaces; a new one gets the umask's.
+  struct stat st {};
+  if (stat(path_.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+  return fd;
 }
 
 SafeOutput::~SafeOutput() {
@@ -135,9 +182,16 @@ void SafeOutput::checkpoint(std::int64_t pairs) {
 
 void SafeOutput::save_state() {
   // Written aside and renamed, so that a state file is always whole.
+  // Created afresh, never through a link; only this screen writes here.
   const std::string tmp = state_ + ".tmp";
-  FILE *fp = std::fopen(tmp.c_str(), "w");
-  if (fp == nullptr) throw WriteError{errno, tmp};
+  unlink(tmp.c_str());
+  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  FILE *fp = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (fp == nullptr) {
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    throw WriteError{error, tmp};
+  }
   std::fprintf(fp, "%s\n%lld %llu\n%s", kStateTag, static_cast<long long>(pairs_),
                static_cast<unsigned long long>(bytes_), fingerprint_.c_str());
   bool failed = std::ferror(fp) != 0;
@@ -153,13 +207,14 @@ void SafeOutput::save_state() {
 void SafeOutput::commit() {
   flush();
   errno = 0;
-  const int fd = fileno(fp_);
-  bool failed = fsync(fd) != 0 && errno != EINVAL;
-  failed = std::fclose(fp_) != 0 || failed;
-  fp_ = nullptr;
-  if (failed) throw WriteError{errno != 0 ? errno : EIO, part_};
+  if (fsync(fileno(fp_)) != 0 && errno != EINVAL) throw WriteError{errno, part_};
+  // Renamed while still locked, so that no other screen takes FILE.part
+  // between the last row and the rename.
   if (std::rename(part_.c_str(), path_.c_str()) != 0) throw WriteError{errno, path_};
   std::remove(state_.c_str());
+  const bool failed = std::fclose(fp_) != 0;
+  fp_ = nullptr;
+  if (failed) throw WriteError{errno != 0 ? errno : EIO, path_};
 }
 
 void SafeOutput::keep_for_resume() {

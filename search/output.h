@@ -3,6 +3,10 @@
 // An output file is written under a temporary name beside it (FILE.part) and
 // renamed to FILE only when the screen is complete, so that FILE is never seen
 // half written: after an error or an interruption it is exactly what it was.
+// FILE.part is locked for the screen's whole life: a second screen of the same
+// FILE is refused before it touches anything. FILE.part and the state file are
+// never written through a symbolic link, and FILE keeps the mode of the file
+// it replaces.
 // While the screen runs, the point up to which the rows are complete is saved
 // now and then in FILE.resume, with a fingerprint of the options and inputs;
 // an interrupted screen keeps both files, and the same command with --resume
@@ -28,6 +32,12 @@ struct WriteError {
 
 // A resume that cannot go on: the message says why.
 struct ResumeRefused {
+  std::string message;
+};
+
+// An output this screen may not write: another screen holds it, or its
+// temporary name is a symbolic link. Nothing was touched.
+struct OutputRefused {
   std::string message;
 };
 
@@ -75,6 +85,8 @@ class SafeOutput final : public RowSink {
 
  private:
   void flush();
+  void read_state();
+  int open_part(bool create);  // FILE.part opened and locked; throws OutputRefused
   void save_state();
 
   std::string path_, part_, state_, fingerprint_;

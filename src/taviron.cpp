@@ -12,8 +12,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string_view>
 
+#include "atomic_file.h"
 #include "cpdio.h"
 #include "qtrscan.h"
 #include "exe1.h"
@@ -103,8 +105,18 @@ int limit = 0;
     exit(kExitFailure);
   }
 
-  // Opened only now, so that an earlier failure never creates or truncates it.
-  if (output_fn != nullptr && (ofp = fopen(output_fn, "w")) == nullptr) fail_with_errno(output_fn);
+  // Opened only now, so that an earlier failure never creates or truncates
+  // it; written aside and renamed at the end, so that an interrupted or
+  // failed run leaves it as it was. Writing over the input would lose it.
+  AtomicFile out;
+  if (output_fn != nullptr) {
+    if (same_file(output_fn, input_fn)) {
+      fprintf(stderr, "%s: is the input file\n", output_fn);
+      exit(kExitFailure);
+    }
+    if (!out.open(output_fn)) fail_with_errno(output_fn);
+    ofp = out.stream();
+  }
 
   init_exe1(atom_mode, exec_mode, output_mode, maxrepeat, limit);
   // The score line needs only the size of the largest cliques; the other
@@ -114,9 +126,13 @@ int limit = 0;
   output_similarity(ofp);
 
   // A report that could not be written completely is a failure, not a result.
+  if (output_fn != nullptr) {
+    if (!out.commit()) fail_with_errno(output_fn);
+    exit(kExitSuccess);
+  }
   bool write_failed = fflush(ofp) != 0 || ferror(ofp) != 0;
   write_failed = fclose(ofp) != 0 || write_failed;
-  if (write_failed) fail_with_errno(output_fn != nullptr ? output_fn : "stdout");
+  if (write_failed) fail_with_errno("stdout");
   exit(kExitSuccess);
 }
 
@@ -178,5 +194,11 @@ int main(int argc, char **argv) {
     printf("Specify entry name.\n");
     exit(kExitSuccess);
   }
-  run(ofp);
+  guard_file_writes();
+  try {
+    run(ofp);
+  } catch (const std::bad_alloc &) {
+    fprintf(stderr, "%s: out of memory\n", options[0]);
+    exit(kExitFailure);
+  }
 }
