@@ -1,13 +1,18 @@
 #include "search/output.h"
 
+#include "search/checksum.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 
 namespace screen {
@@ -17,7 +22,8 @@ namespace {
 constexpr std::size_t kBuffer = 1 << 16;
 // A running screen saves its state at most this often.
 constexpr auto kSaveInterval = std::chrono::seconds(1);
-constexpr const char *kStateTag = "taviron-search resume 1";
+// Version 2 carries checksums of the kept rows and of the state itself.
+constexpr const char *kStateTag = "taviron-search resume 2";
 
 volatile std::sig_atomic_t caught_signal = 0;
 
@@ -88,11 +94,20 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
       drop();
       throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
     }
+    // The kept rows must be the ones the state was saved for.
+    const std::optional<FileSum> kept = file_sum(part_, bytes_);
+    if (!kept || kept->crc != crc_) {
+      drop();
+      throw ResumeRefused{"cannot resume " + path_ + ": " + part_ +
+                          " does not match its resume state (run without --resume to start "
+                          "again)"};
+    }
     // Rows past the saved point may be cut short: they are done again.
     if (ftruncate(fd, static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
       throw WriteError{drop(), part_};
     }
     written_ = bytes_;
+    written_crc_ = crc_;
     start_pairs_ = pairs_;
     return;
   }
@@ -105,18 +120,29 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
   std::remove(state_.c_str());
   write(header);
   bytes_ = written_;
+  crc_ = written_crc_;
 }
 
 void SafeOutput::read_state() {
-  std::ifstream in(state_);
-  if (!in) throw ResumeRefused{"nothing to resume: " + state_ + " not found"};
-  std::string tag, saved_fingerprint, line;
+  std::ifstream file(state_, std::ios::binary);
+  if (!file) throw ResumeRefused{"nothing to resume: " + state_ + " not found"};
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The last line checks all before it: an edited or damaged state is refused.
+  const std::size_t check = text.rfind("check ", text.empty() ? 0 : text.size() - 1);
+  const bool whole = check != std::string::npos && (check == 0 || text[check - 1] == '\n') &&
+                     text.ends_with("\n") &&
+                     text.substr(check + 6, text.size() - check - 7) ==
+                         hex32(crc32_of(std::string_view(text).substr(0, check)));
+  std::istringstream in(whole ? text.substr(0, check) : std::string());
+  std::string tag, saved_fingerprint, line, crc;
   std::getline(in, tag);
-  in >> pairs_ >> bytes_;
+  in >> pairs_ >> bytes_ >> crc;
   std::getline(in, line);
   while (std::getline(in, line)) saved_fingerprint += line + "\n";
-  if (tag != kStateTag || !in.eof() || pairs_ < 0) {
-    throw ResumeRefused{state_ + " is not a resume state of this program"};
+  char *end = nullptr;
+  crc_ = static_cast<std::uint32_t>(std::strtoul(crc.c_str(), &end, 16));
+  if (!whole || tag != kStateTag || !in.eof() || pairs_ < 0 || crc.size() != 8 || *end != 0) {
+    throw ResumeRefused{state_ + " is not a resume state of this program, or it was changed"};
   }
   if (saved_fingerprint != fingerprint_) {
     throw ResumeRefused{"cannot resume " + path_ + ": " +
@@ -159,6 +185,7 @@ SafeOutput::~SafeOutput() {
 void SafeOutput::write(std::string_view rows) {
   buf_ += rows;
   written_ += rows.size();
+  written_crc_ = crc32_of(rows, written_crc_);
   if (buf_.size() >= kBuffer) flush();
 }
 
@@ -174,6 +201,7 @@ void SafeOutput::flush() {
 void SafeOutput::checkpoint(std::int64_t pairs) {
   pairs_ = pairs;
   bytes_ = written_;
+  crc_ = written_crc_;
   if (resumable_ && std::chrono::steady_clock::now() - saved_ >= kSaveInterval) {
     flush();
     save_state();
@@ -192,8 +220,9 @@ void SafeOutput::save_state() {
     if (fd >= 0) close(fd);
     throw WriteError{error, tmp};
   }
-  std::fprintf(fp, "%s\n%lld %llu\n%s", kStateTag, static_cast<long long>(pairs_),
-               static_cast<unsigned long long>(bytes_), fingerprint_.c_str());
+  const std::string text = std::string(kStateTag) + "\n" + std::to_string(pairs_) + " " +
+                           std::to_string(bytes_) + " " + hex32(crc_) + "\n" + fingerprint_;
+  std::fprintf(fp, "%scheck %s\n", text.c_str(), hex32(crc32_of(text)).c_str());
   bool failed = std::ferror(fp) != 0;
   failed = std::fclose(fp) != 0 || failed;
   if (failed || std::rename(tmp.c_str(), state_.c_str()) != 0) {
@@ -237,13 +266,14 @@ void SafeOutput::abandon() {
   std::remove(state_.c_str());
 }
 
+std::string input_content(const std::string &path) {
+  const std::optional<FileSum> sum = file_sum(path);
+  if (!sum) return "unreadable";
+  return std::to_string(sum->size) + " bytes, crc32 " + hex32(sum->crc);
+}
+
 std::string input_fingerprint(const std::string &path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return path + " missing";
-  std::ostringstream out;
-  out << path << " " << st.st_size << " bytes, modified " << st.st_mtim.tv_sec << "."
-      << st.st_mtim.tv_nsec;
-  return out.str();
+  return path + " " + input_content(path);
 }
 
 void catch_interrupts(bool again) {

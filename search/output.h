@@ -82,6 +82,10 @@ class SafeOutput final : public RowSink {
 
   const std::string &partial_path() const { return part_; }
   std::int64_t checkpoint_pairs() const { return pairs_; }
+  // Size and CRC-32 of everything written so far (the whole file once
+  // committed).
+  std::uint64_t bytes_written() const { return written_; }
+  std::uint32_t crc_written() const { return written_crc_; }
 
  private:
   void flush();
@@ -93,14 +97,19 @@ class SafeOutput final : public RowSink {
   bool resumable_;
   FILE *fp_ = nullptr;
   std::string buf_;
-  std::uint64_t written_ = 0;     // bytes in the file and the buffer
-  std::int64_t start_pairs_ = 0;  // where this run began
-  std::int64_t pairs_ = 0;        // last checkpoint: pairs complete...
-  std::uint64_t bytes_ = 0;       // ...and the bytes of their rows
+  std::uint64_t written_ = 0;      // bytes in the file and the buffer
+  std::int64_t start_pairs_ = 0;   // where this run began
+  std::int64_t pairs_ = 0;         // last checkpoint: pairs complete...
+  std::uint64_t bytes_ = 0;        // ...the bytes of their rows...
+  std::uint32_t crc_ = 0;          // ...and their CRC-32
+  std::uint32_t written_crc_ = 0;  // CRC-32 of the file and the buffer
   std::chrono::steady_clock::time_point saved_;
 };
 
-// The fingerprint line of an input file: its name, size and modification time.
+// What an input holds, told by its content: its size and CRC-32 (a file
+// changed in place with its modification time restored is still told apart).
+std::string input_content(const std::string &path);
+// The fingerprint line of an input file: its name and content.
 std::string input_fingerprint(const std::string &path);
 
 // SIGINT and SIGTERM set a flag instead of ending the process; a second

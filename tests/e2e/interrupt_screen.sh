@@ -22,7 +22,7 @@ ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 LD_PRELOAD=
 pid=$!
 halted() { [ "$(sed 's/.*) //; s/ .*//' "/proc/$pid/stat" 2>/dev/null)" = T ]; }
 # Rows within the saved length of OUTPUT.part, not counting a TSV header.
-kept() { [ "$(head -c "$(sed -n '2s/.* //p' "$out.resume")" "$out.part" | grep -vc "^query	")" -gt 0 ]; }
+kept() { [ "$(head -c "$(awk 'NR == 2 { print $2 }' "$out.resume")" "$out.part" | grep -vc "^query	")" -gt 0 ]; }
 while :; do
   until halted; do
     kill -0 "$pid" 2>/dev/null || { echo "the run ended before it saved rows"; exit 1; }

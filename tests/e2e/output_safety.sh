@@ -101,9 +101,44 @@ case_search_html_kept_on_failure() {
     same r.html earlier && no_leftovers r.html
 }
 
+# An interrupted screen of s.qtr (100 records) with rows kept in out.tsv.part.
+interrupted() {
+  BINDIR=$bindir CHECKPOINT_STOP=$stop_lib bash "$(dirname "$0")/interrupt_screen.sh" INT out.tsv \
+    --pairs s.qtr >/dev/null
+}
+resume_refused() {  # resume_refused MESSAGE: the resume fails and changes nothing
+  local before
+  before=$(cat out.tsv.part out.tsv.resume | md5sum)
+  expect 9 "taviron-search: $1" "$bindir/taviron-search" -q -j 1 --pairs s.qtr -o out.tsv --resume &&
+    [ "$(cat out.tsv.part out.tsv.resume | md5sum)" = "$before" ] && same out.tsv earlier
+}
+
+case_resume_edited_state() {
+  interrupted || return 1
+  awk 'NR == 2 { $2 = int($2 / 2) } { print }' out.tsv.resume >edited && mv edited out.tsv.resume
+  resume_refused "out.tsv.resume is not a resume state of this program, or it was changed"
+}
+
+case_resume_changed_rows() {
+  interrupted || return 1
+  # One digit of the kept rows, the size unchanged.
+  sed -i '2s/0\./1./' out.tsv.part
+  resume_refused "cannot resume out.tsv: out.tsv.part does not match its resume state (run without --resume to start again)"
+}
+
+case_resume_input_changed_in_place() {
+  interrupted || return 1
+  # Same size, same modification time, other content.
+  touch -r s.qtr stamp
+  sed -i 's/C00002/C00003/' s.qtr
+  touch -r stamp s.qtr
+  resume_refused "cannot resume out.tsv: input differs from the interrupted run (run without --resume to start again)"
+}
+
 cases=(
   taviron_output_is_input taviron_keeps_mode taviron_file_size_limit taviron_out_of_memory
   search_second_writer_refused search_symlinked_part search_keeps_mode search_html_kept_on_failure
+  resume_edited_state resume_changed_rows resume_input_changed_in_place
 )
 for c in "${cases[@]}"; do
   work=$(mktemp -d)

@@ -38,7 +38,7 @@ rank_pid() {
 }
 halted() { [ "$(sed 's/.*) //; s/ .*//' "/proc/$1/stat" 2>/dev/null)" = T ]; }
 # Rows within the saved length of out.tsv.part, not counting the header.
-kept() { [ "$(head -c "$(sed -n '2s/.* //p' out.tsv.resume)" out.tsv.part | grep -vc "^query	")" -gt 0 ]; }
+kept() { [ "$(head -c "$(awk 'NR == 2 { print $2 }' out.tsv.resume)" out.tsv.part | grep -vc "^query	")" -gt 0 ]; }
 until [ -n "$(rank_pid 0)" ] && [ -n "$(rank_pid 1)" ]; do late; sleep 0.01; done
 leader=$(rank_pid 0) victim=$(rank_pid 1)
 while :; do
