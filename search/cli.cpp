@@ -510,11 +510,12 @@ int run_merge(const Options &o) {
   const char *output_fn = o.output_fn;
   const screen::MergeOptions options{o.run.min, o.run.top};
   if (words.empty()) fail("--merge needs the outputs of the parts (PART ...)");
-  const std::vector<std::string> parts(words.begin(), words.end());
+  std::vector<std::string> parts(words.begin(), words.end());
   const std::string out_name = output_fn != nullptr ? output_fn : "standard output";
   std::unique_ptr<screen::SafeOutput> file;
   try {
     const screen::MergeLayout layout = screen::merge_layout(parts);
+    parts = screen::ordered_parts(parts);
     const std::string head = screen::header(layout.format, layout.names);
     if (output_fn != nullptr && regular_output(output_fn)) {
       file = std::make_unique<screen::SafeOutput>(output_target(output_fn), "", head, false, false);
@@ -615,11 +616,16 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
       !o.quiet && (isatty(STDERR_FILENO) || (progress_allowed && progress_allowed()));
   const bool safe_output = output_fn != nullptr && regular_output(output_fn);
   if (safe_output) {
-    std::vector<std::pair<std::string, std::string>> items;
+    // The screen by its options and its inputs' content; a resume also
+    // needs the same input paths.
+    std::vector<std::pair<std::string, std::string>> items, screen_items;
     items.emplace_back("mode", o.pairs_file != nullptr ? "pairs" : "queries-targets");
+    screen_items = items;
     for (const char *path : o.input_paths()) {
       if (std::strcmp(path, "-") == 0) output.resumable = false;
-      items.emplace_back("input", screen::input_fingerprint(path));
+      const std::string content = screen::input_content(path);
+      items.emplace_back("input", std::string(path) + " " + content);
+      screen_items.emplace_back("input", content);
     }
     std::string ids;
     for (const char *id : o.entries) ids += std::string(ids.empty() ? "" : " ") + id;
@@ -635,9 +641,15 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
     items.emplace_back("trick", std::to_string(o.run.engine.exec_mode));
     items.emplace_back("repeat", std::to_string(o.run.engine.maxrepeat));
     items.emplace_back("limit", std::to_string(o.run.engine.limit));
+    screen_items.insert(screen_items.end(), items.begin() + static_cast<long>(screen_items.size()),
+                        items.end());
     items.emplace_back(
         "shard",
         o.shard ? std::to_string(o.shard->part) + "/" + std::to_string(o.shard->parts) : "all");
+    output.path = output_fn;
+    if (o.shard)
+      output.part =
+          screen::PartRecord{*o.shard, s.first, s.last, 0, 0, fingerprint_of(screen_items)};
     try {
       output.file = std::make_unique<screen::SafeOutput>(
           output_target(output_fn), fingerprint_of(items), screen::header(o.format, o.names),
@@ -683,11 +695,29 @@ screen::Progress progress_display(const Output &output, const std::function<doub
   };
 }
 
+// A shard's output is followed by its record, for the merge; the record of
+// an earlier shard of another screen written to the same FILE goes.
+void write_part_record(Output &output) {
+  const std::string where = screen::part_record_path(output.path);
+  if (!output.part) {
+    std::remove(where.c_str());
+    return;
+  }
+  output.part->bytes = output.file->bytes_written();
+  output.part->crc = output.file->crc_written();
+  AtomicFile record;
+  const std::string text = screen::part_record_text(*output.part);
+  if (!record.open(where) || std::fputs(text.c_str(), record.stream()) < 0 || !record.commit()) {
+    throw screen::WriteError{errno != 0 ? errno : EIO, where};
+  }
+}
+
 void close_rows(Output &output, const screen::RunStats &stats) {
   if (stats.stopped) {
     output.file->keep_for_resume();
   } else if (output.file) {
     output.file->commit();
+    write_part_record(output);
   } else {
     output.stream->flush();
   }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "atomic_file.h"
+#include "search/parts.h"
 #include "search/screen.h"
 #include "search/output.h"
 #include "search/stream.h"
@@ -105,7 +106,9 @@ Screen open_screen(const Options &options, FILE *standard_input = nullptr);
 // The rows of a screen on their way out: FILE through FILE.part with a
 // resume state, or a stream written directly.
 struct Output {
-  std::string name;  // as messages show it
+  std::string name;                        // as messages show it
+  std::string path;                        // -o FILE, or empty
+  std::optional<screen::PartRecord> part;  // what a shard leaves beside FILE
   FILE *out = stdout;
   std::unique_ptr<screen::SafeOutput> file;
   std::unique_ptr<screen::StreamSink> stream;

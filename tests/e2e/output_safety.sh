@@ -135,10 +135,39 @@ case_resume_input_changed_in_place() {
   resume_refused "cannot resume out.tsv: input differs from the interrupted run (run without --resume to start again)"
 }
 
+# Parts 1..3 of one screen, and part 2 of a screen with another --min.
+shards() {
+  local k
+  for k in 1 2 3; do
+    "$bindir/taviron-search" -q -e 9 -e 10 examples/compounds.qtr examples/nci.qtr --shard $k/3 \
+      -o p$k.tsv || return 1
+  done
+  "$bindir/taviron-search" -q -e 9 -e 10 examples/compounds.qtr examples/nci.qtr --shard 2/3 \
+    --min 0.5 -o other2.tsv
+}
+merge() { "$bindir/taviron-search" --merge "$@"; }
+
+case_merge_refuses_bad_parts() {
+  shards || return 1
+  expect 9 "taviron-search: part 2 of 3 is missing" merge -o m.tsv p1.tsv p3.tsv &&
+    expect 9 "taviron-search: p2.tsv and p2.tsv are both part 2 of 3" merge p1.tsv p2.tsv p2.tsv p3.tsv &&
+    expect 9 "taviron-search: other2.tsv: a part of another screen than p1.tsv (min differs)" \
+      merge p1.tsv other2.tsv p3.tsv &&
+    [ ! -e m.tsv ]
+}
+
+case_merge_puts_parts_in_order() {
+  shards || return 1
+  merge p1.tsv p2.tsv p3.tsv >in_order.tsv &&
+    expect 0 "" merge p3.tsv p1.tsv p2.tsv &&
+    cmp -s out.stdout in_order.tsv && [ "$(wc -l <in_order.tsv)" -gt 3 ]
+}
+
 cases=(
   taviron_output_is_input taviron_keeps_mode taviron_file_size_limit taviron_out_of_memory
   search_second_writer_refused search_symlinked_part search_keeps_mode search_html_kept_on_failure
   resume_edited_state resume_changed_rows resume_input_changed_in_place
+  merge_refuses_bad_parts merge_puts_parts_in_order
 )
 for c in "${cases[@]}"; do
   work=$(mktemp -d)
