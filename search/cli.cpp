@@ -376,6 +376,11 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
     cannot_read(path, e.code().value());
   }
   if (in->source->size() == 0) fail(shown_name(path) + ": no compound records");
+  // Read as far as it goes, like any record, but not in silence.
+  if (const std::string cut = in->source->cut_record(); !cut.empty()) {
+    std::fprintf(stderr, "%s: warning: %s: the last record, %s, ends without its /// line\n",
+                 program(), shown_name(path).c_str(), cut.c_str());
+  }
   return in;
 }
 
@@ -776,6 +781,12 @@ int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &
     if (failed) write_failed(output, errno != 0 ? errno : EIO);
   }
   if (output.html != nullptr) {
+    if (output.file && output.file->resume_point() > 0) {
+      std::fprintf(stderr,
+                   "%s: warning: %s shows only the %lld pairs of this run, not those before the "
+                   "resume (all rows are in %s)\n",
+                   program(), o.html_fn, static_cast<long long>(stats.pairs), o.output_fn);
+    }
     write_html(*output.html, o.html_fn, output.html_results, *s.queries, *s.targets,
                {o.words, o.pairs_file, o.run, stats, elapsed, o.html_max});
   }

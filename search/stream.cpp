@@ -82,6 +82,7 @@ class QtrSource final : public RecordSource {
       offsets_.push_back(rec.offset);
       atoms_.push_back(rec.atoms);
       end_ = rec.offset + rec.size;
+      cut_ = rec.cut ? rec.name : std::string();
     }
     if (scanner.error() != 0) throw_errno(scanner.error());
     if (lookup != nullptr) lookup->impl_->letter = scanner.first_letter();
@@ -91,6 +92,7 @@ class QtrSource final : public RecordSource {
   int atoms(int i) const override { return atoms_[static_cast<std::size_t>(i)]; }
   std::uint64_t bytes(int a, int b) const override { return offset(b) - offset(a); }
   bool adjacent_duplicates() const override { return adjacent_duplicates_; }
+  std::string cut_record() const override { return cut_; }
 
   std::vector<CPDMOL *> load(int a, int b) override {
     std::vector<CPDMOL *> out;
@@ -117,6 +119,7 @@ class QtrSource final : public RecordSource {
   std::vector<int> atoms_;
   std::uint64_t end_ = 0;
   bool adjacent_duplicates_ = false;
+  std::string cut_;
 };
 
 namespace {

@@ -49,6 +49,9 @@ class RecordSource {
   // True when the records of a load stay valid through later loads, so that
   // a screen may read the next block while it compares the current one.
   virtual bool loads_stay_valid() const { return true; }
+  // The name of the last record when the input ended inside it (before its
+  // "///" line); empty otherwise.
+  virtual std::string cut_record() const { return {}; }
 };
 
 // Look-up of typed query entries during the index scan.

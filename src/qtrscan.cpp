@@ -105,6 +105,7 @@ bool Scanner::next(Record &rec, const Capture &capture) {
   rec.text.clear();
   rec.atoms = 0;
   rec.size = 0;
+  rec.cut = false;
   rec.captured = false;
   if (done_) return false;
 
@@ -130,6 +131,11 @@ bool Scanner::next(Record &rec, const Capture &capture) {
     rec.size = consumed() - rec.offset;
     return true;
   };
+  // The input ended inside the record: the reader keeps what it read.
+  auto cut = [&] {
+    rec.cut = true;
+    return finish();
+  };
   if (rec.captured) rec.text.append(line);
 
   if (!read()) {  // nothing after ENTRY: the reader drops the record
@@ -137,23 +143,27 @@ bool Scanner::next(Record &rec, const Capture &capture) {
     return false;
   }
   while (!starts(line, "ATOM")) {
-    if (starts(line, "///") || !read()) return finish();
+    if (starts(line, "///")) return finish();
+    if (!read()) return cut();
   }
   for (;;) {
-    if (!read()) return finish();
+    if (!read()) return cut();
     if (!is_continuation(line)) break;
     rec.atoms++;
   }
   if (starts(line, "///")) return finish();
   while (!starts(line, "BOND")) {
-    if (starts(line, "///") || !read()) return finish();
+    if (starts(line, "///")) return finish();
+    if (!read()) return cut();
   }
   for (;;) {
-    if (!read() || starts(line, "///")) return finish();
+    if (!read()) return cut();
+    if (starts(line, "///")) return finish();
     if (!is_continuation(line)) break;
   }
   for (;;) {
-    if (!read() || starts(line, "///")) return finish();
+    if (!read()) return cut();
+    if (starts(line, "///")) return finish();
   }
 }
 

@@ -28,6 +28,7 @@ struct Record {
   std::uint64_t size = 0;    // bytes up to and including the line that ends it
   std::string name;          // the identifier: second field of the ENTRY line
   int atoms = 0;             // atom lines, counted as the reader counts them
+  bool cut = false;          // the input ended before its "///" line
   bool captured = false;     // `text` holds the record's bytes
   std::string text;
 };

@@ -1,0 +1,61 @@
+"""Inputs whose last record is cut short, and limits at their edge: the
+package, taviron and taviron-search read and score them alike."""
+
+import pytest
+
+import taviron
+from conftest import COMPOUNDS, run
+
+
+def records(path, first, last):
+    """The text of records first..last (identifiers C0000n) of a QTR file."""
+    out, keep = [], False
+    with open(path) as f:
+        for line in f:
+            if line.startswith("ENTRY"):
+                n = int(line[13:18])
+                keep = first <= n <= last
+            if keep:
+                out.append(line)
+    return "".join(out)
+
+
+# L-serine (C00003) ends the file, cut inside it without a final line feed:
+# after its last bond line (no "///"), and after its last atom line (no BOND
+# section). The reader keeps every line it read, so each cut scores against
+# L-alanine (C00001) as the same text with a line feed: 5 (as the whole
+# record; losing the last bond line would give 4) and 3 (all seven atoms, no
+# bonds).
+CUTS = {
+    "after-bond-line": (lambda text: text[: text.rindex("\n///")], 5),
+    "after-atom-line": (lambda text: text[: text.rindex("\nBOND")], 3),
+}
+
+
+def scores(path):
+    """The score of C00001 against C00003 by taviron, taviron-search and compare()."""
+    line = run("TAVIRON_BIN", str(path), "-e", "C00001", "-f", "C00003").split("\t")
+    rows = run("TAVIRON_SEARCH_BIN", "-q", "-e", "C00001", str(path), str(path)).splitlines()
+    row = next(r.split("\t") for r in rows if r.split("\t")[1] == "C00003")
+    cs = {c.id: c for c in taviron.read_qtr(str(path))}
+    return int(line[4]), int(row[4]), taviron.compare(cs["C00001"], cs["C00003"]).score
+
+
+@pytest.mark.parametrize("cut", sorted(CUTS))
+def test_cut_last_record_scores_alike(tmp_path, cut):
+    make, expected = CUTS[cut]
+    text = make(records(COMPOUNDS, 1, 3))
+    cut_file, with_lf = tmp_path / "cut.qtr", tmp_path / "lf.qtr"
+    cut_file.write_text(text)
+    with_lf.write_text(text + "\n")
+    assert scores(cut_file) == scores(with_lf) == (expected,) * 3
+
+
+def test_limit_one_is_a_limit():
+    # Alanine against serine docks far more than one node: with --limit 1 the
+    # docking graph is over the limit and nothing is aligned.
+    line = run("TAVIRON_BIN", COMPOUNDS, "-e", "C00001", "-f", "C00003", "--limit", "1")
+    cs = {c.id: c for c in taviron.read_qtr(COMPOUNDS)}
+    r = taviron.compare(cs["C00001"], cs["C00003"], limit=1)
+    assert r.score == int(line.split("\t")[4]) == 0
+    assert taviron.compare(cs["C00001"], cs["C00003"]).score > 0
