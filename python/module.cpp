@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "depict/depict.h"
+#include "cpddock.h"
 #include "pyengine.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
@@ -173,8 +174,10 @@ pyengine::Options options(bool atom, bool trick, long long repeat, long long lim
 }
 
 std::vector<Compound> read_qtr(const py::object &path) {
-  const py::object name = py::module_::import("os").attr("fspath")(path);
-  const std::string file = py::str(name);
+  // str, bytes or a path object, as open() takes them.
+  const py::object os = py::module_::import("os");
+  const py::object name = os.attr("fspath")(path);
+  const std::string file = py::cast<std::string>(py::bytes(os.attr("fsencode")(name)));
   FILE *fp = std::fopen(file.c_str(), "r");
   if (fp == nullptr) raise_os_error(errno, name);
   struct Close {
@@ -195,7 +198,9 @@ std::vector<Compound> parse_qtr(const py::object &source) {
   if (py::isinstance<py::bytes>(source)) {
     data = py::cast<std::string>(source);
   } else if (py::isinstance<py::str>(source)) {
-    data = py::cast<std::string>(source);
+    // Text read with errors="surrogateescape" comes back byte for byte; a
+    // lone surrogate is a UnicodeEncodeError naming it.
+    data = py::cast<std::string>(py::bytes(source.attr("encode")("utf-8", "surrogateescape")));
   } else {
     throw py::type_error("parse_qtr() expects str or bytes");
   }
@@ -314,6 +319,20 @@ void check_identifier(const std::string &id) {
   if (!ok)
     throw py::value_error("bad identifier: " + std::string(py::repr(text(id))) +
                           " (expected one word without blanks)");
+  // The identifier must fit the first 8191 bytes of its ENTRY line, after
+  // the 12 columns of the keyword, or the reader would cut it.
+  constexpr std::size_t kMaxIdentifier = 8191 - 12;
+  if (id.size() > kMaxIdentifier) {
+    throw py::value_error("bad identifier: " + std::to_string(id.size()) + " characters (at most " +
+                          std::to_string(kMaxIdentifier) + ")");
+  }
+}
+
+// Text handed to RDKit ends at a NUL byte: the rest would be lost in silence.
+void check_no_nul(const std::string &text, const char *what) {
+  if (text.find('\0') != std::string::npos) {
+    throw py::value_error(std::string(what) + " holds a NUL character");
+  }
 }
 
 Compound record_compound(const std::string &record) {
@@ -323,6 +342,8 @@ Compound record_compound(const std::string &record) {
 
 Compound from_smiles(const std::string &smiles, const std::string &name, const std::string &id) {
   check_identifier(id);
+  check_no_nul(smiles, "the SMILES");
+  check_no_nul(name, "the name");
   std::string record, error;
   if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error)) {
     throw py::value_error(error);
@@ -332,6 +353,7 @@ Compound from_smiles(const std::string &smiles, const std::string &name, const s
 
 Compound from_molblock(const std::string &molblock, const std::string &id) {
   check_identifier(id);
+  check_no_nul(molblock, "the MOL block");
   std::string record, error;
   if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error)) {
     throw py::value_error(error);
@@ -344,6 +366,9 @@ Compound from_molblock(const std::string &molblock, const std::string &id) {
 
 PYBIND11_MODULE(_taviron, m) {
   m.doc() = "The taviron similarity engine (use the taviron package).";
+  // An oversized docking graph is the result's status here, not a line on
+  // the interpreter's standard error.
+  dock_overflow_message(false);
   const py::object namedtuple = py::module_::import("collections").attr("namedtuple");
   auto make = [&](const char *name, std::vector<const char *> fields) {
     py::object type = namedtuple(name, fields);

@@ -162,11 +162,12 @@ std::vector<Bond> bonds_of(const CPDMOL &mol) {
 Options make_options(bool atom, bool trick, long long repeat, long long limit) {
   if (repeat < INT_MIN || repeat > INT_MAX) {
     throw std::invalid_argument("bad value for repeat: " + std::to_string(repeat) +
-                                " (expected a whole number)");
+                                " (expected a whole number from -2147483648 to 2147483647)");
   }
   if (limit < INT_MIN || limit > INT_MAX) {
     throw std::invalid_argument("bad value for limit: " + std::to_string(limit) +
-                                " (expected a whole number)");
+                                " (expected a whole number from -2147483648 to 2147483647; "
+                                "values outside 1 to 10000 mean the full capacity)");
   }
   Options o;
   o.atom = atom;

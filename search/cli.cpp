@@ -16,6 +16,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "cpddock.h"
 #include "cpdio.h"
 #include "search/report_html.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
@@ -437,6 +438,8 @@ Options read_options() {
   o.pairs_file = string_option("pairs");
   o.output_fn = string_option("o");
   o.quiet = opt_scan("quiet") != 0;
+  // Quiet means quiet: the row's status tells of an oversized docking graph.
+  if (o.quiet) dock_overflow_message(false);
   o.names = opt_scan("names") != 0;
   name_field = string_option("name-field");
   if (name_field != nullptr && *name_field == '\0') {
@@ -734,6 +737,12 @@ std::string failure_message(std::exception_ptr failure) {
   } catch (const std::bad_alloc &) {
     return "out of memory";
   } catch (const std::system_error &e) {
+    // A thread that cannot be started (memory or process limits) says so;
+    // files are read blocking and never fail this way.
+    if (e.code() == std::errc::resource_unavailable_try_again) {
+      return "cannot start the worker threads: " + std::string(std::strerror(EAGAIN)) +
+             " (fewer with -j)";
+    }
     return "cannot read the input: " + std::string(std::strerror(e.code().value()));
   } catch (const std::exception &e) {
     return e.what();

@@ -1,5 +1,6 @@
 #include "cpddock.h"
 
+#include <atomic>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -8,6 +9,15 @@
 #include <vector>
 
 #include "cpdio.h"
+
+namespace {
+// Programs that report the overflow in their own output turn the line off.
+std::atomic<bool> overflow_message{true};
+}  // namespace
+
+void dock_overflow_message(bool print) {
+  overflow_message.store(print, std::memory_order_relaxed);
+}
 
 namespace {
 
@@ -213,7 +223,9 @@ long long list_nodes(CPDMOL *mol1, CPDMOL *mol2, int mode, DNODE *ret_list) {
       ++count;
     }
   }
-  if (count > CPD_MAX) std::fprintf(stderr, "make_DockingGraph: node overflow when docking\n");
+  if (count > CPD_MAX && overflow_message.load(std::memory_order_relaxed)) {
+    std::fprintf(stderr, "make_DockingGraph: node overflow when docking\n");
+  }
   return count;
 }
 

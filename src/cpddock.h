@@ -10,6 +10,11 @@
 // Row stride of the docking matrix, whatever the node count.
 constexpr int DOCK_STRIDE = CPD_MAX;
 
+// Whether a docking graph over the capacity prints "make_DockingGraph: node
+// overflow when docking" on standard error (on by default; screens and the
+// Python package report it in their results instead).
+void dock_overflow_message(bool print);
+
 void make_DockingGraph(CPDMOL *mol1, CPDMOL *mol2, int mode, int *ret_num, DNODE *ret_list,
                        char *ret_mtx);
 

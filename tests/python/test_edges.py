@@ -1,5 +1,6 @@
-"""Inputs whose last record is cut short, and limits at their edge: the
-package, taviron and taviron-search read and score them alike."""
+"""Inputs and arguments at their edges: a last record cut short read alike by
+the package, taviron and taviron-search; limits, paths, text and identifiers
+that used to be taken or refused wrongly."""
 
 import pytest
 
@@ -59,3 +60,36 @@ def test_limit_one_is_a_limit():
     r = taviron.compare(cs["C00001"], cs["C00003"], limit=1)
     assert r.score == int(line.split("\t")[4]) == 0
     assert taviron.compare(cs["C00001"], cs["C00003"]).score > 0
+
+
+def test_paths_as_bytes_and_clamped_limits():
+    cs = taviron.read_qtr(COMPOUNDS.encode())
+    assert [c.id for c in cs] == [c.id for c in taviron.read_qtr(COMPOUNDS)]
+    # As in taviron, a limit outside 1..10000 means the full capacity; one
+    # past the range of whole numbers is refused saying so.
+    assert taviron.compare(cs[0], cs[2], limit=10**9).score == taviron.compare(cs[0], cs[2]).score
+    with pytest.raises(ValueError, match="from -2147483648 to 2147483647"):
+        taviron.compare(cs[0], cs[2], limit=10**12)
+
+
+@pytest.mark.parametrize(
+    "call, error, words",
+    [
+        (lambda: taviron.from_smiles("CC\0O"), ValueError, "NUL"),
+        (lambda: taviron.from_smiles("CCO", id="C" + "1" * 10**6), ValueError, "at most 8179"),
+        (lambda: taviron.parse_qtr("ENTRY       C00001\ud800\n"), UnicodeEncodeError, "surrogates"),
+        (lambda: taviron.read_qtr(b"/no/such/file.qtr"), FileNotFoundError, "file.qtr"),
+    ],
+)
+def test_bad_arguments_are_refused_clearly(call, error, words):
+    with pytest.raises(error, match=words):
+        call()
+
+
+def test_docking_overflow_is_the_status_not_a_line(capfd):
+    # A chain of 102 carbons docks with itself 100 x 100 CH2 pairs and 2 x 2
+    # CH3 pairs: 10,004 nodes, over the capacity of 10,000.
+    chain = taviron.from_smiles("C" * 102)
+    r = taviron.compare(chain, chain)
+    assert r.status.startswith("too-large") and r.score == 0
+    assert capfd.readouterr().err == ""
