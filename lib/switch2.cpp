@@ -52,6 +52,9 @@ constexpr int kMarkAll = 0x100;
 
 constexpr int kExitFailure = 9;
 constexpr const char *kModule = "switch2";
+// What the user's option errors start with: the module's name, unless the
+// program named itself.
+const char *user_prefix = kModule;
 constexpr const char *kBlanks = " \t";
 
 struct _OPTION_TYPE {
@@ -95,7 +98,7 @@ void (*exit_handler)(int) = nullptr;  // takes the place of exit() when set
 }
 
 [[noreturn]] static void illegal_option(const char *arg) {
-  std::fprintf(stderr, "%s: illegal option, %s\n", kModule, arg);
+  std::fprintf(stderr, "%s: illegal option, %s\n", user_prefix, arg);
   switch2_end(kExitFailure);
 }
 
@@ -444,7 +447,7 @@ static void check_tail_list() {
     complist_clear(tail_list);
     return;
   }
-  std::fprintf(stderr, "%s: illegal option", kModule);
+  std::fprintf(stderr, "%s: illegal option", user_prefix);
   for (int i = 1; i <= complist_numberof(tail_list); ++i)
     std::fprintf(stderr, ", %s", static_cast<const char *>(complist_getdata(tail_list, i)));
   std::fprintf(stderr, "\n");
@@ -468,7 +471,7 @@ static void check_short_option(const Arguments &args, size_t &index) {
     } else if (index + 1 < args.size()) {
       store_optionvalue(opt, args[++index]);
     } else {
-      std::fprintf(stderr, "%s: no value was found, -%c\n", kModule, *p);
+      std::fprintf(stderr, "%s: no value was found, -%c\n", user_prefix, *p);
       switch2_end(kExitFailure);
     }
     break;
@@ -487,7 +490,7 @@ static void check_long_option(const Arguments &args, size_t &index, bool dashed)
   if (opt == nullptr) illegal_option(arg);
   if (!is_flag_kind(opt) && !value) {
     if (index + 1 >= args.size()) {
-      std::fprintf(stderr, "%s: no value was found, %s\n", kModule, arg);
+      std::fprintf(stderr, "%s: no value was found, %s\n", user_prefix, arg);
       switch2_end(kExitFailure);
     }
     value = args[++index];
@@ -699,4 +702,8 @@ void opt_reset() {
   _switch2_debug_flag = 0;
   _option_debug_flag = 0;
   leading_run = true;
+}
+
+void opt_setMessagePrefix(const char *prefix) {
+  user_prefix = prefix != nullptr ? prefix : kModule;
 }

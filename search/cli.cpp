@@ -50,7 +50,7 @@ const char *const kRows[] = {"(prog)",
                              "shard        str",
                              "merge        flag",
                              "block        str",
-                             "help         flag",
+                             "help,h       flag",
                              "version      flag",
                              "html         str",
                              "html-max     str",
@@ -98,7 +98,9 @@ void print_help() {
   printf("Summary : %s\n", program_text->summary);
   printf("Usage   : %s [option ...] QUERIES TARGETS\n", name);
   printf("          %s [option ...] --pairs FILE\n", name);
-  printf("input (QTR files, - reads standard input):\n");
+  printf("          %s --merge [--top k] [--min c] [-o FILE] PART ...\n", name);
+  printf("input (QTR, SD/MOL or SMILES files, by their extension; - reads QTR text from\n");
+  printf("standard input):\n");
   printf("\tQUERIES TARGETS     compare every query record with every target record\n");
   printf("\t--pairs <file>      compare every record with every later record\n");
   printf("\t-e/--entry <entry>  query entry of QUERIES, repeatable (all records); also a\n");
@@ -120,7 +122,8 @@ void print_help() {
   printf("\n");
   printf("parts of a screen:\n");
   printf("\t--shard <K/N>       compute part K of N (balanced by the atoms of the pairs)\n");
-  printf("\t--merge             join the outputs of the parts, given in part order\n");
+  printf("\t--merge             join the outputs of the parts (checked against their\n");
+  printf("\t                    FILE.shard records, put in part order)\n");
   printf("\n");
   printf("computation (as taviron):\n");
   printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
@@ -131,7 +134,7 @@ void print_help() {
   printf("\t--block <n>         targets read at a time, at most as many queries per pass (1024)\n");
   for (const std::string &line : program_text->extra_help) printf("%s\n", line.c_str());
   printf("\n");
-  printf("\t--help              print help\n");
+  printf("\t-h/--help           print help\n");
   printf("\t--version           print version\n");
 }
 
@@ -398,6 +401,10 @@ void parse_command_line(int argc, char **argv, const ProgramText &text) {
   for (const std::string &row : all) rows.emplace_back(row.c_str(), row.c_str() + row.size() + 1);
   for (auto &row : rows) table.push_back(row.data());
   table.push_back(nullptr);
+  // Option errors name the program, as every other message does.
+  static std::string name;
+  name = argc > 0 ? std::string(argv[0]).substr(std::string(argv[0]).rfind('/') + 1) : "";
+  if (!name.empty()) opt_setMessagePrefix(name.c_str());
   opt_check(argc, argv, table.data());
   if (opt_scan("help")) opt_exit(0, print_help);
   if (opt_scan("version")) opt_exit(0, print_version);
