@@ -234,45 +234,40 @@ std::vector<CPDMOL *> records_of(const py::handle &seq, const char *what,
   return out;
 }
 
-py::list screen_pairs(const py::object &queries, const py::object &targets,
-                      std::optional<double> min, std::optional<long long> top,
-                      std::optional<long long> jobs, bool atom, bool trick, long long repeat,
-                      long long limit, const py::object &progress) {
-  pyengine::ScreenOptions so;
-  so.engine = options(atom, trick, repeat, limit);
-  if (min) {
-    if (!(*min >= 0.0 && *min <= 1.0)) {
-      throw py::value_error("bad value for min: " + std::string(py::repr(py::float_(*min))) +
-                            " (expected a number from 0 to 1)");
-    }
-    so.min = *min;
+std::optional<double> checked_min(std::optional<double> min) {
+  if (min && !(*min >= 0.0 && *min <= 1.0)) {
+    throw py::value_error("bad value for min: " + std::string(py::repr(py::float_(*min))) +
+                          " (expected a number from 0 to 1)");
   }
-  if (top) {
-    if (*top < 1 || *top > 1000000000) {
-      throw py::value_error("bad value for top: " + std::to_string(*top) +
-                            " (expected a positive whole number)");
-    }
-    so.top = static_cast<int>(*top);
-  }
-  so.threads = pyengine::processors();
-  if (jobs) {
-    if (*jobs < 1 || *jobs > 1024) {
-      throw py::value_error("bad value for jobs: " + std::to_string(*jobs) +
-                            " (expected a whole number from 1 to 1024)");
-    }
-    so.threads = static_cast<int>(*jobs);
-  }
-  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
-    throw py::type_error("progress must be callable");
-  }
+  return min;
+}
 
-  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
-  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
-  const bool triangle = targets.is_none();
-  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
+int checked_top(std::optional<long long> top) {
+  if (!top) return 0;
+  if (*top < 1 || *top > 1000000000) {
+    throw py::value_error("bad value for top: " + std::to_string(*top) +
+                          " (expected a positive whole number)");
+  }
+  return static_cast<int>(*top);
+}
 
-  // Runs on this thread with the lock taken again: the caller's progress
-  // callable, and a chance for Ctrl-C to stop the screen.
+int checked_jobs(std::optional<long long> jobs) {
+  if (!jobs) return pyengine::processors();
+  if (*jobs < 1 || *jobs > 1024) {
+    throw py::value_error("bad value for jobs: " + std::to_string(*jobs) +
+                          " (expected a whole number from 1 to 1024)");
+  }
+  return static_cast<int>(*jobs);
+}
+
+// The screen on the engine's threads, without the interpreter lock. The
+// caller's progress callable runs on this thread with the lock taken again,
+// and so does a chance for Ctrl-C to stop the screen; what either raises
+// ends the screen and is raised here.
+std::vector<screen::PairResult> run_without_lock(const std::vector<CPDMOL *> &q,
+                                                 const std::vector<CPDMOL *> &t, bool triangle,
+                                                 const pyengine::ScreenOptions &so,
+                                                 const py::object &progress) {
   std::optional<py::error_already_set> raised;
   const pyengine::Progress tick = [&](std::int64_t done, std::int64_t total) {
     py::gil_scoped_acquire acquire;
@@ -285,14 +280,32 @@ py::list screen_pairs(const py::object &queries, const py::object &targets,
     }
     return true;
   };
-
-  std::vector<screen::PairResult> rows;
   try {
     py::gil_scoped_release release;
-    rows = pyengine::run(q, t, triangle, so, tick);
+    return pyengine::run(q, t, triangle, so, tick);
   } catch (const pyengine::ScreenStopped &) {
     throw std::move(*raised);
   }
+}
+
+py::list screen_pairs(const py::object &queries, const py::object &targets,
+                      std::optional<double> min, std::optional<long long> top,
+                      std::optional<long long> jobs, bool atom, bool trick, long long repeat,
+                      long long limit, const py::object &progress) {
+  pyengine::ScreenOptions so;
+  so.engine = options(atom, trick, repeat, limit);
+  so.min = checked_min(min);
+  so.top = checked_top(top);
+  so.threads = checked_jobs(jobs);
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress must be callable");
+  }
+
+  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
+  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
+  const bool triangle = targets.is_none();
+  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
+  const std::vector<screen::PairResult> rows = run_without_lock(q, t, triangle, so, progress);
   py::list out;
   for (const screen::PairResult &r : rows) {
     out.append(types.row(text(q[r.query]->name), text(t[r.target]->name), r.query_atoms,
@@ -364,11 +377,10 @@ Compound from_molblock(const std::string &molblock, const std::string &id) {
 
 }  // namespace
 
-PYBIND11_MODULE(_taviron, m) {
-  m.doc() = "The taviron similarity engine (use the taviron package).";
-  // An oversized docking graph is the result's status here, not a line on
-  // the interpreter's standard error.
-  dock_overflow_message(false);
+namespace {
+
+// The named tuples of the module: Atom, Bond, AlignedPair, Row.
+void define_types(py::module_ &m) {
   const py::object namedtuple = py::module_::import("collections").attr("namedtuple");
   auto make = [&](const char *name, std::vector<const char *> fields) {
     py::object type = namedtuple(name, fields);
@@ -381,7 +393,9 @@ PYBIND11_MODULE(_taviron, m) {
   types.aligned = make("AlignedPair", {"a", "b", "piece"});
   types.row = make(
       "Row", {"query", "target", "query_atoms", "target_atoms", "score", "coefficient", "status"});
+}
 
+void define_compound(py::module_ &m) {
   py::class_<Compound>(m, "Compound", "One compound record, as read from QTR text.")
       .def_property_readonly(
           "id", [](const Compound &c) { return text(c.id()); }, "Entry identifier.")
@@ -394,7 +408,9 @@ PYBIND11_MODULE(_taviron, m) {
                              "Bonds between two of the atoms, as Bond(a, b, order).")
       .def("_repr_svg_", &compound_svg, "The compound drawn as SVG.")
       .def("__repr__", &compound_repr);
+}
 
+void define_result(py::module_ &m) {
   py::class_<Result>(m, "Result", "The similarity of one pair, as taviron computes it.")
       .def_property_readonly(
           "score", [](const Result &r) { return r.pair.score; }, "Number of aligned atom pairs.")
@@ -418,7 +434,9 @@ PYBIND11_MODULE(_taviron, m) {
       .def("_repr_svg_", &result_svg,
            "The pair drawn as SVG, aligned atoms coloured by piece, as taviron-depict draws it.")
       .def("__repr__", &result_repr);
+}
 
+void define_functions(py::module_ &m) {
   m.def("read_qtr", &read_qtr, py::arg("path"), "Every compound record of a QTR file.");
   m.def("parse_qtr", &parse_qtr, py::arg("text"), "Every compound record of a QTR text.");
   m.def("compare", &compare, py::arg("a"), py::arg("b"), py::kw_only(), py::arg("atom") = false,
@@ -432,6 +450,10 @@ PYBIND11_MODULE(_taviron, m) {
         "when targets is None).");
   m.def("_engine_seconds", &engine_seconds, py::arg("a"), py::arg("b"), py::arg("n"),
         py::arg("atom") = false, py::arg("trick") = false);
+}
+
+// Molecules through RDKit, when the module is built with it.
+void define_molecules(py::module_ &m) {
 #ifdef TAVIRON_HAVE_MOLCONVERT
   m.attr("HAVE_RDKIT") = true;
   m.attr("RDKIT_VERSION") = molconvert_rdkit_version();
@@ -443,4 +465,18 @@ PYBIND11_MODULE(_taviron, m) {
 #else
   m.attr("HAVE_RDKIT") = false;
 #endif
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_taviron, m) {
+  m.doc() = "The taviron similarity engine (use the taviron package).";
+  // An oversized docking graph is the result's status here, not a line on
+  // the interpreter's standard error.
+  dock_overflow_message(false);
+  define_types(m);
+  define_compound(m);
+  define_result(m);
+  define_functions(m);
+  define_molecules(m);
 }

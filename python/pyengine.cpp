@@ -259,138 +259,214 @@ int processors() {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+namespace {
+
+// Results of one chunk, waiting in the window to be taken in order.
+struct Slot {
+  bool ready = false;
+  std::int64_t pairs = 0;
+  std::vector<screen::PairResult> rows;
+};
+
+// Consecutive targets [begin, end) of query q: the unit of work, number seq.
+struct Chunk {
+  int q = 0, begin = 0, end = 0;
+  std::int64_t seq = 0;
+};
+
+// The worker threads of a screen. Chunks of consecutive targets of one
+// query go out in pair order; results come back into a window of slots and
+// are taken in order, so the rows never depend on the number of threads
+// and waiting results stay bounded. The destructor stops and joins the
+// workers, however the screen ends.
+class ScreenWorkers {
+ public:
+  ScreenWorkers(const std::vector<CPDMOL *> &queries, const std::vector<CPDMOL *> &targets,
+                bool triangle, const ScreenOptions &options);
+  ~ScreenWorkers() { stop(); }
+  ScreenWorkers(const ScreenWorkers &) = delete;
+  ScreenWorkers &operator=(const ScreenWorkers &) = delete;
+
+  std::int64_t total() const { return total_; }  // pairs of the screen
+  bool all_taken() const { return taken_ >= chunks_; }
+  void start();
+  // Waits up to `tick_ms` for the next chunk, then hands every chunk that is
+  // ready, in order, to `selector` and counts its pairs in `done`; false
+  // when the screen stops (a worker failed).
+  bool take_ready(int tick_ms, screen::TopSelector &selector, std::int64_t &done);
+  void stop();
+  // What a worker threw, once the workers are stopped.
+  void rethrow_failure() const;
+
+ private:
+  int first_target(int q) const { return triangle_ ? q + 1 : 0; }
+  void work();
+  bool next_chunk(Chunk &c);
+  Slot compute(const Chunk &c) const;
+  void store(const Chunk &c, Slot out);
+
+  const std::vector<CPDMOL *> &queries_;
+  const std::vector<CPDMOL *> &targets_;
+  const bool triangle_;
+  const ScreenOptions &options_;
+  const int nq_, nt_, chunk_;
+  std::int64_t total_ = 0, chunks_ = 0;
+  std::vector<screen::AtomProfile> qp_, tp_;  // for the bound, with a minimum
+  screen::EngineConfig config_;
+  const std::size_t window_;
+  std::vector<Slot> slots_;
+  std::mutex mutex_;
+  std::condition_variable work_cv_, done_cv_;
+  int next_query_ = 0, next_target_ = 0;
+  std::int64_t handed_ = 0, taken_ = 0;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::thread> threads_;
+};
+
+ScreenWorkers::ScreenWorkers(const std::vector<CPDMOL *> &queries,
+                             const std::vector<CPDMOL *> &targets, bool triangle,
+                             const ScreenOptions &options)
+    : queries_(queries),
+      targets_(targets),
+      triangle_(triangle),
+      options_(options),
+      nq_(static_cast<int>(queries.size())),
+      nt_(static_cast<int>(targets.size())),
+      chunk_(std::max(1, options.chunk)),
+      config_{options.engine.atom ? 2 : 1, options.engine.trick ? 8 : 1, options.engine.repeat,
+              options.engine.limit},
+      window_(64 * static_cast<std::size_t>(std::max(1, options.threads)) + 64),
+      slots_(window_),
+      next_target_(nq_ > 0 ? first_target(0) : 0) {
+  for (int q = 0; q < nq_; q++) total_ += std::max(0, nt_ - first_target(q));
+  // Profiles for the bound, built before the workers start so they only read.
+  if (options.min) {
+    screen::KeyIndex index;
+    for (CPDMOL *m : queries) qp_.push_back(screen::make_profile(*m, options.engine.atom, index));
+    for (CPDMOL *m : targets) tp_.push_back(screen::make_profile(*m, options.engine.atom, index));
+  }
+  for (int q = 0; q < nq_; q++) {
+    chunks_ += (std::max(0, nt_ - first_target(q)) + chunk_ - 1) / chunk_;
+  }
+}
+
+void ScreenWorkers::start() {
+  const auto threads = std::min<std::int64_t>(std::max(1, options_.threads), chunks_);
+  for (std::int64_t k = 0; k < threads; k++) threads_.emplace_back([this] { work(); });
+}
+
+void ScreenWorkers::work() {
+  try {
+    screen::init_engine(config_);
+    Chunk c;
+    while (next_chunk(c)) store(c, compute(c));
+  } catch (...) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      stop_ = true;
+    }
+    work_cv_.notify_all();
+    done_cv_.notify_all();
+  }
+}
+
+// The next chunk in pair order, once the window has room for it.
+bool ScreenWorkers::next_chunk(Chunk &c) {
+  std::unique_lock lock(mutex_);
+  work_cv_.wait(lock, [&] { return stop_ || handed_ < taken_ + std::int64_t(window_); });
+  while (next_query_ < nq_ && next_target_ >= nt_) {
+    if (++next_query_ < nq_) next_target_ = first_target(next_query_);
+  }
+  if (stop_ || next_query_ >= nq_) return false;
+  c.q = next_query_;
+  c.begin = next_target_;
+  c.end = std::min(nt_, c.begin + chunk_);
+  next_target_ = c.end;
+  c.seq = handed_++;
+  return true;
+}
+
+// The pairs of a chunk on the calling worker's engine: the rows the bound
+// and the minimum keep.
+Slot ScreenWorkers::compute(const Chunk &c) const {
+  Slot out;
+  out.pairs = c.end - c.begin;
+  for (int t = c.begin; t < c.end; t++) {
+    if (options_.min && screen::below_bound(qp_[c.q], tp_[t], *options_.min)) continue;
+    screen::PairResult r = screen::compare_pair(queries_[c.q], targets_[t]);
+    if (options_.min && r.coefficient < *options_.min) continue;
+    r.query = c.q;
+    r.target = t;
+    out.rows.push_back(r);
+  }
+  return out;
+}
+
+void ScreenWorkers::store(const Chunk &c, Slot out) {
+  {
+    std::lock_guard lock(mutex_);
+    out.ready = true;
+    slots_[static_cast<std::size_t>(c.seq) % window_] = std::move(out);
+  }
+  done_cv_.notify_all();
+}
+
+bool ScreenWorkers::take_ready(int tick_ms, screen::TopSelector &selector, std::int64_t &done) {
+  {
+    std::unique_lock lock(mutex_);
+    done_cv_.wait_for(lock, std::chrono::milliseconds(tick_ms), [&] {
+      return stop_ || slots_[static_cast<std::size_t>(taken_) % window_].ready;
+    });
+    if (stop_) return false;
+    // Take every chunk that is ready in order.
+    while (taken_ < chunks_) {
+      Slot &slot = slots_[static_cast<std::size_t>(taken_) % window_];
+      if (!slot.ready) break;
+      done += slot.pairs;
+      for (const screen::PairResult &r : slot.rows) selector.add(r);
+      slot = Slot{};
+      taken_++;
+    }
+  }
+  work_cv_.notify_all();
+  return true;
+}
+
+void ScreenWorkers::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  work_cv_.notify_all();
+  for (std::thread &w : threads_) w.join();
+  threads_.clear();
+}
+
+void ScreenWorkers::rethrow_failure() const {
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+}  // namespace
+
 std::vector<screen::PairResult> run(const std::vector<CPDMOL *> &queries,
                                     const std::vector<CPDMOL *> &targets, bool triangle,
                                     const ScreenOptions &options, const Progress &progress,
                                     int tick_ms) {
-  const int nq = static_cast<int>(queries.size());
-  const int nt = static_cast<int>(targets.size());
-  const int chunk = std::max(1, options.chunk);
-  auto first_target = [&](int q) { return triangle ? q + 1 : 0; };
-  std::int64_t total = 0;
-  for (int q = 0; q < nq; q++) total += std::max(0, nt - first_target(q));
-
-  // Profiles for the bound, built before the workers start so they only read.
-  std::vector<screen::AtomProfile> qp, tp;
-  if (options.min) {
-    screen::KeyIndex index;
-    for (CPDMOL *m : queries) qp.push_back(screen::make_profile(*m, options.engine.atom, index));
-    for (CPDMOL *m : targets) tp.push_back(screen::make_profile(*m, options.engine.atom, index));
-  }
-  const screen::EngineConfig config{options.engine.atom ? 2 : 1, options.engine.trick ? 8 : 1,
-                                    options.engine.repeat, options.engine.limit};
-
-  // Chunks of consecutive targets of one query go out in pair order; results
-  // come back into a window of slots and are taken in order, so the rows never
-  // depend on the number of threads and waiting results stay bounded.
-  struct Slot {
-    bool ready = false;
-    std::int64_t pairs = 0;
-    std::vector<screen::PairResult> rows;
-  };
-  const std::size_t window = 64 * static_cast<std::size_t>(std::max(1, options.threads)) + 64;
-  std::vector<Slot> slots(window);
-  std::mutex mutex;
-  std::condition_variable work_cv, done_cv;
-  int next_query = 0, next_target = nq > 0 ? first_target(0) : 0;
-  std::int64_t handed = 0, taken = 0;
-  bool stop = false;
-  std::exception_ptr failure;
-
-  auto work = [&] {
-    try {
-      screen::init_engine(config);
-      for (;;) {
-        int q = 0, begin = 0, end = 0;
-        std::int64_t seq = 0;
-        {
-          std::unique_lock lock(mutex);
-          work_cv.wait(lock, [&] { return stop || handed < taken + std::int64_t(window); });
-          while (next_query < nq && next_target >= nt) {
-            if (++next_query < nq) next_target = first_target(next_query);
-          }
-          if (stop || next_query >= nq) return;
-          q = next_query;
-          begin = next_target;
-          end = std::min(nt, begin + chunk);
-          next_target = end;
-          seq = handed++;
-        }
-        Slot out;
-        out.pairs = end - begin;
-        for (int t = begin; t < end; t++) {
-          if (options.min && screen::below_bound(qp[q], tp[t], *options.min)) continue;
-          screen::PairResult r = screen::compare_pair(queries[q], targets[t]);
-          if (options.min && r.coefficient < *options.min) continue;
-          r.query = q;
-          r.target = t;
-          out.rows.push_back(r);
-        }
-        {
-          std::lock_guard lock(mutex);
-          out.ready = true;
-          slots[static_cast<std::size_t>(seq) % window] = std::move(out);
-        }
-        done_cv.notify_all();
-      }
-    } catch (...) {
-      {
-        std::lock_guard lock(mutex);
-        if (!failure) failure = std::current_exception();
-        stop = true;
-      }
-      work_cv.notify_all();
-      done_cv.notify_all();
-    }
-  };
-
-  std::int64_t chunks = 0;
-  for (int q = 0; q < nq; q++) chunks += (std::max(0, nt - first_target(q)) + chunk - 1) / chunk;
-
   std::vector<screen::PairResult> rows;
   screen::TopSelector selector(options.top,
                                [&](const screen::PairResult &r) { rows.push_back(r); });
-  std::vector<std::thread> workers;
-  auto stop_workers = [&] {
-    {
-      std::lock_guard lock(mutex);
-      stop = true;
-    }
-    work_cv.notify_all();
-    for (std::thread &w : workers) w.join();
-    workers.clear();
-  };
+  ScreenWorkers workers(queries, targets, triangle, options);
   std::int64_t done = 0;
-  try {
-    if (progress && !progress(0, total)) throw ScreenStopped{};
-    const auto threads = std::min<std::int64_t>(std::max(1, options.threads), chunks);
-    for (std::int64_t k = 0; k < threads; k++) workers.emplace_back(work);
-    while (taken < chunks) {
-      {
-        std::unique_lock lock(mutex);
-        done_cv.wait_for(lock, std::chrono::milliseconds(tick_ms), [&] {
-          return stop || slots[static_cast<std::size_t>(taken) % window].ready;
-        });
-        if (stop) break;
-        // Take every chunk that is ready in order.
-        while (taken < chunks) {
-          Slot &slot = slots[static_cast<std::size_t>(taken) % window];
-          if (!slot.ready) break;
-          done += slot.pairs;
-          for (const screen::PairResult &r : slot.rows) selector.add(r);
-          slot = Slot{};
-          taken++;
-        }
-      }
-      work_cv.notify_all();
-      if (progress && !progress(done, total)) throw ScreenStopped{};
-    }
-  } catch (...) {
-    stop_workers();
-    throw;
+  if (progress && !progress(0, workers.total())) throw ScreenStopped{};
+  workers.start();
+  while (!workers.all_taken()) {
+    if (!workers.take_ready(tick_ms, selector, done)) break;
+    if (progress && !progress(done, workers.total())) throw ScreenStopped{};
   }
-  stop_workers();
-  if (failure) std::rethrow_exception(failure);
+  workers.stop();
+  workers.rethrow_failure();
   selector.finish();
   return rows;
 }

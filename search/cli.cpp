@@ -437,9 +437,10 @@ std::vector<const char *> Options::input_paths() const {
   return {};
 }
 
-Options read_options() {
-  Options o;
-  // Option values, each checked before any file is read.
+namespace {
+
+// The inputs and the form of the rows.
+void read_input_and_row_options(Options &o) {
   o.words = list_option("(all)");
   o.entries = list_option("e");
   o.pairs_file = string_option("pairs");
@@ -460,6 +461,10 @@ Options read_options() {
       bad_value("--format", f, "tsv or jsonl");
     }
   }
+}
+
+// Which rows are kept, and how the pairs are computed.
+void read_run_options(Options &o) {
   screen::RunOptions &run = o.run;
   if (const char *m = string_option("min")) {
     run.min = screen::parse_fraction(m);
@@ -484,10 +489,18 @@ Options read_options() {
   // Values outside 1..10000 mean the full capacity, as in taviron.
   if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
   run.engine.limit = limit;
+}
+
+// The sizes above which molecules of SD and SMILES files are skipped.
+void read_molecule_limits() {
   max_atoms = integer_option("max-atoms", "--max-atoms", 1, LONG_MAX,
                              "a whole number of at least 1", max_atoms);
   max_depth = integer_option("max-depth", "--max-depth", 1, LONG_MAX,
                              "a whole number of at least 1", max_depth);
+}
+
+// The HTML report, and which part of the screen this run computes.
+void read_report_and_part_options(Options &o) {
   o.html_fn = string_option("html");
   o.html_max = static_cast<int>(
       integer_option("html-max", "--html-max", 0, 1000000000, "a whole number from 0", 200));
@@ -497,17 +510,20 @@ Options read_options() {
   if (shard_text != nullptr && !(o.shard = screen::parse_shard(shard_text))) {
     bad_value("--shard", shard_text, "K/N with 1 <= K <= N");
   }
-  if (opt_scan("merge")) {
-    if (o.pairs_file != nullptr || !o.entries.empty() || o.shard || o.resume) {
-      fail("--merge joins finished parts: -e, --pairs, --shard and --resume do not apply");
-    }
-    if (o.names || name_field != nullptr) {
-      fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
-    }
-    o.merge = true;
-    return o;
-  }
+}
 
+// --merge takes none of the options that choose what a part computes.
+void check_merge_options(const Options &o) {
+  if (o.pairs_file != nullptr || !o.entries.empty() || o.shard || o.resume) {
+    fail("--merge joins finished parts: -e, --pairs, --shard and --resume do not apply");
+  }
+  if (o.names || name_field != nullptr) {
+    fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
+  }
+}
+
+// A screen names its inputs one way, and resumes only a regular output file.
+void check_screen_options(const Options &o) {
   if (o.pairs_file != nullptr) {
     if (!o.words.empty()) fail("--pairs FILE replaces QUERIES and TARGETS: give one or the other");
     if (!o.entries.empty()) fail("-e picks queries of QUERIES and cannot be used with --pairs");
@@ -517,6 +533,23 @@ Options read_options() {
   if (o.resume && !(o.output_fn != nullptr && regular_output(o.output_fn))) {
     fail("--resume continues an interrupted screen written with -o FILE (a regular file)");
   }
+}
+
+}  // namespace
+
+Options read_options() {
+  Options o;
+  // Option values, each checked before any file is read, in this order.
+  read_input_and_row_options(o);
+  read_run_options(o);
+  read_molecule_limits();
+  read_report_and_part_options(o);
+  if (opt_scan("merge")) {
+    check_merge_options(o);
+    o.merge = true;
+    return o;
+  }
+  check_screen_options(o);
   return o;
 }
 

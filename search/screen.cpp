@@ -150,15 +150,37 @@ int common_keys(const AtomProfile &a, const AtomProfile &b) {
   return pairs;
 }
 
-// Largest matching between the classes of two compounds: a maximum flow from
-// the first compound's classes (capacity: their atom counts) through every
-// compatible class pair (unbounded) to the second's, by shortest augmenting
-// paths.
-int class_matching(const AtomProfile &a, const AtomProfile &b) {
-  const std::size_t nl = a.classes.size();
-  const std::size_t nr = b.classes.size();
-  if (nl == 0 || nr == 0) return 0;
-  std::vector<char> compatible(nl * nr);
+// The network of the largest matching between the classes of two
+// compounds: the first compound's classes (capacity: their atom counts)
+// joined through every compatible class pair (unbounded) to the second's.
+// Nodes 0..nl-1 are left classes, nl..nl+nr-1 right classes.
+class ClassFlow {
+ public:
+  ClassFlow(const AtomProfile &a, const AtomProfile &b);
+  // The maximum flow, by shortest augmenting paths.
+  int max_flow();
+
+ private:
+  int find_path();
+  int bottleneck(int sink) const;
+  void augment(int sink, int amount);
+
+  std::size_t nl, nr;
+  std::vector<char> compatible;  // nl x nr
+  std::vector<int> flow;         // nl x nr: atoms paired along each class pair
+  std::vector<int> left, right;  // atoms not yet paired
+  std::vector<int> parent;       // of the last search: -2 unseen, -1 source
+  std::vector<int> queue;
+};
+
+ClassFlow::ClassFlow(const AtomProfile &a, const AtomProfile &b)
+    : nl(a.classes.size()),
+      nr(b.classes.size()),
+      compatible(nl * nr),
+      flow(nl * nr, 0),
+      left(nl),
+      right(nr),
+      parent(nl + nr) {
   for (std::size_t u = 0; u < nl; u++) {
     for (std::size_t v = 0; v < nr; v++) {
       const AtomClass &x = a.classes[u];
@@ -167,77 +189,90 @@ int class_matching(const AtomProfile &a, const AtomProfile &b) {
       compatible[u * nr + v] = element_key ? x.aid == y.aid : x.nid == y.nid;
     }
   }
-  std::vector<int> flow(nl * nr, 0);
-  std::vector<int> left(nl), right(nr);  // atoms not yet paired
   for (std::size_t u = 0; u < nl; u++) left[u] = a.classes[u].count;
   for (std::size_t v = 0; v < nr; v++) right[v] = b.classes[v].count;
+}
 
-  // Nodes 0..nl-1 are left classes, nl..nl+nr-1 right classes.
-  std::vector<int> parent(nl + nr);
-  std::vector<int> queue;
+int ClassFlow::max_flow() {
   int total = 0;
   for (;;) {
-    std::fill(parent.begin(), parent.end(), -2);  // -2 unseen, -1 source
-    queue.clear();
-    for (std::size_t u = 0; u < nl; u++) {
-      if (left[u] > 0) {
-        parent[u] = -1;
+    const int sink = find_path();
+    if (sink < 0) return total;
+    const int amount = bottleneck(sink);
+    augment(sink, amount);
+    total += amount;
+  }
+}
+
+// A shortest path from a left class with free atoms to a right class with
+// free atoms (breadth first): its right end, or -1 when there is none.
+int ClassFlow::find_path() {
+  std::fill(parent.begin(), parent.end(), -2);
+  queue.clear();
+  for (std::size_t u = 0; u < nl; u++) {
+    if (left[u] > 0) {
+      parent[u] = -1;
+      queue.push_back(static_cast<int>(u));
+    }
+  }
+  for (std::size_t head = 0; head < queue.size(); head++) {
+    const int node = queue[head];
+    if (node < static_cast<int>(nl)) {
+      for (std::size_t v = 0; v < nr; v++) {
+        const int w = static_cast<int>(nl + v);
+        if (parent[w] != -2 || !compatible[node * nr + v]) continue;
+        parent[w] = node;
+        if (right[v] > 0) return w;
+        queue.push_back(w);
+      }
+    } else {
+      const std::size_t v = static_cast<std::size_t>(node) - nl;
+      for (std::size_t u = 0; u < nl; u++) {
+        if (parent[u] != -2 || flow[u * nr + v] == 0) continue;
+        parent[u] = node;
         queue.push_back(static_cast<int>(u));
       }
     }
-    int sink = -1;
-    for (std::size_t head = 0; head < queue.size() && sink < 0; head++) {
-      const int node = queue[head];
-      if (node < static_cast<int>(nl)) {
-        for (std::size_t v = 0; v < nr; v++) {
-          const int w = static_cast<int>(nl + v);
-          if (parent[w] != -2 || !compatible[node * nr + v]) continue;
-          parent[w] = node;
-          if (right[v] > 0) {
-            sink = w;
-            break;
-          }
-          queue.push_back(w);
-        }
-      } else {
-        const std::size_t v = static_cast<std::size_t>(node) - nl;
-        for (std::size_t u = 0; u < nl; u++) {
-          if (parent[u] != -2 || flow[u * nr + v] == 0) continue;
-          parent[u] = node;
-          queue.push_back(static_cast<int>(u));
-        }
-      }
-    }
-    if (sink < 0) return total;
-
-    // Bottleneck: the free atoms at both ends and every pairing undone on the way.
-    int amount = right[static_cast<std::size_t>(sink) - nl];
-    int node = sink;
-    while (parent[node] != -1) {
-      const int from = parent[node];
-      if (from >= static_cast<int>(nl)) {  // a step back along a used pairing
-        amount = std::min(
-            amount,
-            flow[static_cast<std::size_t>(node) * nr + (static_cast<std::size_t>(from) - nl)]);
-      }
-      node = from;
-    }
-    amount = std::min(amount, left[static_cast<std::size_t>(node)]);
-
-    node = sink;
-    while (parent[node] != -1) {
-      const int from = parent[node];
-      if (from < static_cast<int>(nl)) {
-        flow[static_cast<std::size_t>(from) * nr + (static_cast<std::size_t>(node) - nl)] += amount;
-      } else {
-        flow[static_cast<std::size_t>(node) * nr + (static_cast<std::size_t>(from) - nl)] -= amount;
-      }
-      node = from;
-    }
-    left[static_cast<std::size_t>(node)] -= amount;
-    right[static_cast<std::size_t>(sink) - nl] -= amount;
-    total += amount;
   }
+  return -1;
+}
+
+// The free atoms at both ends and every pairing undone on the way.
+int ClassFlow::bottleneck(int sink) const {
+  int amount = right[static_cast<std::size_t>(sink) - nl];
+  int node = sink;
+  while (parent[node] != -1) {
+    const int from = parent[node];
+    if (from >= static_cast<int>(nl)) {  // a step back along a used pairing
+      amount = std::min(
+          amount,
+          flow[static_cast<std::size_t>(node) * nr + (static_cast<std::size_t>(from) - nl)]);
+    }
+    node = from;
+  }
+  return std::min(amount, left[static_cast<std::size_t>(node)]);
+}
+
+void ClassFlow::augment(int sink, int amount) {
+  int node = sink;
+  while (parent[node] != -1) {
+    const int from = parent[node];
+    if (from < static_cast<int>(nl)) {
+      flow[static_cast<std::size_t>(from) * nr + (static_cast<std::size_t>(node) - nl)] += amount;
+    } else {
+      flow[static_cast<std::size_t>(node) * nr + (static_cast<std::size_t>(from) - nl)] -= amount;
+    }
+    node = from;
+  }
+  left[static_cast<std::size_t>(node)] -= amount;
+  right[static_cast<std::size_t>(sink) - nl] -= amount;
+}
+
+// Largest matching between the classes of two compounds.
+int class_matching(const AtomProfile &a, const AtomProfile &b) {
+  if (a.classes.empty() || b.classes.empty()) return 0;
+  ClassFlow network(a, b);
+  return network.max_flow();
 }
 
 }  // namespace
@@ -475,6 +510,179 @@ struct Slot {
   std::int64_t skipped_clique = 0;
 };
 
+std::int64_t count_chunks(const PairRanges &ranges, int size) {
+  std::int64_t chunks = 0;
+  ChunkCursor counter(ranges, size);
+  Chunk c;
+  while (counter.next(c)) chunks++;
+  return chunks;
+}
+
+// The worker threads of a run of pairs: each takes the next chunk in pair
+// order and leaves its results in a slot of a window, from which the
+// calling thread takes them in order. However the run ends (an exception
+// from the caller included), the workers are stopped and joined by the
+// destructor.
+class PairWorkers {
+ public:
+  PairWorkers(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+              const PairRanges &ranges, const RunOptions &options, const Profiles &profiles);
+  ~PairWorkers() { stop(); }
+  PairWorkers(const PairWorkers &) = delete;
+  PairWorkers &operator=(const PairWorkers &) = delete;
+
+  void start(int count);
+  // Chunks handed on so far.
+  std::int64_t written() const { return written_; }
+  // Waits a moment for the next chunk in order and moves it to `slot` when
+  // it is ready (slot.ready); false when the run stops (a worker failed).
+  bool take_next(Slot &slot);
+  void stop();
+  // What a worker threw, once the workers are stopped.
+  void rethrow_failure() const;
+
+ private:
+  void work();
+  bool next_chunk(Chunk &c);
+  Slot compute(const Chunk &c) const;
+  void store(const Chunk &c, Slot out);
+
+  std::span<CPDMOL *const> queries_, targets_;
+  const RunOptions &options_;
+  const Profiles &profiles_;
+  const bool bound_;         // the atom-count bound, with a minimum and profiles
+  const bool clique_bound_;  // the clique bound, where it holds
+  // Chunks may finish out of order by up to this many; the slots hold only
+  // kept results, so a wide window costs little and keeps every thread busy
+  // while one of them is held up by a slow pair.
+  const std::size_t window_;
+  std::mutex mutex_;
+  std::condition_variable work_cv_;  // a slot became free, or the run stops
+  std::condition_variable done_cv_;  // a chunk is ready, or a worker failed
+  ChunkCursor cursor_;
+  std::int64_t written_ = 0;  // chunks handed on
+  std::vector<Slot> slots_;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::thread> threads_;
+};
+
+PairWorkers::PairWorkers(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
+                         const PairRanges &ranges, const RunOptions &options,
+                         const Profiles &profiles)
+    : queries_(queries),
+      targets_(targets),
+      options_(options),
+      profiles_(profiles),
+      bound_(options.min.has_value() && !profiles.queries.empty()),
+      clique_bound_(options.min.has_value() && options.clique_bound &&
+                    clique_bound_valid(options.engine)),
+      window_(
+          std::max<std::size_t>(4096, 64 * static_cast<std::size_t>(std::max(1, options.threads)))),
+      cursor_(ranges, options.chunk),
+      slots_(window_) {}
+
+void PairWorkers::start(int count) {
+  for (int k = 0; k < count; k++) threads_.emplace_back([this] { work(); });
+}
+
+void PairWorkers::work() {
+  try {
+    init_engine(options_.engine);
+    Chunk c;
+    while (next_chunk(c)) store(c, compute(c));
+  } catch (...) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      stop_ = true;
+    }
+    work_cv_.notify_all();
+    done_cv_.notify_all();
+  }
+}
+
+bool PairWorkers::next_chunk(Chunk &c) {
+  std::unique_lock lock(mutex_);
+  // Stay within the window, so that finished chunks waiting for an earlier
+  // one never pile up.
+  work_cv_.wait(
+      lock, [&] { return stop_ || cursor_.seq() < written_ + static_cast<std::int64_t>(window_); });
+  return !stop_ && cursor_.next(c);
+}
+
+// The pairs of a chunk on the calling worker's engine: the results the
+// bounds and the minimum keep.
+Slot PairWorkers::compute(const Chunk &c) const {
+  Slot out;
+  out.query = c.query;
+  out.end = c.end;
+  out.pairs = c.end - c.begin;
+  CPDMOL *query = queries_[c.query];
+  for (int t = c.begin; t < c.end; t++) {
+    if (bound_ && below_bound(profiles_.queries[c.query], profiles_.targets[t], *options_.min)) {
+      out.skipped++;
+      continue;
+    }
+    PairResult r;
+    if (clique_bound_) {
+      const std::optional<PairResult> above = compare_pair_above(query, targets_[t], *options_.min);
+      if (!above) {
+        out.skipped++;
+        out.skipped_clique++;
+        continue;
+      }
+      r = *above;
+    } else {
+      r = compare_pair(query, targets_[t]);
+    }
+    if (options_.min && r.coefficient < *options_.min) continue;
+    r.query = c.query;
+    r.target = t;
+    out.results.push_back(r);
+  }
+  return out;
+}
+
+void PairWorkers::store(const Chunk &c, Slot out) {
+  {
+    std::lock_guard lock(mutex_);
+    Slot &slot = slots_[static_cast<std::size_t>(c.seq) % window_];
+    slot = std::move(out);
+    slot.ready = true;
+  }
+  done_cv_.notify_all();
+}
+
+bool PairWorkers::take_next(Slot &slot) {
+  {
+    std::unique_lock lock(mutex_);
+    Slot &next = slots_[static_cast<std::size_t>(written_) % window_];
+    done_cv_.wait_for(lock, std::chrono::milliseconds(200), [&] { return next.ready || stop_; });
+    if (stop_) return false;
+    if (!next.ready) return true;
+    slot = std::move(next);
+    next = Slot{};
+    written_++;
+  }
+  work_cv_.notify_all();
+  return true;
+}
+
+void PairWorkers::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  work_cv_.notify_all();
+  for (std::thread &w : threads_) w.join();
+  threads_.clear();
+}
+
+void PairWorkers::rethrow_failure() const {
+  if (failure_) std::rethrow_exception(failure_);
+}
+
 }  // namespace
 
 RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
@@ -518,150 +726,39 @@ RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> ta
                    const StopRequested &stop_requested) {
   RunStats stats;
   stats.pairs = ranges.total();
-  const bool bound = options.min.has_value() && !profiles.queries.empty();
-  const bool clique_bound =
-      options.min.has_value() && options.clique_bound && clique_bound_valid(options.engine);
-
   const int threads = std::max(1, options.threads);
-  // Chunks may finish out of order by up to this many; the slots hold only
-  // kept results, so a wide window costs little and keeps every thread busy
-  // while one of them is held up by a slow pair.
-  const std::size_t window = std::max<std::size_t>(4096, 64 * static_cast<std::size_t>(threads));
-  std::mutex mutex;
-  std::condition_variable work_cv;  // a slot became free, or the run stops
-  std::condition_variable done_cv;  // a chunk is ready, or a worker failed
-  ChunkCursor cursor(ranges, options.chunk);
-  std::int64_t written = 0;  // chunks handed on
-  std::vector<Slot> slots(window);
-  bool stop = false;
-  std::exception_ptr failure;
-
-  auto work = [&] {
-    try {
-      init_engine(options.engine);
-      for (;;) {
-        Chunk c;
-        {
-          std::unique_lock lock(mutex);
-          // Stay within the window, so that finished chunks waiting for an
-          // earlier one never pile up.
-          work_cv.wait(lock, [&] {
-            return stop || cursor.seq() < written + static_cast<std::int64_t>(window);
-          });
-          if (stop || !cursor.next(c)) return;
-        }
-        Slot out;
-        out.query = c.query;
-        out.end = c.end;
-        out.pairs = c.end - c.begin;
-        CPDMOL *query = queries[c.query];
-        for (int t = c.begin; t < c.end; t++) {
-          if (bound && below_bound(profiles.queries[c.query], profiles.targets[t], *options.min)) {
-            out.skipped++;
-            continue;
-          }
-          PairResult r;
-          if (clique_bound) {
-            const std::optional<PairResult> above =
-                compare_pair_above(query, targets[t], *options.min);
-            if (!above) {
-              out.skipped++;
-              out.skipped_clique++;
-              continue;
-            }
-            r = *above;
-          } else {
-            r = compare_pair(query, targets[t]);
-          }
-          if (options.min && r.coefficient < *options.min) continue;
-          r.query = c.query;
-          r.target = t;
-          out.results.push_back(r);
-        }
-        {
-          std::lock_guard lock(mutex);
-          Slot &slot = slots[static_cast<std::size_t>(c.seq) % window];
-          slot = std::move(out);
-          slot.ready = true;
-        }
-        done_cv.notify_all();
-      }
-    } catch (...) {
-      {
-        std::lock_guard lock(mutex);
-        if (!failure) failure = std::current_exception();
-        stop = true;
-      }
-      work_cv.notify_all();
-      done_cv.notify_all();
-    }
-  };
-
-  std::int64_t chunks = 0;
-  {
-    ChunkCursor counter(ranges, options.chunk);
-    Chunk c;
-    while (counter.next(c)) chunks++;
-  }
-  std::vector<std::thread> workers;
-  // However the loop below ends (an exception from emit included), the
-  // workers are stopped and joined before this function returns.
-  auto stop_workers = [&] {
-    {
-      std::lock_guard lock(mutex);
-      stop = true;
-    }
-    work_cv.notify_all();
-    for (std::thread &w : workers) w.join();
-    workers.clear();
-  };
+  const std::int64_t chunks = count_chunks(ranges, options.chunk);
+  PairWorkers workers(queries, targets, ranges, options, profiles);
 
   using Clock = std::chrono::steady_clock;
   auto last_report = Clock::now();
   std::int64_t done = 0;
-  try {
-    const int started = static_cast<int>(std::min<std::int64_t>(threads, chunks));
-    for (int k = 0; k < started; k++) workers.emplace_back(work);
-    if (progress) progress(0, stats.pairs);
-    while (written < chunks) {
-      if (stop_requested && stop_requested()) {
-        stats.stopped = true;
-        break;
-      }
-      Slot slot;
-      {
-        std::unique_lock lock(mutex);
-        Slot &next = slots[static_cast<std::size_t>(written) % window];
-        done_cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return next.ready || stop; });
-        if (stop) break;
-        if (next.ready) {
-          slot = std::move(next);
-          next = Slot{};
-          written++;
-        }
-      }
-      if (slot.ready) {
-        work_cv.notify_all();
-        done += slot.pairs;
-        stats.skipped += slot.skipped;
-        stats.skipped_clique += slot.skipped_clique;
-        for (const PairResult &r : slot.results) {
-          stats.kept++;
-          emit(r);
-        }
-        if (chunk_done) chunk_done(slot.query, slot.end);
-      }
-      if (progress && Clock::now() - last_report >= std::chrono::milliseconds(250)) {
-        progress(done, stats.pairs);
-        last_report = Clock::now();
-      }
+  workers.start(static_cast<int>(std::min<std::int64_t>(threads, chunks)));
+  if (progress) progress(0, stats.pairs);
+  while (workers.written() < chunks) {
+    if (stop_requested && stop_requested()) {
+      stats.stopped = true;
+      break;
     }
-  } catch (...) {
-    stop_workers();
-    throw;
+    Slot slot;
+    if (!workers.take_next(slot)) break;
+    if (slot.ready) {
+      done += slot.pairs;
+      stats.skipped += slot.skipped;
+      stats.skipped_clique += slot.skipped_clique;
+      for (const PairResult &r : slot.results) {
+        stats.kept++;
+        emit(r);
+      }
+      if (chunk_done) chunk_done(slot.query, slot.end);
+    }
+    if (progress && Clock::now() - last_report >= std::chrono::milliseconds(250)) {
+      progress(done, stats.pairs);
+      last_report = Clock::now();
+    }
   }
-  stop_workers();
-  if (failure) std::rethrow_exception(failure);
+  workers.stop();
+  workers.rethrow_failure();
   if (progress && !stats.stopped) progress(done, stats.pairs);
   return stats;
 }

@@ -271,200 +271,311 @@ TargetBlock load_block(RecordSource &targets, std::int64_t a, std::int64_t b) {
   return block;
 }
 
+// Keeps `item` in a heap of at most k rows, the worst kept row on top.
+void keep_best(std::vector<Kept> &heap, std::size_t k, Kept item) {
+  if (heap.size() < k) {
+    heap.push_back(std::move(item));
+    std::push_heap(heap.begin(), heap.end(), better);
+  } else if (better(item, heap.front())) {
+    std::pop_heap(heap.begin(), heap.end(), better);
+    heap.back() = std::move(item);
+    std::push_heap(heap.begin(), heap.end(), better);
+  }
+}
+
+// The queries [qa, qb) of one pass over the targets, and their rows until
+// the pass ends.
+struct Pass {
+  std::int64_t qa = 0, qb = 0;
+  RecordArena arena;  // owns `records`
+  std::vector<CPDMOL *> records;
+  std::vector<AtomProfile> profiles;    // with a minimum
+  std::int64_t tmin = 0, tmax = 0;      // the targets that some query meets
+  std::int64_t head = -1;               // the first query with pairs: its rows go out at once
+  Spill spill;                          // rows of the later queries, block by block
+  std::vector<std::string> pending;     // rows of later queries in this block
+  std::vector<std::vector<Kept>> kept;  // with --top: each query's best rows so far
+  std::string direct;                   // rows of the head query, written chunk by chunk
+
+  std::size_t size() const { return static_cast<std::size_t>(qb - qa); }
+};
+
+// A screen of the pairs [first, last): its passes, one after the other.
+struct StreamRun {
+  StreamRun(RecordSource &queries, RecordSource &targets, bool triangle, std::int64_t first,
+            std::int64_t last, const StreamOptions &options, RowSink &sink,
+            const Progress &progress, const StopRequested &stop);
+
+  RunStats all_passes();
+
+  std::pair<std::int64_t, std::int64_t> target_range(std::int64_t q) const;
+  std::pair<std::int64_t, std::int64_t> queries_in_range() const;
+  std::int64_t queries_per_pass() const;
+  void open_pass(Pass &pass, std::int64_t qa, std::int64_t qb);
+  std::int64_t block_end(const Pass &pass, std::int64_t ta) const;
+  bool over_targets(Pass &pass);
+  bool compare_block(Pass &pass, std::int64_t ta, std::int64_t tb,
+                     const std::vector<CPDMOL *> &trecs);
+  PairRanges block_ranges(const Pass &pass, std::int64_t ta, std::int64_t tb) const;
+  void take_row(Pass &pass, std::int64_t ta, const std::vector<CPDMOL *> &trecs,
+                const PairResult &r);
+  void spill_pending(Pass &pass);
+  void end_pass(Pass &pass);
+  void write_best(std::vector<Kept> &rows);
+
+  RecordSource &queries;
+  RecordSource &targets;
+  const StreamOptions &options;
+  RowSink &sink;
+  const Progress &progress;
+  const StopRequested &stop;
+  const PairSpace space;
+  std::int64_t first, last;
+  const bool top;
+  const std::size_t k;
+  RunOptions plain;  // the options of run_pairs: no selection there
+  const bool by_element;
+  KeyIndex index;
+  RunStats stats;
+  std::int64_t done_before = 0;  // pairs of the blocks before the current one
+};
+
+StreamRun::StreamRun(RecordSource &queries, RecordSource &targets, bool triangle,
+                     std::int64_t first, std::int64_t last, const StreamOptions &options,
+                     RowSink &sink, const Progress &progress, const StopRequested &stop)
+    : queries(queries),
+      targets(targets),
+      options(options),
+      sink(sink),
+      progress(progress),
+      stop(stop),
+      space{queries.size(), targets.size(), triangle},
+      first(std::clamp<std::int64_t>(first, 0, space.total())),
+      last(std::clamp<std::int64_t>(last, this->first, space.total())),
+      top(options.run.top > 0),
+      k(static_cast<std::size_t>(std::max(options.run.top, 0))),
+      plain(options.run),
+      by_element((options.run.engine.atom_mode & 2) != 0) {
+  plain.top = 0;
+  stats.pairs = this->last - this->first;
+}
+
+// Targets of query q within the range.
+std::pair<std::int64_t, std::int64_t> StreamRun::target_range(std::int64_t q) const {
+  const std::int64_t s = space.start(q);
+  const std::int64_t lo = space.first(q) + std::max<std::int64_t>(0, first - s);
+  const std::int64_t hi = space.first(q) + std::min(space.count(q), last - s);
+  return {lo, std::max(lo, hi)};
+}
+
+// The queries whose pairs meet the range.
+std::pair<std::int64_t, std::int64_t> StreamRun::queries_in_range() const {
+  std::int64_t a = 0, b = space.queries;  // first query that ends after `first`
+  while (a < b) {
+    const std::int64_t m = a + (b - a) / 2;
+    (space.start(m + 1) <= first) ? a = m + 1 : b = m;
+  }
+  const std::int64_t q_lo = a;
+  a = q_lo, b = space.queries;  // first query that starts at or after `last`
+  while (a < b) {
+    const std::int64_t m = a + (b - a) / 2;
+    (space.start(m) < last) ? a = m + 1 : b = m;
+  }
+  return {q_lo, a};
+}
+
+std::int64_t StreamRun::queries_per_pass() const {
+  return std::clamp<std::int64_t>(options.pass_pairs / std::max<std::int64_t>(1, space.targets),
+                                  std::max(1, options.min_query_block),
+                                  std::max({1, options.min_query_block, options.max_query_block}));
+}
+
+RunStats StreamRun::all_passes() {
+  const auto [q_lo, q_hi] = queries_in_range();
+  const std::int64_t per_pass = queries_per_pass();
+  for (std::int64_t qa = q_lo; qa < q_hi; qa += per_pass) {
+    Pass pass;
+    open_pass(pass, qa, std::min<std::int64_t>(q_hi, qa + per_pass));
+    if (!over_targets(pass)) {
+      stats.stopped = true;
+      return stats;
+    }
+    end_pass(pass);
+  }
+  return stats;
+}
+
+// Reads the queries of the pass and finds the targets they meet.
+void StreamRun::open_pass(Pass &pass, std::int64_t qa, std::int64_t qb) {
+  pass.qa = qa;
+  pass.qb = qb;
+  {
+    RecordArena::Scope scope(pass.arena);
+    pass.records = queries.load(static_cast<int>(qa), static_cast<int>(qb));
+  }
+  if (plain.min) {
+    for (CPDMOL *m : pass.records) pass.profiles.push_back(make_profile(*m, by_element, index));
+  }
+  pass.tmin = space.targets;
+  pass.tmax = 0;
+  for (std::int64_t q = qa; q < qb; q++) {
+    const auto [lo, hi] = target_range(q);
+    if (lo >= hi) continue;
+    if (pass.head < 0) pass.head = q;
+    pass.tmin = std::min(pass.tmin, lo);
+    pass.tmax = std::max(pass.tmax, hi);
+  }
+  pass.pending.resize(pass.size());
+  if (top) pass.kept.resize(pass.size());
+}
+
+// The end of the block of targets that starts at ta.
+std::int64_t StreamRun::block_end(const Pass &pass, std::int64_t ta) const {
+  std::int64_t tb = ta + 1;
+  while (tb < pass.tmax && tb - ta < options.target_block &&
+         targets.bytes(static_cast<int>(ta), static_cast<int>(tb) + 1) <= options.block_bytes) {
+    tb++;
+  }
+  return tb;
+}
+
+// The targets of the pass, block by block; false when the screen was stopped.
+bool StreamRun::over_targets(Pass &pass) {
+  const std::int64_t tmax = pass.tmax;
+  std::int64_t tb = pass.tmin < tmax ? block_end(pass, pass.tmin) : pass.tmin;
+  TargetBlock block;
+  if (pass.tmin < tmax) block = load_block(targets, pass.tmin, tb);
+  for (std::int64_t ta = pass.tmin; ta < tmax;) {
+    // The next block is read while this one is compared, so that no core
+    // waits for the reading. Declared after `block`: however the loop is
+    // left, the reading ends before any records are released.
+    const std::int64_t next_end = tb < tmax ? block_end(pass, tb) : tb;
+    std::future<TargetBlock> next;
+    if (tb < tmax && targets.loads_stay_valid())
+      next = std::async(std::launch::async, load_block, std::ref(targets), tb, next_end);
+    if (!compare_block(pass, ta, tb, block.records)) return false;
+    spill_pending(pass);
+    if (stop && stop()) return false;
+    if (next.valid())
+      block = next.get();
+    else
+      block = tb < tmax ? load_block(targets, tb, next_end) : TargetBlock{};
+    ta = tb;
+    tb = next_end;
+  }
+  return true;
+}
+
+// Every pair of the pass's queries with the targets [ta, tb); false when the
+// screen was stopped.
+bool StreamRun::compare_block(Pass &pass, std::int64_t ta, std::int64_t tb,
+                              const std::vector<CPDMOL *> &trecs) {
+  std::vector<AtomProfile> tprof;
+  if (plain.min) {
+    for (CPDMOL *m : trecs) tprof.push_back(make_profile(*m, by_element, index));
+  }
+  const PairRanges ranges = block_ranges(pass, ta, tb);
+  const Emit emit = [&](const PairResult &r) { take_row(pass, ta, trecs, r); };
+  const ChunkDone chunk_done = [&](int query, int end) {
+    if (top || pass.qa + query != pass.head) return;
+    sink.write(pass.direct);
+    pass.direct.clear();
+    sink.checkpoint(space.start(pass.head) + (ta + end - space.first(pass.head)));
+  };
+  Progress block_progress;
+  if (progress) {
+    block_progress = [&](std::int64_t done, std::int64_t) {
+      progress(done_before + done, stats.pairs);
+    };
+  }
+  const RunStats st = run_pairs(pass.records, trecs, ranges, plain, {pass.profiles, tprof}, emit,
+                                chunk_done, block_progress, stop);
+  stats.skipped += st.skipped;
+  stats.skipped_clique += st.skipped_clique;
+  done_before += st.pairs;
+  return !st.stopped;
+}
+
+// The targets of each query of the pass within [ta, tb), counted from ta.
+PairRanges StreamRun::block_ranges(const Pass &pass, std::int64_t ta, std::int64_t tb) const {
+  PairRanges ranges;
+  for (std::int64_t q = pass.qa; q < pass.qb; q++) {
+    const auto [lo, hi] = target_range(q);
+    const auto b = static_cast<int>(std::clamp(lo, ta, tb) - ta);
+    const auto e = static_cast<int>(std::clamp(hi, ta, tb) - ta);
+    ranges.begin.push_back(b);
+    ranges.end.push_back(std::max(b, e));
+  }
+  return ranges;
+}
+
+// A kept result of the block that starts at ta: its row goes out, waits for
+// its query's turn, or competes for the query's best rows.
+void StreamRun::take_row(Pass &pass, std::int64_t ta, const std::vector<CPDMOL *> &trecs,
+                         const PairResult &r) {
+  PairResult g = r;
+  g.query = static_cast<int>(pass.qa + r.query);
+  g.target = static_cast<int>(ta + r.target);
+  std::string row;
+  const CPDMOL &qm = *pass.records[static_cast<std::size_t>(r.query)];
+  const CPDMOL &tm = *trecs[static_cast<std::size_t>(r.target)];
+  if (options.query_name) {
+    const RowNames names{options.query_name(qm), options.target_name(tm)};
+    append_row(row, options.format, g, qm.name, tm.name, &names);
+  } else {
+    append_row(row, options.format, g, qm.name, tm.name);
+  }
+  const auto lq = static_cast<std::size_t>(r.query);
+  if (top) {
+    keep_best(pass.kept[lq], k, Kept{g, std::move(row)});
+    return;
+  }
+  stats.kept++;
+  if (options.on_kept) options.on_kept(g);
+  (g.query == pass.head ? pass.direct : pass.pending[lq]) += row;
+}
+
+// The rows of the later queries, held until the pass ends.
+void StreamRun::spill_pending(Pass &pass) {
+  for (std::size_t q = 0; q < pass.size(); q++) {
+    pass.spill.add(q, pass.pending[q]);
+    pass.pending[q].clear();
+  }
+}
+
+// The pass is complete: the later queries' rows follow in query order.
+void StreamRun::end_pass(Pass &pass) {
+  for (std::size_t q = 0; q < pass.size(); q++) {
+    if (top) {
+      write_best(pass.kept[q]);
+    } else if (static_cast<std::int64_t>(pass.qa + q) != pass.head) {
+      pass.spill.replay(q, sink);
+    }
+  }
+  sink.checkpoint(std::min(last, space.start(pass.qb)));
+}
+
+// The best rows of a query, in target order.
+void StreamRun::write_best(std::vector<Kept> &rows) {
+  std::sort(rows.begin(), rows.end(),
+            [](const Kept &x, const Kept &y) { return x.result.target < y.result.target; });
+  std::string text;
+  for (const Kept &r : rows) {
+    text += r.row;
+    if (options.on_kept) options.on_kept(r.result);
+  }
+  stats.kept += static_cast<std::int64_t>(rows.size());
+  sink.write(text);
+  rows.clear();
+}
+
 }  // namespace
 
 RunStats run_stream(RecordSource &queries, RecordSource &targets, bool triangle, std::int64_t first,
                     std::int64_t last, const StreamOptions &options, RowSink &sink,
                     const Progress &progress, const StopRequested &stop) {
-  const PairSpace space{queries.size(), targets.size(), triangle};
-  first = std::clamp<std::int64_t>(first, 0, space.total());
-  last = std::clamp<std::int64_t>(last, first, space.total());
-  RunStats stats;
-  stats.pairs = last - first;
-  const bool top = options.run.top > 0;
-  const auto k = static_cast<std::size_t>(std::max(options.run.top, 0));
-  RunOptions run = options.run;
-  run.top = 0;
-  KeyIndex index;
-  const bool by_element = (run.engine.atom_mode & 2) != 0;
-
-  // Targets of query q within the range.
-  auto target_range = [&](std::int64_t q) {
-    const std::int64_t s = space.start(q);
-    const std::int64_t lo = space.first(q) + std::max<std::int64_t>(0, first - s);
-    const std::int64_t hi = space.first(q) + std::min(space.count(q), last - s);
-    return std::pair<std::int64_t, std::int64_t>{lo, std::max(lo, hi)};
-  };
-  // The queries whose pairs meet the range.
-  std::int64_t q_lo = 0, q_hi = space.queries;
-  {
-    std::int64_t a = 0, b = space.queries;  // first query that ends after `first`
-    while (a < b) {
-      const std::int64_t m = a + (b - a) / 2;
-      (space.start(m + 1) <= first) ? a = m + 1 : b = m;
-    }
-    q_lo = a;
-    a = q_lo, b = space.queries;  // first query that starts at or after `last`
-    while (a < b) {
-      const std::int64_t m = a + (b - a) / 2;
-      (space.start(m) < last) ? a = m + 1 : b = m;
-    }
-    q_hi = a;
-  }
-
-  std::int64_t done_before = 0;
-  const std::int64_t query_block =
-      std::clamp<std::int64_t>(options.pass_pairs / std::max<std::int64_t>(1, space.targets),
-                               std::max(1, options.min_query_block),
-                               std::max({1, options.min_query_block, options.max_query_block}));
-  for (std::int64_t qa = q_lo; qa < q_hi; qa += query_block) {
-    const std::int64_t qb = std::min<std::int64_t>(q_hi, qa + query_block);
-    const std::size_t nq = static_cast<std::size_t>(qb - qa);
-    RecordArena query_arena;
-    std::vector<CPDMOL *> qrecs;
-    {
-      RecordArena::Scope scope(query_arena);
-      qrecs = queries.load(static_cast<int>(qa), static_cast<int>(qb));
-    }
-    std::vector<AtomProfile> qprof;
-    if (run.min) {
-      for (CPDMOL *m : qrecs) qprof.push_back(make_profile(*m, by_element, index));
-    }
-    std::int64_t tmin = space.targets, tmax = 0, head = -1;
-    for (std::int64_t q = qa; q < qb; q++) {
-      const auto [lo, hi] = target_range(q);
-      if (lo >= hi) continue;
-      if (head < 0) head = q;
-      tmin = std::min(tmin, lo);
-      tmax = std::max(tmax, hi);
-    }
-    Spill spill;
-    std::vector<std::string> pending(nq);  // rows of later queries in this block
-    std::vector<std::vector<Kept>> kept(top ? nq : 0);
-    std::string direct;  // rows of the first query, written chunk by chunk
-
-    // The end of the block of targets that starts at ta.
-    auto block_end = [&](std::int64_t ta) {
-      std::int64_t tb = ta + 1;
-      while (tb < tmax && tb - ta < options.target_block &&
-             targets.bytes(static_cast<int>(ta), static_cast<int>(tb) + 1) <= options.block_bytes) {
-        tb++;
-      }
-      return tb;
-    };
-    std::int64_t tb = tmin < tmax ? block_end(tmin) : tmin;
-    TargetBlock block;
-    if (tmin < tmax) block = load_block(targets, tmin, tb);
-    for (std::int64_t ta = tmin; ta < tmax;) {
-      // The next block is read while this one is compared, so that no core
-      // waits for the reading. Declared after `block`: however the loop is
-      // left, the reading ends before any records are released.
-      const std::int64_t next_end = tb < tmax ? block_end(tb) : tb;
-      std::future<TargetBlock> next;
-      if (tb < tmax && targets.loads_stay_valid())
-        next = std::async(std::launch::async, load_block, std::ref(targets), tb, next_end);
-      const std::vector<CPDMOL *> &trecs = block.records;
-      std::vector<AtomProfile> tprof;
-      if (run.min) {
-        for (CPDMOL *m : trecs) tprof.push_back(make_profile(*m, by_element, index));
-      }
-      PairRanges ranges;
-      for (std::int64_t q = qa; q < qb; q++) {
-        const auto [lo, hi] = target_range(q);
-        const auto b = static_cast<int>(std::clamp(lo, ta, tb) - ta);
-        const auto e = static_cast<int>(std::clamp(hi, ta, tb) - ta);
-        ranges.begin.push_back(b);
-        ranges.end.push_back(std::max(b, e));
-      }
-      const Emit emit = [&](const PairResult &r) {
-        PairResult g = r;
-        g.query = static_cast<int>(qa + r.query);
-        g.target = static_cast<int>(ta + r.target);
-        std::string row;
-        const CPDMOL &qm = *qrecs[static_cast<std::size_t>(r.query)];
-        const CPDMOL &tm = *trecs[static_cast<std::size_t>(r.target)];
-        if (options.query_name) {
-          const RowNames names{options.query_name(qm), options.target_name(tm)};
-          append_row(row, options.format, g, qm.name, tm.name, &names);
-        } else {
-          append_row(row, options.format, g, qm.name, tm.name);
-        }
-        const auto lq = static_cast<std::size_t>(r.query);
-        if (top) {
-          // The worst kept row on top of a heap of at most k.
-          std::vector<Kept> &heap = kept[lq];
-          Kept item{g, std::move(row)};
-          if (heap.size() < k) {
-            heap.push_back(std::move(item));
-            std::push_heap(heap.begin(), heap.end(), better);
-          } else if (better(item, heap.front())) {
-            std::pop_heap(heap.begin(), heap.end(), better);
-            heap.back() = std::move(item);
-            std::push_heap(heap.begin(), heap.end(), better);
-          }
-          return;
-        }
-        stats.kept++;
-        if (options.on_kept) options.on_kept(g);
-        (g.query == head ? direct : pending[lq]) += row;
-      };
-      const ChunkDone chunk_done = [&](int query, int end) {
-        if (top || qa + query != head) return;
-        sink.write(direct);
-        direct.clear();
-        sink.checkpoint(space.start(head) + (ta + end - space.first(head)));
-      };
-      Progress block_progress;
-      if (progress) {
-        block_progress = [&](std::int64_t done, std::int64_t) {
-          progress(done_before + done, stats.pairs);
-        };
-      }
-      const RunStats st = run_pairs(qrecs, trecs, ranges, run, {qprof, tprof}, emit, chunk_done,
-                                    block_progress, stop);
-      stats.skipped += st.skipped;
-      stats.skipped_clique += st.skipped_clique;
-      done_before += st.pairs;
-      if (st.stopped) {
-        stats.stopped = true;
-        return stats;
-      }
-      for (std::size_t q = 0; q < nq; q++) {
-        spill.add(q, pending[q]);
-        pending[q].clear();
-      }
-      if (stop && stop()) {
-        stats.stopped = true;
-        return stats;
-      }
-      if (next.valid())
-        block = next.get();
-      else
-        block = tb < tmax ? load_block(targets, tb, next_end) : TargetBlock{};
-      ta = tb;
-      tb = next_end;
-    }
-    // The pass is complete: the later queries' rows follow in query order.
-    for (std::size_t q = 0; q < nq; q++) {
-      if (top) {
-        std::vector<Kept> &rows = kept[q];
-        std::sort(rows.begin(), rows.end(),
-                  [](const Kept &x, const Kept &y) { return x.result.target < y.result.target; });
-        std::string text;
-        for (const Kept &r : rows) {
-          text += r.row;
-          if (options.on_kept) options.on_kept(r.result);
-        }
-        stats.kept += static_cast<std::int64_t>(rows.size());
-        sink.write(text);
-        rows.clear();
-      } else if (static_cast<std::int64_t>(qa + q) != head) {
-        spill.replay(q, sink);
-      }
-    }
-    sink.checkpoint(std::min(last, space.start(qb)));
-  }
-  return stats;
+  StreamRun run(queries, targets, triangle, first, last, options, sink, progress, stop);
+  return run.all_passes();
 }
 
 }  // namespace screen

@@ -324,235 +324,366 @@ Leader::Leader(const Session &session, screen::RecordSource &queries, screen::Re
 
 Leader::~Leader() = default;
 
-screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
-                             const screen::Progress &progress, const screen::StopRequested &stop) {
-  const Session &session = session_;
-  LocalWorker &local = *local_;
-  const std::int64_t pairs = plan.last - plan.first;
-  const std::int64_t chunks = pairs > 0 ? (pairs + plan.chunk - 1) / plan.chunk : 0;
-  const int workers = session.size() - 1;
+namespace {
+
+std::size_t size_of(const screen::ChunkRows &c) {
+  return c.rows.size() + c.results.size() * sizeof(screen::PairResult);
+}
+
+// A chunk whose rows are coming in from another rank.
+struct Incoming {
+  int from = 0;
+  Header header{};
+  std::string payload;
+  std::vector<MPI_Request> requests;
+};
+
+// An assignment on its way to a rank.
+struct Assignment {
+  std::int64_t job[3];
+  MPI_Request request;
+};
+
+// One run of rank 0: the hand-out of chunks, the rows that come back from
+// the ranks and from its own thread, and their join in order. Nothing here
+// waits on another rank: a rank that died must never hold up rank 0, which
+// then still ends the screen when it is told to.
+class HandOut {
+ public:
+  HandOut(const Session &session, LocalWorker &local, const WorkPlan &plan,
+          screen::ChunkJoiner &joiner, const screen::Progress &progress,
+          const screen::StopRequested &stop);
+  screen::RunStats run();
+
+ private:
+  bool stop_requested() const { return stop_ && stop_(); }
+  void send_job(int rank, std::int64_t seq, std::int64_t a, std::int64_t b);
+  bool sent();
+  void hand_out(int rank);
+  bool hand_out_work();
+  bool receive_messages();
+  void receive_rows(int from);
+  bool take_incoming();
+  bool take_local();
+  bool join_ready();
+  void show_progress();
+  void say_done();
+
+  const Session &session_;
+  LocalWorker &local_;
+  const WorkPlan &plan_;
+  screen::ChunkJoiner &joiner_;
+  const screen::Progress &progress_;
+  const screen::StopRequested &stop_;
+  const std::int64_t pairs_;
+  const std::int64_t chunks_;
   // Chunks handed out beyond the one written next: enough to keep every
   // rank busy while one chunk takes long, few enough to bound what waits;
   // and none while the rows waiting for an earlier chunk pass kHeldBytes.
-  const std::int64_t window = 4 * static_cast<std::int64_t>(session.size()) + 4;
-  std::size_t held = 0;  // bytes of the chunks in `ready`
-  auto size_of = [](const screen::ChunkRows &c) {
-    return c.rows.size() + c.results.size() * sizeof(screen::PairResult);
-  };
-  std::int64_t next = 0;                                              // chunks handed out
-  std::int64_t written = 0;                                           // chunks joined
-  std::vector<int> out(static_cast<std::size_t>(session.size()), 0);  // chunks at each rank
-  std::map<std::int64_t, screen::ChunkRows> ready;
-  // Chunks whose rows are coming in.
-  struct Incoming {
-    int from = 0;
-    Header header{};
-    std::string payload;
-    std::vector<MPI_Request> requests;
-  };
-  std::list<Incoming> incoming;
+  const std::int64_t window_;
+  std::size_t held_ = 0;      // bytes of the chunks in `ready_`
+  std::int64_t next_ = 0;     // chunks handed out
+  std::int64_t written_ = 0;  // chunks joined
+  std::vector<int> out_;      // chunks at each rank
+  std::map<std::int64_t, screen::ChunkRows> ready_;
+  std::list<Incoming> incoming_;
+  std::list<Assignment> sends_;
+  std::chrono::steady_clock::time_point next_report_;
+  Backoff backoff_;
+  screen::RunStats stats_;
+};
 
-  screen::RunStats stats;
-  // Nothing here waits on another rank: a rank that died must never hold up
-  // rank 0, which then still ends the screen when it is told to.
-  struct Assignment {
-    std::int64_t job[3];
-    MPI_Request request;
-  };
-  std::list<Assignment> sends;
-  auto send_job = [&](int rank, std::int64_t seq, std::int64_t a, std::int64_t b) {
-    Assignment &s = sends.emplace_back(Assignment{{seq, a, b}, MPI_REQUEST_NULL});
-    check(MPI_Isend(s.job, 3, MPI_INT64_T, rank, kAssign, MPI_COMM_WORLD, &s.request), "send");
-  };
-  auto sent = [&] {
-    for (auto it = sends.begin(); it != sends.end();) {
-      int flag = 0;
-      check(MPI_Test(&it->request, &flag, MPI_STATUS_IGNORE), "send");
-      it = flag ? sends.erase(it) : std::next(it);
-    }
-    return sends.empty();
-  };
-  auto hand_out = [&](int rank) {
-    const auto [a, b] = chunk_range(plan, next);
-    if (rank == 0) {
-      local.give(next, a, b);
-    } else {
-      send_job(rank, next, a, b);
-    }
-    out[static_cast<std::size_t>(rank)]++;
-    next++;
-  };
-  if (progress) progress(0, pairs);
-  auto next_report = std::chrono::steady_clock::now();
-  Backoff backoff;
-  while (written < chunks) {
-    if (stop && stop()) {
-      stats.stopped = true;
+HandOut::HandOut(const Session &session, LocalWorker &local, const WorkPlan &plan,
+                 screen::ChunkJoiner &joiner, const screen::Progress &progress,
+                 const screen::StopRequested &stop)
+    : session_(session),
+      local_(local),
+      plan_(plan),
+      joiner_(joiner),
+      progress_(progress),
+      stop_(stop),
+      pairs_(plan.last - plan.first),
+      chunks_(pairs_ > 0 ? (pairs_ + plan.chunk - 1) / plan.chunk : 0),
+      window_(4 * static_cast<std::int64_t>(session.size()) + 4),
+      out_(static_cast<std::size_t>(session.size()), 0) {}
+
+screen::RunStats HandOut::run() {
+  if (progress_) progress_(0, pairs_);
+  next_report_ = std::chrono::steady_clock::now();
+  while (written_ < chunks_) {
+    if (stop_requested()) {
+      stats_.stopped = true;
       break;
     }
-    bool busy = false;
-    // Work for every rank with room for it, the other ranks first.
-    for (int k = 0; k < session.size(); k++) {
-      const int rank = (k + 1) % session.size();
-      while (next < chunks && next < written + window && held < kHeldBytes &&
-             out[static_cast<std::size_t>(rank)] < kAhead) {
-        hand_out(rank);
-        busy = true;
-      }
-    }
+    bool busy = hand_out_work();
     sent();
-    // What the other ranks sent.
-    for (;;) {
-      int flag = 0;
-      MPI_Status status;
-      check(MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
-      if (!flag) break;
-      busy = true;
-      const int from = status.MPI_SOURCE;
-      if (status.MPI_TAG == kFailure) {
-        int count = 0;
-        MPI_Get_count(&status, MPI_BYTE, &count);
-        std::string text(static_cast<std::size_t>(count), '\0');
-        recv_bytes(text.data(), text.size(), from, kFailure);
-        throw RankFailed{from, text.c_str()};
-      }
-      if (status.MPI_TAG != kResult) throw std::runtime_error("MPI: unexpected message");
-      // The rows follow the header; they are taken in while the loop goes
-      // on, so that a rank that dies sending them never holds it up.
-      Incoming &in = incoming.emplace_back();
-      in.from = from;
-      recv_bytes(reinterpret_cast<char *>(&in.header), sizeof in.header, from, kResult);
-      in.payload.resize(static_cast<std::size_t>(in.header.rows) +
-                        static_cast<std::size_t>(in.header.results) * sizeof(screen::PairResult));
-      for (std::size_t at = 0; at < in.payload.size(); at += kPiece) {
-        const std::size_t n = std::min(kPiece, in.payload.size() - at);
-        in.requests.emplace_back();
-        check(MPI_Irecv(in.payload.data() + at, static_cast<int>(n), MPI_BYTE, from, kPayload,
-                        MPI_COMM_WORLD, &in.requests.back()),
-              "receive");
-      }
-    }
-    for (auto it = incoming.begin(); it != incoming.end();) {
-      int flag = 0;
-      check(MPI_Testall(static_cast<int>(it->requests.size()), it->requests.data(), &flag,
-                        MPI_STATUSES_IGNORE),
-            "receive");
-      if (!flag) {
-        ++it;
-        continue;
-      }
-      held += size_of(ready.emplace(it->header.seq, unpack(it->header, it->payload)).first->second);
-      out[static_cast<std::size_t>(it->from)]--;
-      it = incoming.erase(it);
-      busy = true;
-    }
-    for (auto &[seq, rows] : local.take()) {
-      held += size_of(rows);
-      ready.emplace(seq, std::move(rows));
-      out[0]--;
-      busy = true;
-    }
-    // Rows in order.
-    bool joined = false;
-    for (auto it = ready.find(written); it != ready.end(); it = ready.find(written)) {
-      if (stop && stop()) break;
-      joiner.add(it->second);
-      held -= size_of(it->second);
-      ready.erase(it);
-      written++;
-      joined = true;
-    }
-    // The progress line changes a few times a second at most.
-    if (joined && progress && std::chrono::steady_clock::now() >= next_report) {
-      progress(joiner.done() - plan.first, pairs);
-      next_report = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    }
+    if (receive_messages()) busy = true;
+    if (take_incoming()) busy = true;
+    if (take_local()) busy = true;
+    if (join_ready()) show_progress();
     if (busy) {
-      backoff.reset();
+      backoff_.reset();
     } else {
-      backoff.pause();
+      backoff_.pause();
     }
   }
-  // The other ranks are done (or stop): each hears it once.
-  if (!stats.stopped) {
-    for (int rank = 1; rank <= workers; rank++) send_job(rank, -1, -1, -1);
-    while (!sent()) {
-      if (stop && stop()) {
-        stats.stopped = true;
-        break;
-      }
-      backoff.pause();
+  if (!stats_.stopped) say_done();
+  stats_.pairs = pairs_;
+  stats_.skipped = joiner_.stats().skipped;
+  stats_.skipped_clique = joiner_.stats().skipped_clique;
+  stats_.kept = joiner_.stats().kept;
+  return stats_;
+}
+
+void HandOut::send_job(int rank, std::int64_t seq, std::int64_t a, std::int64_t b) {
+  Assignment &s = sends_.emplace_back(Assignment{{seq, a, b}, MPI_REQUEST_NULL});
+  check(MPI_Isend(s.job, 3, MPI_INT64_T, rank, kAssign, MPI_COMM_WORLD, &s.request), "send");
+}
+
+// Forgets the assignments that went out; true when none is left on its way.
+bool HandOut::sent() {
+  for (auto it = sends_.begin(); it != sends_.end();) {
+    int flag = 0;
+    check(MPI_Test(&it->request, &flag, MPI_STATUS_IGNORE), "send");
+    it = flag ? sends_.erase(it) : std::next(it);
+  }
+  return sends_.empty();
+}
+
+void HandOut::hand_out(int rank) {
+  const auto [a, b] = chunk_range(plan_, next_);
+  if (rank == 0) {
+    local_.give(next_, a, b);
+  } else {
+    send_job(rank, next_, a, b);
+  }
+  out_[static_cast<std::size_t>(rank)]++;
+  next_++;
+}
+
+// Work for every rank with room for it, the other ranks first.
+bool HandOut::hand_out_work() {
+  bool busy = false;
+  for (int k = 0; k < session_.size(); k++) {
+    const int rank = (k + 1) % session_.size();
+    while (next_ < chunks_ && next_ < written_ + window_ && held_ < kHeldBytes &&
+           out_[static_cast<std::size_t>(rank)] < kAhead) {
+      hand_out(rank);
+      busy = true;
     }
   }
-  stats.pairs = pairs;
-  stats.skipped = joiner.stats().skipped;
-  stats.skipped_clique = joiner.stats().skipped_clique;
-  stats.kept = joiner.stats().kept;
-  return stats;
+  return busy;
+}
+
+// What the other ranks sent: the header of a chunk's rows, or a failure
+// (thrown as RankFailed).
+bool HandOut::receive_messages() {
+  bool busy = false;
+  for (;;) {
+    int flag = 0;
+    MPI_Status status;
+    check(MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
+    if (!flag) return busy;
+    busy = true;
+    const int from = status.MPI_SOURCE;
+    if (status.MPI_TAG == kFailure) {
+      int count = 0;
+      MPI_Get_count(&status, MPI_BYTE, &count);
+      std::string text(static_cast<std::size_t>(count), '\0');
+      recv_bytes(text.data(), text.size(), from, kFailure);
+      throw RankFailed{from, text.c_str()};
+    }
+    if (status.MPI_TAG != kResult) throw std::runtime_error("MPI: unexpected message");
+    receive_rows(from);
+  }
+}
+
+// The rows follow the header; they are taken in while the loop goes on, so
+// that a rank that dies sending them never holds it up.
+void HandOut::receive_rows(int from) {
+  Incoming &in = incoming_.emplace_back();
+  in.from = from;
+  recv_bytes(reinterpret_cast<char *>(&in.header), sizeof in.header, from, kResult);
+  in.payload.resize(static_cast<std::size_t>(in.header.rows) +
+                    static_cast<std::size_t>(in.header.results) * sizeof(screen::PairResult));
+  for (std::size_t at = 0; at < in.payload.size(); at += kPiece) {
+    const std::size_t n = std::min(kPiece, in.payload.size() - at);
+    in.requests.emplace_back();
+    check(MPI_Irecv(in.payload.data() + at, static_cast<int>(n), MPI_BYTE, from, kPayload,
+                    MPI_COMM_WORLD, &in.requests.back()),
+          "receive");
+  }
+}
+
+// The chunks of other ranks whose rows are all in.
+bool HandOut::take_incoming() {
+  bool busy = false;
+  for (auto it = incoming_.begin(); it != incoming_.end();) {
+    int flag = 0;
+    check(MPI_Testall(static_cast<int>(it->requests.size()), it->requests.data(), &flag,
+                      MPI_STATUSES_IGNORE),
+          "receive");
+    if (!flag) {
+      ++it;
+      continue;
+    }
+    held_ += size_of(ready_.emplace(it->header.seq, unpack(it->header, it->payload)).first->second);
+    out_[static_cast<std::size_t>(it->from)]--;
+    it = incoming_.erase(it);
+    busy = true;
+  }
+  return busy;
+}
+
+// The chunks rank 0's own thread computed.
+bool HandOut::take_local() {
+  bool busy = false;
+  for (auto &[seq, rows] : local_.take()) {
+    held_ += size_of(rows);
+    ready_.emplace(seq, std::move(rows));
+    out_[0]--;
+    busy = true;
+  }
+  return busy;
+}
+
+// Rows in order: every ready chunk that comes next; true when one was joined.
+bool HandOut::join_ready() {
+  bool joined = false;
+  for (auto it = ready_.find(written_); it != ready_.end(); it = ready_.find(written_)) {
+    if (stop_requested()) break;
+    joiner_.add(it->second);
+    held_ -= size_of(it->second);
+    ready_.erase(it);
+    written_++;
+    joined = true;
+  }
+  return joined;
+}
+
+// The progress line changes a few times a second at most.
+void HandOut::show_progress() {
+  if (progress_ && std::chrono::steady_clock::now() >= next_report_) {
+    progress_(joiner_.done() - plan_.first, pairs_);
+    next_report_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  }
+}
+
+// The other ranks are done (or stop): each hears it once.
+void HandOut::say_done() {
+  const int workers = session_.size() - 1;
+  for (int rank = 1; rank <= workers; rank++) send_job(rank, -1, -1, -1);
+  while (!sent()) {
+    if (stop_requested()) {
+      stats_.stopped = true;
+      break;
+    }
+    backoff_.pause();
+  }
+}
+
+// Rows on their way to rank 0; their sends go on while the next chunk is
+// computed, and are moved along whenever the screen asks whether to stop.
+class Outbox {
+ public:
+  // Sends the rows of chunk `seq`: the header, then the payload in pieces.
+  void post(std::int64_t seq, const screen::ChunkRows &rows);
+  // Forgets the sends that are complete, in order.
+  void move_along();
+  // Waits for every send.
+  void wait_all();
+
+ private:
+  struct Sending {
+    Packed packed;
+    std::vector<MPI_Request> requests;
+  };
+  std::deque<Sending> sending_;  // a deque: the buffers of earlier sends stay where they are
+};
+
+void Outbox::post(std::int64_t seq, const screen::ChunkRows &rows) {
+  Sending &s = sending_.emplace_back();
+  s.packed = pack(seq, rows);
+  s.requests.emplace_back();
+  check(MPI_Isend(&s.packed.header, sizeof(Header), MPI_BYTE, 0, kResult, MPI_COMM_WORLD,
+                  &s.requests.back()),
+        "send");
+  for (std::size_t at = 0; at < s.packed.payload.size(); at += kPiece) {
+    const std::size_t n = std::min(kPiece, s.packed.payload.size() - at);
+    s.requests.emplace_back();
+    check(MPI_Isend(s.packed.payload.data() + at, static_cast<int>(n), MPI_BYTE, 0, kPayload,
+                    MPI_COMM_WORLD, &s.requests.back()),
+          "send");
+  }
+}
+
+void Outbox::move_along() {
+  while (!sending_.empty()) {
+    int flag = 0;
+    auto &r = sending_.front().requests;
+    MPI_Testall(static_cast<int>(r.size()), r.data(), &flag, MPI_STATUSES_IGNORE);
+    if (!flag) return;
+    sending_.pop_front();
+  }
+}
+
+void Outbox::wait_all() {
+  for (Sending &s : sending_) {
+    MPI_Waitall(static_cast<int>(s.requests.size()), s.requests.data(), MPI_STATUSES_IGNORE);
+  }
+}
+
+// The launcher ends every rank by SIGTERM and soon after SIGKILL, sooner
+// once one of them is gone; this rank stays a moment, so that rank 0 has
+// the time to keep the rows it has.
+void leave_when_interrupted() {
+  if (const int sig = screen::interrupt_signal()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::_Exit(128 + sig);
+  }
+}
+
+// Waits for rank 0's next assignment, with `move_along` called meanwhile;
+// false when rank 0 says the screen is done.
+bool next_assignment(std::int64_t (&job)[3], const screen::StopRequested &move_along) {
+  Backoff backoff;
+  for (;;) {
+    int flag = 0;
+    MPI_Status status;
+    check(MPI_Iprobe(0, kAssign, MPI_COMM_WORLD, &flag, &status), "probe");
+    if (flag) break;
+    move_along();
+    backoff.pause();
+  }
+  check(MPI_Recv(job, 3, MPI_INT64_T, 0, kAssign, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "receive");
+  return job[0] >= 0;
+}
+
+}  // namespace
+
+screen::RunStats Leader::run(const WorkPlan &plan, screen::ChunkJoiner &joiner,
+                             const screen::Progress &progress, const screen::StopRequested &stop) {
+  HandOut hand_out(session_, *local_, plan, joiner, progress, stop);
+  return hand_out.run();
 }
 
 void follow(const Session &, screen::RecordSource &queries, screen::RecordSource &targets,
             bool triangle, const screen::StreamOptions &options) {
   screen::CachedSource cache(targets, kCacheBytes);
-  // Rows on their way to rank 0; their sends go on while the next chunk is
-  // computed, and are moved along whenever the screen asks whether to stop.
-  struct Sending {
-    Packed packed;
-    std::vector<MPI_Request> requests;
-  };
-  std::deque<Sending> sending;
-  // The launcher ends every rank by SIGTERM and soon after SIGKILL, sooner
-  // once one of them is gone; this rank stays a moment, so that rank 0 has
-  // the time to keep the rows it has.
+  Outbox outbox;
   screen::catch_interrupts(true);
-  auto move_along = [&] {
-    if (const int sig = screen::interrupt_signal()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      std::_Exit(128 + sig);
-    }
-    while (!sending.empty()) {
-      int flag = 0;
-      auto &r = sending.front().requests;
-      MPI_Testall(static_cast<int>(r.size()), r.data(), &flag, MPI_STATUSES_IGNORE);
-      if (!flag) return false;
-      sending.pop_front();
-    }
+  const screen::StopRequested move_along = [&] {
+    leave_when_interrupted();
+    outbox.move_along();
     return false;
   };
   try {
-    for (;;) {
-      Backoff backoff;
-      for (;;) {
-        int flag = 0;
-        MPI_Status status;
-        check(MPI_Iprobe(0, kAssign, MPI_COMM_WORLD, &flag, &status), "probe");
-        if (flag) break;
-        move_along();
-        backoff.pause();
-      }
-      std::int64_t job[3];
-      check(MPI_Recv(job, 3, MPI_INT64_T, 0, kAssign, MPI_COMM_WORLD, MPI_STATUS_IGNORE),
-            "receive");
-      if (job[0] < 0) break;
-      const screen::ChunkRows rows =
-          screen::run_chunk(queries, cache, triangle, job[1], job[2], options, move_along);
-      Sending &s = sending.emplace_back();
-      s.packed = pack(job[0], rows);
-      s.requests.emplace_back();
-      check(MPI_Isend(&s.packed.header, sizeof(Header), MPI_BYTE, 0, kResult, MPI_COMM_WORLD,
-                      &s.requests.back()),
-            "send");
-      for (std::size_t at = 0; at < s.packed.payload.size(); at += kPiece) {
-        const std::size_t n = std::min(kPiece, s.packed.payload.size() - at);
-        s.requests.emplace_back();
-        check(MPI_Isend(s.packed.payload.data() + at, static_cast<int>(n), MPI_BYTE, 0, kPayload,
-                        MPI_COMM_WORLD, &s.requests.back()),
-              "send");
-      }
+    std::int64_t job[3];
+    while (next_assignment(job, move_along)) {
+      outbox.post(job[0],
+                  screen::run_chunk(queries, cache, triangle, job[1], job[2], options, move_along));
     }
-    for (Sending &s : sending) {
-      MPI_Waitall(static_cast<int>(s.requests.size()), s.requests.data(), MPI_STATUSES_IGNORE);
-    }
+    outbox.wait_all();
   } catch (...) {
     // Rank 0 says so and ends the job; should it not, this rank ends it.
     const std::string text = screen_cli::failure_message(std::current_exception());

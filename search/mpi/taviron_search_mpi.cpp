@@ -104,86 +104,124 @@ std::int64_t chunk_option(std::int64_t pairs, int ranks) {
   std::_Exit(status);
 }
 
-}  // namespace
+// A screen that was asked to stop: by SIGTERM the launcher is ending every
+// rank already.
+[[noreturn]] void end_interrupted(screen_cli::Output &output, const screen_cli::Screen &screen,
+                                  std::int64_t done) {
+  const int sig = screen::interrupt_signal();
+  if (sig == SIGTERM) {
+    end_early(output, screen, done, "ended by SIGTERM (a rank failed, or the job was cancelled)",
+              kExitFailure, false);
+  }
+  end_early(output, screen, done, "interrupted", 128 + sig);
+}
 
-int main(int argc, char **argv) {
+screen_cli::ProgramText program_text() {
   screen_cli::ProgramText text;
   text.summary =
       "compare query compounds with target compounds, or all pairs in one file, on the "
       "processes of an MPI job (started by mpirun or srun)";
   text.extra = {"chunk        str"};
   text.extra_help = {"\t--chunk <n>         pairs handed out at a time (a share of the screen)"};
-  {
-    const QuietRank quiet;
-    // Help and version are printed here, without starting MPI.
-    screen_cli::parse_command_line(argc, argv, text);
-  }
-  screen_mpi::Session mpi(&argc, &argv);
-  const bool leader = mpi.rank() == 0;
+  return text;
+}
 
-  // Set-up: the options, the inputs and (on rank 0) the output. Every rank
-  // does the same and any failure ends every rank alike.
-  screen_cli::on_failure([](const std::string &message) { throw SetupFailed{message}; });
-  auto agreed = [&](const std::string &failure) {
-    if (screen_mpi::all_well(failure, program())) return true;
-    mpi.finish();
-    return false;
-  };
+// What the ranks set up: the options, the inputs and (on rank 0) the output.
+struct SetUp {
   screen_cli::Options options;
-  std::string failure;
-  try {
-    options = screen_cli::read_options();
-  } catch (const SetupFailed &f) {
-    failure = f.message;
-  }
-  if (!agreed(failure)) return kExitFailure;
-  if (options.merge) {
-    // Joining finished parts is one process's work.
-    mpi.finish();
-    screen_cli::on_failure({});
-    return leader ? screen_cli::run_merge(options) : 0;
-  }
   screen_cli::Screen screen;
+  screen_cli::Output output;
+};
+
+// Every rank learns whether every rank's step of the set-up went well
+// (`failure` empty); when one failed, rank 0 said why and MPI is finished.
+bool agreed(screen_mpi::Session &mpi, const std::string &failure) {
+  if (screen_mpi::all_well(failure, program())) return true;
+  mpi.finish();
+  return false;
+}
+
+// The steps of the set-up; each says what went wrong on this rank, or "".
+std::string read_options(SetUp &job) {
+  try {
+    job.options = screen_cli::read_options();
+  } catch (const SetupFailed &f) {
+    return f.message;
+  }
+  return "";
+}
+
+std::string open_inputs(const screen_mpi::Session &mpi, SetUp &job) {
   try {
     FILE *standard_input = nullptr;
-    for (const char *path : options.input_paths()) {
+    for (const char *path : job.options.input_paths()) {
       if (std::strcmp(path, "-") == 0) standard_input = screen_mpi::share_standard_input(mpi);
     }
     const QuietRank quiet;
-    screen = screen_cli::open_screen(options, standard_input);
+    job.screen = screen_cli::open_screen(job.options, standard_input);
   } catch (const SetupFailed &f) {
-    failure = f.message;
+    return f.message;
   } catch (const std::system_error &e) {
-    failure = std::string("cannot read standard input: ") + std::strerror(e.code().value());
+    return std::string("cannot read standard input: ") + std::strerror(e.code().value());
   }
-  if (!agreed(failure)) return kExitFailure;
-  // Chunks are numbered alike everywhere only when every rank sees the same
-  // records (a file system that shows an older copy to some node, say).
-  failure = screen_mpi::same_as_rank_0(
-      {static_cast<std::int64_t>(screen.queries->size()),
-       static_cast<std::int64_t>(screen.targets->size())},
-      "the inputs hold other records than on rank 0 (the ranks must read the same files)");
-  if (!agreed(failure)) return kExitFailure;
-  screen_cli::Output output;
-  if (leader) {
-    try {
-      output = screen_cli::open_output(options, screen, progress_allowed);
-    } catch (const SetupFailed &f) {
-      failure = f.message;
-    }
-  }
-  if (!agreed(failure)) return kExitFailure;
-  const screen::StreamOptions stream_options = screen_cli::stream_options(options);
-  if (!leader) {
-    screen_cli::on_failure({});
-    screen_mpi::follow(mpi, *screen.queries, *screen.targets, screen.triangle, stream_options);
-    mpi.finish();
-    return 0;
-  }
+  return "";
+}
 
-  // Rank 0 from here on: the other ranks compute what it hands out.
-  // A failure now ends the whole job; SIGINT and SIGTERM (sent by the
-  // launcher when a rank died, or by a cancelled job) end the screen.
+// Chunks are numbered alike everywhere only when every rank sees the same
+// records (a file system that shows an older copy to some node, say).
+std::string same_records(const SetUp &job) {
+  return screen_mpi::same_as_rank_0(
+      {static_cast<std::int64_t>(job.screen.queries->size()),
+       static_cast<std::int64_t>(job.screen.targets->size())},
+      "the inputs hold other records than on rank 0 (the ranks must read the same files)");
+}
+
+std::string open_output(const screen_mpi::Session &mpi, SetUp &job) {
+  if (mpi.rank() != 0) return "";
+  try {
+    job.output = screen_cli::open_output(job.options, job.screen, progress_allowed);
+  } catch (const SetupFailed &f) {
+    return f.message;
+  }
+  return "";
+}
+
+// Rank 0's screen with every rank, up to its closed rows; a screen that
+// ends early ends the job here.
+screen::RunStats screen_with_ranks(const screen_mpi::Session &mpi, SetUp &job,
+                                   const screen_mpi::WorkPlan &plan, screen::ChunkJoiner &joiner,
+                                   const screen::Progress &progress) {
+  screen_cli::Output &output = job.output;
+  const screen_cli::Screen &screen = job.screen;
+  // Outlives the leader: its own thread reads the options.
+  const screen::StreamOptions stream_options = screen_cli::stream_options(job.options);
+  screen_mpi::Leader lead(mpi, *screen.queries, *screen.targets, screen.triangle, stream_options);
+  screen::RunStats stats;
+  try {
+    stats = lead.run(plan, joiner, progress, [] { return screen::interrupt_signal() != 0; });
+  } catch (const screen_mpi::RankFailed &f) {
+    end_early(output, screen, joiner.done(),
+              "rank " + std::to_string(f.rank) + " failed (" + f.message + ")", kExitFailure);
+  } catch (const screen::WriteError &) {
+    screen_cli::screen_failed(output);
+  } catch (...) {
+    end_early(output, screen, joiner.done(),
+              "rank 0 failed (" + screen_cli::failure_message(std::current_exception()) + ")",
+              kExitFailure);
+  }
+  if (stats.stopped) end_interrupted(output, screen, joiner.done());
+  try {
+    screen_cli::close_rows(output, stats);
+  } catch (...) {
+    screen_cli::screen_failed(output);
+  }
+  return stats;
+}
+
+// Rank 0 from here on: the other ranks compute what it hands out. A
+// failure now ends the whole job; SIGINT and SIGTERM (sent by the launcher
+// when a rank died, or by a cancelled job) end the screen.
+int lead(screen_mpi::Session &mpi, SetUp &job) {
   screen_cli::on_failure([](const std::string &message) {
     std::fprintf(stderr, "%s: %s\n", program(), message.c_str());
     screen_mpi::abort_job(kExitFailure);
@@ -194,47 +232,54 @@ int main(int argc, char **argv) {
   auto seconds = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
+  const screen_cli::Screen &screen = job.screen;
+  screen_cli::Output &output = job.output;
   const screen_mpi::WorkPlan plan{screen.first, screen.last,
                                   chunk_option(screen.last - screen.first, mpi.size())};
   std::function<void(const screen::PairResult &)> on_kept;
   if (output.html != nullptr) {
     on_kept = [&](const screen::PairResult &r) { output.html_results.push_back(r); };
   }
-  screen::ChunkJoiner joiner(screen.space, screen.first, screen.last, options.run.top,
+  screen::ChunkJoiner joiner(screen.space, screen.first, screen.last, job.options.run.top,
                              output.sink(), on_kept);
-  screen::RunStats stats;
-  {
-    screen_mpi::Leader lead(mpi, *screen.queries, *screen.targets, screen.triangle, stream_options);
-    try {
-      stats = lead.run(plan, joiner, screen_cli::progress_display(output, seconds),
-                       [] { return screen::interrupt_signal() != 0; });
-    } catch (const screen_mpi::RankFailed &f) {
-      end_early(output, screen, joiner.done(),
-                "rank " + std::to_string(f.rank) + " failed (" + f.message + ")", kExitFailure);
-    } catch (const screen::WriteError &) {
-      screen_cli::screen_failed(output);
-    } catch (...) {
-      end_early(output, screen, joiner.done(),
-                "rank 0 failed (" + screen_cli::failure_message(std::current_exception()) + ")",
-                kExitFailure);
-    }
-    if (stats.stopped) {
-      const int sig = screen::interrupt_signal();
-      if (sig == SIGTERM) {
-        // The launcher is ending every rank already.
-        end_early(output, screen, joiner.done(),
-                  "ended by SIGTERM (a rank failed, or the job was cancelled)", kExitFailure,
-                  false);
-      }
-      end_early(output, screen, joiner.done(), "interrupted", 128 + sig);
-    }
-    try {
-      screen_cli::close_rows(output, stats);
-    } catch (...) {
-      screen_cli::screen_failed(output);
-    }
-  }
+  const screen::RunStats stats =
+      screen_with_ranks(mpi, job, plan, joiner, screen_cli::progress_display(output, seconds));
   mpi.finish();
   screen_cli::on_failure({});
-  return screen_cli::finish(options, screen, output, stats, seconds());
+  return screen_cli::finish(job.options, job.screen, output, stats, seconds());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const screen_cli::ProgramText text = program_text();
+  {
+    const QuietRank quiet;
+    // Help and version are printed here, without starting MPI.
+    screen_cli::parse_command_line(argc, argv, text);
+  }
+  screen_mpi::Session mpi(&argc, &argv);
+
+  // Set-up: the options, the inputs and (on rank 0) the output. Every rank
+  // does the same and any failure ends every rank alike.
+  screen_cli::on_failure([](const std::string &message) { throw SetupFailed{message}; });
+  SetUp job;
+  if (!agreed(mpi, read_options(job))) return kExitFailure;
+  if (job.options.merge) {
+    // Joining finished parts is one process's work.
+    mpi.finish();
+    screen_cli::on_failure({});
+    return mpi.rank() == 0 ? screen_cli::run_merge(job.options) : 0;
+  }
+  if (!agreed(mpi, open_inputs(mpi, job))) return kExitFailure;
+  if (!agreed(mpi, same_records(job))) return kExitFailure;
+  if (!agreed(mpi, open_output(mpi, job))) return kExitFailure;
+  if (mpi.rank() != 0) {
+    screen_cli::on_failure({});
+    screen_mpi::follow(mpi, *job.screen.queries, *job.screen.targets, job.screen.triangle,
+                       screen_cli::stream_options(job.options));
+    mpi.finish();
+    return 0;
+  }
+  return lead(mpi, job);
 }
