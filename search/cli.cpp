@@ -415,6 +415,10 @@ const char *program() {
   return !table.empty() && table[0] != nullptr ? table[0] : "taviron-search";
 }
 
+bool flag_option(const char *name) {
+  return opt_scan(name) != 0;
+}
+
 const char *string_option(const char *name) {
   char *value = nullptr;
   return opt_scan(name, &value) ? value : nullptr;

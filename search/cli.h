@@ -46,6 +46,8 @@ const char *program();
 
 // The value of an option of the program's own (ProgramText::extra).
 const char *string_option(const char *name);
+// True when the flag option `name` was given.
+bool flag_option(const char *name);
 
 // Prints "PROGRAM: message" and ends the process with status 9, or hands the
 // message to the failure handler when one is set; the handler must not

@@ -13,8 +13,10 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <system_error>
 
+#include "search/checksum.h"
 #include "search/cli.h"
 #include "search/mpi/ranks.h"
 
@@ -58,9 +60,10 @@ class QuietRank {
 
 // The progress line goes to a terminal, or through the launcher, which
 // forwards rank 0's standard error by a pipe; not into a file.
+// mpirun hands rank 0's standard error on through a pipe, so a terminal is
+// not seen here: the progress line is shown when asked for, never in a log.
 bool progress_allowed() {
-  struct stat st {};
-  return fstat(STDERR_FILENO, &st) == 0 && !S_ISREG(st.st_mode);
+  return screen_cli::flag_option("progress");
 }
 
 std::int64_t chunk_option(std::int64_t pairs, int ranks) {
@@ -121,8 +124,10 @@ screen_cli::ProgramText program_text() {
   text.summary =
       "compare query compounds with target compounds, or all pairs in one file, on the "
       "processes of an MPI job (started by mpirun or srun)";
-  text.extra = {"chunk        str"};
-  text.extra_help = {"\t--chunk <n>         pairs handed out at a time (a share of the screen)"};
+  text.extra = {"chunk        str", "progress     flag"};
+  text.extra_help = {
+      "\t--chunk <n>         pairs handed out at a time (a share of the screen)",
+      "\t--progress          the progress line, for a terminal that mpirun's pipe hides"};
   return text;
 }
 
@@ -169,10 +174,19 @@ std::string open_inputs(const screen_mpi::Session &mpi, SetUp &job) {
 
 // Chunks are numbered alike everywhere only when every rank sees the same
 // records (a file system that shows an older copy to some node, say).
+// Every rank must read the same records: a node with a stale copy of a file
+// (same size, other content) would mix another screen into the output.
 std::string same_records(const SetUp &job) {
+  std::vector<std::int64_t> numbers{static_cast<std::int64_t>(job.screen.queries->size()),
+                                    static_cast<std::int64_t>(job.screen.targets->size())};
+  for (const char *path : job.options.input_paths()) {
+    if (std::strcmp(path, "-") == 0) continue;  // rank 0's copy is everyone's
+    const std::optional<screen::FileSum> sum = screen::file_sum(path);
+    numbers.push_back(sum ? static_cast<std::int64_t>(sum->size) : -1);
+    numbers.push_back(sum ? static_cast<std::int64_t>(sum->crc) : -1);
+  }
   return screen_mpi::same_as_rank_0(
-      {static_cast<std::int64_t>(job.screen.queries->size()),
-       static_cast<std::int64_t>(job.screen.targets->size())},
+      std::move(numbers),
       "the inputs hold other records than on rank 0 (the ranks must read the same files)");
 }
 

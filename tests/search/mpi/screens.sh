@@ -69,6 +69,17 @@ status=$?
   grep -qx 'taviron-search-mpi: rank 2: cannot read nothere.qtr: No such file or directory' err ||
   { fail "unreadable input on rank 2: message"; cat err; }
 
+# Rank 2 reads a stale copy: the same size and records, another content.
+cases=$((cases + 1))
+sed 's/C00002/C00003/' s.qtr >stale.qtr
+echo earlier >out.tsv
+timeout -k 10 120 mpirun -np 2 "$BINDIR/taviron-search-mpi" -q --pairs s.qtr -o out.tsv : \
+  -np 1 "$BINDIR/taviron-search-mpi" -q --pairs stale.qtr -o out.tsv >out 2>err
+status=$?
+[ "$status" = 9 ] || fail "stale copy on rank 2: status $status"
+grep -qx 'taviron-search-mpi: rank 2: the inputs hold other records than on rank 0 (the ranks must read the same files)' err &&
+  [ "$(cat out.tsv)" = earlier ] || { fail "stale copy on rank 2: message or output"; cat err; }
+
 # Rank 2's reads fail after a few blocks, in the middle of the screen.
 cases=$((cases + 1))
 echo earlier >out.tsv
