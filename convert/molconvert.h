@@ -79,6 +79,11 @@ class MolConverter {
 
  private:
   void warn(const std::string &source, long line, long molecule, const std::string &reason);
+  // Counts one molecule's outcome (an Outcome of the .cpp), hands a written
+  // record to the sink and warns of a failed one.
+  void tally(int outcome, const std::string &source, long line, long molecule,
+             const std::string &name, const std::string &record, const std::string &reason,
+             const std::function<void(const std::string &)> &sink);
   bool convert_sdf(FILE *in, const std::string &source,
                    const std::function<void(const std::string &)> &sink);
   bool convert_smiles(FILE *in, const std::string &source,

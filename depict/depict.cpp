@@ -472,6 +472,84 @@ void draw_panel(std::string &out, const Molecule &m, const Placement &pl,
   }
 }
 
+constexpr double kPanelGap = 16.0;  // between the two compounds of a pair
+constexpr double kEntry = 118.0;    // width of a legend entry
+
+// Atom k's piece in each compound (0: not aligned), and the aligned pairs of
+// each piece.
+struct Marks {
+  std::vector<int> a, b;
+  std::vector<int> piece_atoms;
+};
+
+Marks marks_of(const PairInfo &info, std::size_t atoms_a, std::size_t atoms_b) {
+  Marks m{std::vector<int>(atoms_a, 0), std::vector<int>(atoms_b, 0), {}};
+  for (const AlignedAtom &x : info.aligned) {
+    if (x.piece < 1) continue;
+    if (x.a >= 1 && x.a <= static_cast<int>(atoms_a)) m.a[x.a - 1] = x.piece;
+    if (x.b >= 1 && x.b <= static_cast<int>(atoms_b)) m.b[x.b - 1] = x.piece;
+    if (static_cast<int>(m.piece_atoms.size()) < x.piece) m.piece_atoms.resize(x.piece, 0);
+    m.piece_atoms[x.piece - 1]++;
+  }
+  return m;
+}
+
+// Legend entries of fixed width, wrapped to the page.
+struct Legend {
+  int pieces = 0;
+  int listed = 0;   // pieces named
+  int entries = 1;  // with "+N more", or the one "no aligned atoms"
+  int per_row = 1;
+  double height = 0.0;
+};
+
+Legend legend_layout(int pieces, const Options &o, double width) {
+  Legend l;
+  l.pieces = pieces;
+  l.listed = std::min(pieces, std::max(0, o.legend_entries));
+  l.entries = std::max(1, l.listed + (pieces > l.listed ? 1 : 0));
+  l.per_row = std::max(1, static_cast<int>((width - 20) / kEntry));
+  const int rows = (l.entries + l.per_row - 1) / l.per_row;
+  l.height = rows * (kLine + 4) + 10;
+  return l;
+}
+
+// The legend names pieces as --align does.
+void draw_legend(std::string &out, const Legend &l, std::span<const int> piece_atoms, double ly) {
+  out += "<g class=\"legend\" text-anchor=\"start\">";
+  for (int k = 0; k < l.entries; k++) {
+    const double x = 10 + (k % l.per_row) * kEntry;
+    const double y = ly + (k / l.per_row) * (kLine + 4);
+    std::string label;
+    if (l.pieces == 0) {
+      label = "no aligned atoms";
+    } else if (k < l.listed) {
+      out += "<rect x=\"";
+      fmt(out, x);
+      out += "\" y=\"";
+      fmt(out, y + 2);
+      out += "\" width=\"14\" height=\"14\" rx=\"3\" fill=\"" + std::string(piece_colour(k + 1)) +
+             "\"/>";
+      label = "SCCS " + std::to_string(k + 1) + " (" + std::to_string(piece_atoms[k]) + ")";
+    } else {
+      label = "+";  // appended piecewise: g++ 12 warns falsely on "+" + std::string
+      label += std::to_string(l.pieces - l.listed);
+      label += " more";
+    }
+    text(out, {x + (k < l.listed ? 20 : 0), y + 9}, label, " font-size=\"12\"");
+  }
+  out += "</g>";
+}
+
+// Identifier and name of one compound above its panel.
+void heading(std::string &out, const CPDMOL &mol, double x, double w, double top) {
+  text(out, {x + w / 2, top + kLine / 2}, shorten(mol.name != nullptr ? mol.name : "", 40),
+       " font-weight=\"bold\"");
+  text(out, {x + w / 2, top + kLine * 1.5},
+       shorten(mol.definition != nullptr ? mol.definition : "", static_cast<std::size_t>(w / 8)),
+       " fill=\"#444444\"");
+}
+
 }  // namespace
 
 std::string_view piece_colour(int piece) {
@@ -581,31 +659,15 @@ std::string compound_svg(const CPDMOL &mol, const Options &o) {
 std::string pair_svg(const CPDMOL &a, const CPDMOL &b, const PairInfo &info, const Options &o) {
   const Molecule ma = molecule_of(a), mb = molecule_of(b);
   const Placement pa = place(ma, o), pb = place(mb, o);
-  std::vector<int> piece_a(ma.element.size(), 0), piece_b(mb.element.size(), 0);
-  std::vector<int> piece_atoms;  // aligned pairs per piece
-  for (const AlignedAtom &x : info.aligned) {
-    if (x.piece < 1) continue;
-    if (x.a >= 1 && x.a <= static_cast<int>(piece_a.size())) piece_a[x.a - 1] = x.piece;
-    if (x.b >= 1 && x.b <= static_cast<int>(piece_b.size())) piece_b[x.b - 1] = x.piece;
-    if (static_cast<int>(piece_atoms.size()) < x.piece) piece_atoms.resize(x.piece, 0);
-    piece_atoms[x.piece - 1]++;
-  }
+  const Marks marks = marks_of(info, ma.element.size(), mb.element.size());
 
   const double wa = std::max(pa.width, kMinPanel), wb = std::max(pb.width, kMinPanel);
-  constexpr double kGap = 16.0;
-  const double width = wa + kGap + wb;
+  const double width = wa + kPanelGap + wb;
   const double top = kLine + 10;        // score line
   const double header = 2 * kLine + 8;  // identifier and name of each compound
   const double body = std::max({pa.height, pb.height, 60.0}) + kLine;
-  // Legend: entries of fixed width, wrapped to the page.
-  constexpr double kEntry = 118.0;
-  const int pieces = static_cast<int>(piece_atoms.size());
-  const int listed = std::min(pieces, std::max(0, o.legend_entries));
-  const int entries = std::max(1, listed + (pieces > listed ? 1 : 0));
-  const int per_row = std::max(1, static_cast<int>((width - 20) / kEntry));
-  const int rows = (entries + per_row - 1) / per_row;
-  const double legend = rows * (kLine + 4) + 10;
-  const double height = top + header + body + legend;
+  const Legend legend = legend_layout(static_cast<int>(marks.piece_atoms.size()), o, width);
+  const double height = top + header + body + legend.height;
 
   std::string out;
   svg_open(out, width, height, o);
@@ -615,53 +677,14 @@ std::string pair_svg(const CPDMOL &a, const CPDMOL &b, const PairInfo &info, con
   std::string summary = numbers;
   if (info.status != "ok") summary += " \xC2\xB7 status " + info.status;
   text(out, {width / 2, kLine / 2 + 6}, summary, " font-weight=\"bold\"");
-
-  auto heading = [&](const CPDMOL &mol, double x, double w) {
-    text(out, {x + w / 2, top + kLine / 2}, shorten(mol.name != nullptr ? mol.name : "", 40),
-         " font-weight=\"bold\"");
-    text(out, {x + w / 2, top + kLine * 1.5},
-         shorten(mol.definition != nullptr ? mol.definition : "", static_cast<std::size_t>(w / 8)),
-         " fill=\"#444444\"");
-  };
-  heading(a, 0, wa);
-  heading(b, wa + kGap, wb);
-  out += "<line x1=\"";
-  fmt(out, wa + kGap / 2);
-  out += "\" y1=\"";
-  fmt(out, top);
-  out += "\" x2=\"";
-  fmt(out, wa + kGap / 2);
-  out += "\" y2=\"";
-  fmt(out, top + header + body);
-  out += "\" stroke=\"#dddddd\"/>";
-  draw_panel(out, ma, pa, piece_a, o, 1, 0, top + header, wa, body);
-  draw_panel(out, mb, pb, piece_b, o, 2, wa + kGap, top + header, wb, body);
-
-  // The legend names pieces as --align does.
-  out += "<g class=\"legend\" text-anchor=\"start\">";
-  const double ly = top + header + body + 6;
-  for (int k = 0; k < entries; k++) {
-    const double x = 10 + (k % per_row) * kEntry;
-    const double y = ly + (k / per_row) * (kLine + 4);
-    std::string label;
-    if (pieces == 0) {
-      label = "no aligned atoms";
-    } else if (k < listed) {
-      out += "<rect x=\"";
-      fmt(out, x);
-      out += "\" y=\"";
-      fmt(out, y + 2);
-      out += "\" width=\"14\" height=\"14\" rx=\"3\" fill=\"" + std::string(piece_colour(k + 1)) +
-             "\"/>";
-      label = "SCCS " + std::to_string(k + 1) + " (" + std::to_string(piece_atoms[k]) + ")";
-    } else {
-      label = "+";  // appended piecewise: g++ 12 warns falsely on "+" + std::string
-      label += std::to_string(pieces - listed);
-      label += " more";
-    }
-    text(out, {x + (k < listed ? 20 : 0), y + 9}, label, " font-size=\"12\"");
-  }
-  out += "</g></svg>\n";
+  heading(out, a, 0, wa, top);
+  heading(out, b, wa + kPanelGap, wb, top);
+  line(out, {wa + kPanelGap / 2, top}, {wa + kPanelGap / 2, top + header + body},
+       " stroke=\"#dddddd\"");
+  draw_panel(out, ma, pa, marks.a, o, 1, 0, top + header, wa, body);
+  draw_panel(out, mb, pb, marks.b, o, 2, wa + kPanelGap, top + header, wb, body);
+  draw_legend(out, legend, marks.piece_atoms, top + header + body + 6);
+  out += "</svg>\n";
   return out;
 }
 

@@ -97,16 +97,7 @@ double svg_height(const std::string &svg) {
   return at == std::string::npos ? 0.0 : std::strtod(svg.c_str() + at + 9, nullptr);
 }
 
-}  // namespace
-
-std::string page(const Summary &summary, std::span<const Row> rows, const Options &options) {
-  std::string out;
-  out +=
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-      "<title>taviron-search report</title>\n";
-  out += kStyle;
-  out += "</head><body>\n<h1>taviron-search report</h1>\n";
-
+void summary_table(std::string &out, const Summary &summary, std::size_t rows) {
   out += "<table class=\"summary\" id=\"summary\">\n";
   std::string inputs;
   for (const std::string &in : summary.inputs) inputs += (inputs.empty() ? "" : ", ") + in;
@@ -114,12 +105,13 @@ std::string page(const Summary &summary, std::span<const Row> rows, const Option
   summary_row(out, "options", options_text(summary));
   summary_row(out, "pairs", std::to_string(summary.pairs));
   summary_row(out, "skipped by the bound", std::to_string(summary.skipped));
-  summary_row(out, "rows", std::to_string(rows.size()));
+  summary_row(out, "rows", std::to_string(rows));
   summary_row(out, "time", number("%.2f s", summary.seconds));
   out += "</table>\n";
+}
 
-  const std::size_t drawn =
-      std::min(rows.size(), static_cast<std::size_t>(std::max(0, options.max_depictions)));
+// The kept rows; the first `drawn` link to their depictions.
+void rows_table(std::string &out, std::span<const Row> rows, std::size_t drawn) {
   out +=
       "<h2>Rows</h2>\n<table id=\"rows\"><thead><tr><th class=\"n\">#</th><th>query</th>"
       "<th>query name</th><th>target</th><th>target name</th><th class=\"n\">query atoms</th>"
@@ -140,7 +132,12 @@ std::string page(const Summary &summary, std::span<const Row> rows, const Option
            escape(screen::status_text(r)) + "</td></tr>\n";
   }
   out += "</tbody></table>\n";
+}
 
+// The first `drawn` rows drawn again on the calling thread's engine, each in
+// a figure whose template the page's script opens near the view.
+void depictions(std::string &out, const Summary &summary, std::span<const Row> rows,
+                std::size_t drawn, const Options &options) {
   out += "<h2>Depictions</h2>\n<p>The first " + std::to_string(drawn) + " of " +
          std::to_string(rows.size()) +
          " rows, each pair's aligned atoms coloured by connected piece (SCCS as in "
@@ -157,6 +154,22 @@ std::string page(const Summary &summary, std::span<const Row> rows, const Option
            "</figcaption><template>" + svg + "</template></figure>\n";
   }
   out += "</div>\n";
+}
+
+}  // namespace
+
+std::string page(const Summary &summary, std::span<const Row> rows, const Options &options) {
+  std::string out;
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+      "<title>taviron-search report</title>\n";
+  out += kStyle;
+  out += "</head><body>\n<h1>taviron-search report</h1>\n";
+  summary_table(out, summary, rows.size());
+  const std::size_t drawn =
+      std::min(rows.size(), static_cast<std::size_t>(std::max(0, options.max_depictions)));
+  rows_table(out, rows, drawn);
+  depictions(out, summary, rows, drawn, options);
   out += kScript;
   out += "</body></html>\n";
   return out;
