@@ -406,6 +406,15 @@ std::string record_text(const RWMol &mol, const std::vector<bool> &aromatic,
   return out;
 }
 
+// Hydrogens of each atom of a prepared molecule that its record does not
+// write as atoms (all of them, unless keep_h made them atoms).
+std::vector<int> implicit_hydrogens(const RWMol &mol) {
+  std::vector<int> out;
+  out.reserve(mol.getNumAtoms());
+  for (const Atom *atom : mol.atoms()) out.push_back(static_cast<int>(atom->getTotalNumHs(false)));
+  return out;
+}
+
 std::string identifier_for(const std::string &prefix, long number) {
   char digits[32];
   std::snprintf(digits, sizeof digits, "%05ld", number);
@@ -564,7 +573,7 @@ namespace {
 // `sanitized` tells whether the parser sanitized it.
 Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &options,
                const std::string &identifier, bool sanitized, std::string *record,
-               std::string *reason) {
+               std::string *reason, std::vector<int> *hydrogens = nullptr) {
   // The counts the text gave are checked before parsing; this catches any
   // input whose parsed molecule came out larger.
   *reason = size_refusal(mol.getNumAtoms(), 0, options);
@@ -587,6 +596,7 @@ Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &optio
     return Outcome::kFailed;
   }
   *record = record_text(mol, aromatic, identifier, name);
+  if (hydrogens != nullptr) *hydrogens = implicit_hydrogens(mol);
   return Outcome::kWritten;
 }
 
@@ -792,7 +802,7 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolCo
 
 bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
-                   std::string *record, std::string *error) {
+                   std::string *record, std::string *error, std::vector<int> *hydrogens) {
   RDLog::LogStateSetter quiet;
   const SmilesSize size = measure_smiles(smiles);
   std::string reason = size_refusal(size.atoms, size.depth, options);
@@ -804,6 +814,7 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
   if (mol && reason.empty() &&
       guarded([&] { aromatic = prepare(*mol, options, true, small); }, &reason)) {
     *record = record_text(*mol, aromatic, identifier, name);
+    if (hydrogens != nullptr) *hydrogens = implicit_hydrogens(*mol);
     return true;
   }
   if (error != nullptr) *error = reason;
@@ -811,7 +822,8 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
 }
 
 bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
-                     const MolConvertOptions &options, std::string *record, std::string *error) {
+                     const MolConvertOptions &options, std::string *record, std::string *error,
+                     std::vector<int> *hydrogens) {
   auto fail = [error](const std::string &reason) {
     if (error != nullptr) *error = reason;
     return false;
@@ -847,7 +859,8 @@ bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
   MolConvertOptions all = options;  // one molecule asked for: no heavy-atom range
   all.min_heavy = 0;
   all.max_heavy = -1;
-  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason) == Outcome::kWritten) {
+  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason, hydrogens) ==
+                 Outcome::kWritten) {
     return true;
   }
   return fail(reason);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "depict/depict.h"
+#include "depict/png.h"
 #include "pyengine.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
@@ -46,6 +47,7 @@ Types types;
 // A compound as Python sees it: a prepared record and the arena it lives in.
 struct Compound {
   pyengine::Record record;
+  std::vector<int> hydrogens;  // per atom, from the molecule of from_smiles etc.; else empty
 
   CPDMOL *mol() const { return record.mol; }
   std::string id() const { return mol()->name != nullptr ? mol()->name : ""; }
@@ -54,7 +56,7 @@ struct Compound {
 std::vector<Compound> compounds(std::vector<pyengine::Record> records) {
   std::vector<Compound> out;
   out.reserve(records.size());
-  for (auto &r : records) out.push_back({std::move(r)});
+  for (auto &r : records) out.push_back({std::move(r), {}});
   return out;
 }
 
@@ -142,12 +144,26 @@ py::dict as_dict(Result &r) {
 // Notebooks show objects with _repr_svg_ as pictures.
 std::string compound_svg(const Compound &c) {
   py::gil_scoped_release release;
-  return depict::compound_svg(*c.mol());
+  return depict::compound_svg(*c.mol(), {}, c.hydrogens);
 }
 
 std::string result_svg(const Result &r) {
   py::gil_scoped_release release;
-  return pyengine::depiction(r.a.mol(), r.b.mol(), r.options);
+  return pyengine::depiction(r.a.mol(), r.b.mol(), r.options, r.a.hydrogens, r.b.hydrogens);
+}
+
+// The picture as PNG bytes, rendered by librsvg.
+py::bytes png_of(const std::string &svg, double scale) {
+  if (!(scale >= 0.1 && scale <= 10)) {
+    throw py::value_error("bad value for scale: " + std::string(py::repr(py::float_(scale))) +
+                          " (expected a number from 0.1 to 10)");
+  }
+  std::string png;
+  {
+    py::gil_scoped_release release;
+    png = depict::svg_to_png(svg, scale);  // PngError is a RuntimeError
+  }
+  return py::bytes(png);
 }
 
 std::string result_repr(const Result &r) {
@@ -316,27 +332,29 @@ void check_identifier(const std::string &id) {
                           " (expected one word without blanks)");
 }
 
-Compound record_compound(const std::string &record) {
+Compound record_compound(const std::string &record, std::vector<int> hydrogens) {
   std::vector<pyengine::Record> r = pyengine::parse_records(record, "<molecule>");
-  return {std::move(r.front())};
+  return {std::move(r.front()), std::move(hydrogens)};
 }
 
 Compound from_smiles(const std::string &smiles, const std::string &name, const std::string &id) {
   check_identifier(id);
   std::string record, error;
-  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error)) {
+  std::vector<int> hydrogens;
+  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error, &hydrogens)) {
     throw py::value_error(error);
   }
-  return record_compound(record);
+  return record_compound(record, std::move(hydrogens));
 }
 
 Compound from_molblock(const std::string &molblock, const std::string &id) {
   check_identifier(id);
   std::string record, error;
-  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error)) {
+  std::vector<int> hydrogens;
+  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error, &hydrogens)) {
     throw py::value_error(error);
   }
-  return record_compound(record);
+  return record_compound(record, std::move(hydrogens));
 }
 #endif
 
@@ -344,6 +362,7 @@ Compound from_molblock(const std::string &molblock, const std::string &id) {
 
 PYBIND11_MODULE(_taviron, m) {
   m.doc() = "The taviron similarity engine (use the taviron package).";
+  m.attr("HAVE_PNG") = depict::png_available();
   const py::object namedtuple = py::module_::import("collections").attr("namedtuple");
   auto make = [&](const char *name, std::vector<const char *> fields) {
     py::object type = namedtuple(name, fields);
@@ -368,6 +387,10 @@ PYBIND11_MODULE(_taviron, m) {
       .def_property_readonly("bonds", &bonds_list,
                              "Bonds between two of the atoms, as Bond(a, b, order).")
       .def("_repr_svg_", &compound_svg, "The compound drawn as SVG.")
+      .def(
+          "to_png", [](const Compound &c, double scale) { return png_of(compound_svg(c), scale); },
+          py::kw_only(), py::arg("scale") = 2.0,
+          "The drawing of _repr_svg_ as PNG bytes, scale pixels per SVG pixel.")
       .def("__repr__", &compound_repr);
 
   py::class_<Result>(m, "Result", "The similarity of one pair, as taviron computes it.")
@@ -392,6 +415,10 @@ PYBIND11_MODULE(_taviron, m) {
            "Exactly the text taviron prints for this pair: form 'score', 'align' or 'qtr'.")
       .def("_repr_svg_", &result_svg,
            "The pair drawn as SVG, aligned atoms coloured by piece, as taviron-depict draws it.")
+      .def(
+          "to_png", [](const Result &r, double scale) { return png_of(result_svg(r), scale); },
+          py::kw_only(), py::arg("scale") = 2.0,
+          "The drawing of _repr_svg_ as PNG bytes, as taviron-depict --png renders it.")
       .def("__repr__", &result_repr);
 
   m.def("read_qtr", &read_qtr, py::arg("path"), "Every compound record of a QTR file.");
