@@ -54,7 +54,7 @@ void print_help() {
   printf("\t-o/--output <file>  picture file (stdout)\n");
   printf("\t-e/--entry  <entry> entry id 1\n");
   printf("\t-f/--entry2 <entry> entry id 2\n");
-  printf("\t--png               PNG instead of SVG (%s)\n",
+  printf("\t--png               write PNG instead of SVG (%s)\n",
          depict::png_available() ? "rendered by librsvg" : "not built: needs librsvg2-dev");
   printf("\t--scale <factor>    PNG pixels per SVG pixel, 0.1 to 10 (2)\n");
   printf("\n");
