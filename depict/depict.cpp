@@ -166,19 +166,11 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Turns the second compound's coordinates so that its aligned atoms lie over
-// those of the first: the rotation, after a reflection where that fits
-// better, that makes the sum of squared distances between aligned atoms least
-// once both sets are centred. Each drawing is scaled to its own bond length
-// afterwards, so scale does not enter; neither does where the drawing sits.
-// Left as it is with fewer than two aligned atoms, when the atoms fitted in
-// either compound share one spot, or without coordinates on either side.
-void orient(Molecule &b, const Molecule &a, std::span<const AlignedAtom> aligned) {
-  if (!a.has_coordinates || !b.has_coordinates) return;
-  // The largest piece decides (the first of equal ones): it is the common
-  // core the eye follows, and an alignment's small pieces often sit where the
-  // core's symmetry puts them rather than where they would fit. Without a
-  // piece of two atoms, every aligned atom counts.
+// The piece whose atoms decide the orientation: the largest (the first of
+// equal ones), the common core the eye follows; an alignment's small pieces
+// often sit where the core's symmetry puts them rather than where they would
+// fit. 0, meaning every aligned atom, when no piece has two atoms.
+int core_piece(std::span<const AlignedAtom> aligned) {
   std::vector<int> sizes;
   for (const AlignedAtom &x : aligned) {
     if (x.piece < 1) continue;
@@ -186,8 +178,20 @@ void orient(Molecule &b, const Molecule &a, std::span<const AlignedAtom> aligned
     sizes[x.piece - 1]++;
   }
   const auto largest = std::max_element(sizes.begin(), sizes.end());
-  const int core =
-      largest != sizes.end() && *largest >= 2 ? static_cast<int>(largest - sizes.begin()) + 1 : 0;
+  return largest != sizes.end() && *largest >= 2 ? static_cast<int>(largest - sizes.begin()) + 1
+                                                 : 0;
+}
+
+// Turns the second compound's coordinates so that its aligned atoms (those of
+// the core piece) lie over those of the first: the rotation, after a
+// reflection where that fits better, that makes the sum of squared distances
+// between them least once both sets are centred. Each drawing is scaled to its own bond length
+// afterwards, so scale does not enter; neither does where the drawing sits.
+// Left as it is with fewer than two aligned atoms, when the atoms fitted in
+// either compound share one spot, or without coordinates on either side.
+void orient(Molecule &b, const Molecule &a, std::span<const AlignedAtom> aligned) {
+  if (!a.has_coordinates || !b.has_coordinates) return;
+  const int core = core_piece(aligned);
   std::vector<std::pair<Point, Point>> pairs;  // (first compound, second)
   const auto na = static_cast<int>(a.at.size()), nb = static_cast<int>(b.at.size());
   for (const AlignedAtom &x : aligned) {
