@@ -406,6 +406,15 @@ std::string record_text(const RWMol &mol, const std::vector<bool> &aromatic,
   return out;
 }
 
+// Hydrogens of each atom of a prepared molecule that its record does not
+// write as atoms (all of them, unless keep_h made them atoms).
+std::vector<int> implicit_hydrogens(const RWMol &mol) {
+  std::vector<int> out;
+  out.reserve(mol.getNumAtoms());
+  for (const Atom *atom : mol.atoms()) out.push_back(static_cast<int>(atom->getTotalNumHs(false)));
+  return out;
+}
+
 std::string identifier_for(const std::string &prefix, long number) {
   char digits[32];
   std::snprintf(digits, sizeof digits, "%05ld", number);
@@ -564,7 +573,7 @@ namespace {
 // `sanitized` tells whether the parser sanitized it.
 Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &options,
                const std::string &identifier, bool sanitized, std::string *record,
-               std::string *reason) {
+               std::string *reason, std::vector<int> *hydrogens = nullptr) {
   // The counts the text gave are checked before parsing; this catches any
   // input whose parsed molecule came out larger.
   *reason = size_refusal(mol.getNumAtoms(), 0, options);
@@ -587,6 +596,7 @@ Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &optio
     return Outcome::kFailed;
   }
   *record = record_text(mol, aromatic, identifier, name);
+  if (hydrogens != nullptr) *hydrogens = implicit_hydrogens(mol);
   return Outcome::kWritten;
 }
 
@@ -613,6 +623,33 @@ std::unique_ptr<RWMol> parse_molfile(const std::vector<std::string> &lines, long
       reason);
   if (parsed && !mol) *reason = "cannot read the molfile";
   return mol;
+}
+
+// Converts one SD record (its lines before "$$$$"), named by its title line
+// or the name field; *name is the name it goes by.
+Outcome convert_sd_record(const std::vector<std::string> &lines, long first_line,
+                          const MolConvertOptions &options, const std::string &identifier,
+                          std::string *name, std::string *record, std::string *reason) {
+  // The molfile part ends at "M  END"; data fields follow it.
+  size_t end = 0;
+  while (end < lines.size() && lines[end].substr(0, 6) != "M  END") ++end;
+  *name = lines[0];
+  if (!options.name_field.empty()) {
+    std::string value;
+    if (sd_field(lines, end, options.name_field, &value)) *name = value;
+  }
+  const long atoms = molfile_atom_count(lines);
+  *reason = size_refusal(atoms, 0, options);
+  if (!reason->empty()) return Outcome::kTooLarge;
+  const std::string bad_bond = molfile_bond_problem(lines);
+  if (!bad_bond.empty()) {
+    *reason = bad_bond;
+    return Outcome::kFailed;
+  }
+  const bool small = atoms <= options.layout_limit;
+  std::unique_ptr<RWMol> mol = parse_molfile(lines, first_line, small, reason);
+  if (!mol) return Outcome::kFailed;
+  return finish(*mol, *name, options, identifier, small, record, reason);
 }
 
 }  // namespace
@@ -647,24 +684,7 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
                    small, &record, &reason);
       }
     }
-    switch (outcome) {
-      case Outcome::kWritten:
-        ++written_;
-        last_name_ = name;
-        sink(record);
-        break;
-      case Outcome::kFiltered:
-        ++filtered_;
-        break;
-      case Outcome::kFailed:
-        ++failed_;
-        warn(source, input.number(), molecule, reason);
-        break;
-      case Outcome::kTooLarge:
-        ++too_large_;
-        warn(source, input.number(), molecule, reason);
-        break;
-    }
+    tally(static_cast<int>(outcome), source, input.number(), molecule, name, record, reason, sink);
   }
   return !input.failed();
 }
@@ -701,55 +721,38 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     if (!more && input.failed()) break;
     ++seen_;
     ++molecule;
-
-    // The molfile part ends at "M  END"; data fields follow it.
-    size_t end = 0;
-    while (end < lines.size() && lines[end].substr(0, 6) != "M  END") ++end;
-    std::string name = lines[0];
-    if (!options_.name_field.empty()) {
-      std::string value;
-      if (sd_field(lines, end, options_.name_field, &value)) name = value;
-    }
-
-    std::string reason, record;
-    const long atoms = molfile_atom_count(lines);
-    reason = size_refusal(atoms, 0, options_);
-    Outcome outcome = Outcome::kTooLarge;
-    const std::string bad_bond = reason.empty() ? molfile_bond_problem(lines) : std::string();
-    if (!bad_bond.empty()) {
-      reason = bad_bond;
-      outcome = Outcome::kFailed;
-    } else if (reason.empty()) {
-      const bool small = atoms <= options_.layout_limit;
-      std::unique_ptr<RWMol> mol = parse_molfile(lines, first_line, small, &reason);
-      outcome = Outcome::kFailed;
-      if (mol) {
-        outcome =
-            finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
-                   small, &record, &reason);
-      }
-    }
-    switch (outcome) {
-      case Outcome::kWritten:
-        ++written_;
-        last_name_ = name;
-        sink(record);
-        break;
-      case Outcome::kFiltered:
-        ++filtered_;
-        break;
-      case Outcome::kFailed:
-        ++failed_;
-        warn(source, first_line, molecule, reason);
-        break;
-      case Outcome::kTooLarge:
-        ++too_large_;
-        warn(source, first_line, molecule, reason);
-        break;
-    }
+    std::string name, record, reason;
+    const Outcome outcome = convert_sd_record(
+        lines, first_line, options_, identifier_for(options_.prefix, options_.start + written_),
+        &name, &record, &reason);
+    tally(static_cast<int>(outcome), source, first_line, molecule, name, record, reason, sink);
     lines.clear();
   }
   return !input.failed();
+}
+
+void MolConverter::tally(int outcome, const std::string &source, long line, long molecule,
+                         const std::string &name, const std::string &record,
+                         const std::string &reason,
+                         const std::function<void(const std::string &)> &sink) {
+  switch (static_cast<Outcome>(outcome)) {
+    case Outcome::kWritten:
+      ++written_;
+      last_name_ = name;
+      sink(record);
+      break;
+    case Outcome::kFiltered:
+      ++filtered_;
+      break;
+    case Outcome::kFailed:
+      ++failed_;
+      warn(source, line, molecule, reason);
+      break;
+    case Outcome::kTooLarge:
+      ++too_large_;
+      warn(source, line, molecule, reason);
+      break;
+  }
 }
 
 CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat format,
@@ -799,7 +802,7 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolCo
 
 bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
-                   std::string *record, std::string *error) {
+                   std::string *record, std::string *error, std::vector<int> *hydrogens) {
   RDLog::LogStateSetter quiet;
   const SmilesSize size = measure_smiles(smiles);
   std::string reason = size_refusal(size.atoms, size.depth, options);
@@ -811,6 +814,7 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
   if (mol && reason.empty() &&
       guarded([&] { aromatic = prepare(*mol, options, true, small); }, &reason)) {
     *record = record_text(*mol, aromatic, identifier, name);
+    if (hydrogens != nullptr) *hydrogens = implicit_hydrogens(*mol);
     return true;
   }
   if (error != nullptr) *error = reason;
@@ -818,7 +822,8 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
 }
 
 bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
-                     const MolConvertOptions &options, std::string *record, std::string *error) {
+                     const MolConvertOptions &options, std::string *record, std::string *error,
+                     std::vector<int> *hydrogens) {
   auto fail = [error](const std::string &reason) {
     if (error != nullptr) *error = reason;
     return false;
@@ -854,7 +859,8 @@ bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
   MolConvertOptions all = options;  // one molecule asked for: no heavy-atom range
   all.min_heavy = 0;
   all.max_heavy = -1;
-  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason) == Outcome::kWritten) {
+  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason, hydrogens) ==
+                 Outcome::kWritten) {
     return true;
   }
   return fail(reason);

@@ -79,6 +79,11 @@ class MolConverter {
 
  private:
   void warn(const std::string &source, long line, long molecule, const std::string &reason);
+  // Counts one molecule's outcome (an Outcome of the .cpp), hands a written
+  // record to the sink and warns of a failed one.
+  void tally(int outcome, const std::string &source, long line, long molecule,
+             const std::string &name, const std::string &record, const std::string &reason,
+             const std::function<void(const std::string &)> &sink);
   bool convert_sdf(FILE *in, const std::string &source,
                    const std::function<void(const std::string &)> &sink);
   bool convert_smiles(FILE *in, const std::string &source,
@@ -116,18 +121,21 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolCo
 
 // One molecule given as SMILES: its record text with the given identifier and
 // name, the heavy-atom range not applied. Returns false, with the reason in
-// *error, when RDKit cannot read it.
+// *error, when RDKit cannot read it. With `hydrogens`, the hydrogens of each
+// atom that the record does not write as atoms are stored there, one count
+// per atom line (pictures show them; the record text is the same either way).
 bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
-                   std::string *record, std::string *error);
+                   std::string *record, std::string *error, std::vector<int> *hydrogens = nullptr);
 
 // One molecule given as a molfile (an SD record; data fields after "M  END"
 // are ignored): its record text with the given identifier, named by the title
 // line as taviron-convert names it, the heavy-atom range not applied. Returns
 // false, with the reason in *error, when RDKit cannot read it or the text
-// holds no molecule or more than one.
+// holds no molecule or more than one. `hydrogens` as for smiles_to_QTR.
 bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
-                     const MolConvertOptions &options, std::string *record, std::string *error);
+                     const MolConvertOptions &options, std::string *record, std::string *error,
+                     std::vector<int> *hydrogens = nullptr);
 
 // Version of the RDKit library the converter was built with.
 const char *molconvert_rdkit_version();

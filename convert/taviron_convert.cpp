@@ -97,13 +97,8 @@ struct Input {
   MolFormat format;
 };
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  opt_check(argc, argv, options);
-  if (opt_scan("help")) opt_exit(kExitWritten, print_help);
-  if (opt_scan("version")) opt_exit(kExitWritten, print_version);
-
+// The conversion options of the command line, each checked.
+MolConvertOptions conversion_options() {
   MolConvertOptions conv;
   char *text = nullptr;
   opt_scan("prefix", &text);
@@ -127,23 +122,24 @@ int main(int argc, char **argv) {
   text = nullptr;
   opt_scan("name-field", &text);
   if (text != nullptr) conv.name_field = text;
-  const bool quiet = opt_scan("quiet") != 0;
+  return conv;
+}
 
-  MolFormat forced = MolFormat::kNone;
-  text = nullptr;
-  if (opt_scan("in", &text)) {
-    forced = molformat_from_word(text != nullptr ? text : "");
-    if (forced == MolFormat::kNone) usage_error("--in takes sdf or smi");
-  }
-  char *output_fn = nullptr;
-  opt_scan("o", &output_fn);
-  if (output_fn != nullptr && strcmp(output_fn, "-") == 0) output_fn = nullptr;  // stdout
+// The format --in names for every input; kNone without the option.
+MolFormat forced_format() {
+  char *text = nullptr;
+  if (!opt_scan("in", &text)) return MolFormat::kNone;
+  const MolFormat forced = molformat_from_word(text != nullptr ? text : "");
+  if (forced == MolFormat::kNone) usage_error("--in takes sdf or smi");
+  return forced;
+}
 
+// Every input is opened before anything is converted; one that cannot be
+// ends the run.
+std::vector<Input> open_inputs(MolFormat forced) {
   char **words = nullptr;
   const int nwords = opt_scan("(all)", &words);
   if (nwords == 0) usage_error("no input given (- reads the standard input; see --help)");
-
-  // Every input is opened before anything is converted.
   std::vector<Input> inputs;
   for (int i = 0; i < nwords; ++i) {
     Input in{words[i], nullptr, forced};
@@ -168,6 +164,23 @@ int main(int argc, char **argv) {
     inputs.push_back(in);
   }
   free(words);
+  return inputs;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  opt_check(argc, argv, options);
+  if (opt_scan("help")) opt_exit(kExitWritten, print_help);
+  if (opt_scan("version")) opt_exit(kExitWritten, print_version);
+
+  const MolConvertOptions conv = conversion_options();
+  const bool quiet = opt_scan("quiet") != 0;
+  const MolFormat forced = forced_format();
+  char *output_fn = nullptr;
+  opt_scan("o", &output_fn);
+  if (output_fn != nullptr && strcmp(output_fn, "-") == 0) output_fn = nullptr;  // stdout
+  const std::vector<Input> inputs = open_inputs(forced);
 
   FILE *out = stdout;
   if (output_fn != nullptr && (out = fopen(output_fn, "w")) == nullptr) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -34,6 +35,8 @@ struct Molecule {
   std::vector<Bond> bonds;
   std::vector<std::vector<int>> neighbours;
   bool has_coordinates = true;
+  std::vector<int> hydrogens;  // hydrogens shown in the atom's label (0: none)
+  std::vector<char> folded;    // an H atom shown in its neighbour's label instead
 };
 
 // Atoms placed on the page (y down), in pixels.
@@ -110,6 +113,49 @@ Molecule molecule_of(const CPDMOL &mol) {
   return m;
 }
 
+bool heteroatom(std::string_view e) {
+  return !e.empty() && e != "C" && e != "H" && e != "R" && e != "*" && e != "?";
+}
+
+// Whether the record's H atoms are all of its hydrogens: every carbon has its
+// four bonds, each with its order. Records that keep only some hydrogens (at
+// stereocentres, say) fail, and then no count is shown at all.
+bool all_hydrogens_written(const Molecule &m) {
+  std::vector<int> valence(m.element.size(), 0);
+  for (const Bond &b : m.bonds) {
+    if (b.order == 0) return false;
+    valence[b.a] += b.order;
+    valence[b.b] += b.order;
+  }
+  for (std::size_t k = 0; k < valence.size(); k++) {
+    if (m.element[k] == "C" && valence[k] != 4) return false;
+  }
+  return true;
+}
+
+// The hydrogens each heteroatom's label shows: its H atoms (type H, bonded to
+// it alone), folded into the label, when the record writes all its hydrogens;
+// and with `implicit` (one count per atom, as a converter kept them from the
+// molecule) those not written as atoms. Without either nothing is counted:
+// no label shows a count that the record does not give.
+void count_hydrogens(Molecule &m, std::span<const int> implicit) {
+  const std::size_t n = m.element.size();
+  m.hydrogens.assign(n, 0);
+  m.folded.assign(n, 0);
+  const bool kept = implicit.size() == n;
+  if (!kept && !all_hydrogens_written(m)) return;
+  for (std::size_t k = 0; k < n; k++) {
+    if (m.type[k] != "H" || m.neighbours[k].size() != 1) continue;
+    const int to = m.neighbours[k][0];
+    if (!heteroatom(m.element[to])) continue;
+    m.folded[k] = 1;
+    m.hydrogens[to]++;
+  }
+  for (std::size_t k = 0; kept && k < n; k++) {
+    if (heteroatom(m.element[k])) m.hydrogens[k] += std::max(0, implicit[k]);
+  }
+}
+
 double distance(const Point &p, const Point &q) {
   return std::hypot(p.x - q.x, p.y - q.y);
 }
@@ -118,6 +164,73 @@ double median(std::vector<double> v) {
   if (v.empty()) return 0.0;
   std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
   return v[v.size() / 2];
+}
+
+// The piece whose atoms decide the orientation: the largest (the first of
+// equal ones), the common core the eye follows; an alignment's small pieces
+// often sit where the core's symmetry puts them rather than where they would
+// fit. 0, meaning every aligned atom, when no piece has two atoms.
+int core_piece(std::span<const AlignedAtom> aligned) {
+  std::vector<int> sizes;
+  for (const AlignedAtom &x : aligned) {
+    if (x.piece < 1) continue;
+    if (static_cast<int>(sizes.size()) < x.piece) sizes.resize(x.piece, 0);
+    sizes[x.piece - 1]++;
+  }
+  const auto largest = std::max_element(sizes.begin(), sizes.end());
+  return largest != sizes.end() && *largest >= 2 ? static_cast<int>(largest - sizes.begin()) + 1
+                                                 : 0;
+}
+
+// Turns the second compound's coordinates so that its aligned atoms (those of
+// the core piece) lie over those of the first: the rotation, after a
+// reflection where that fits better, that makes the sum of squared distances
+// between them least once both sets are centred. Each drawing is scaled to its own bond length
+// afterwards, so scale does not enter; neither does where the drawing sits.
+// Left as it is with fewer than two aligned atoms, when the atoms fitted in
+// either compound share one spot, or without coordinates on either side.
+void orient(Molecule &b, const Molecule &a, std::span<const AlignedAtom> aligned) {
+  if (!a.has_coordinates || !b.has_coordinates) return;
+  const int core = core_piece(aligned);
+  std::vector<std::pair<Point, Point>> pairs;  // (first compound, second)
+  const auto na = static_cast<int>(a.at.size()), nb = static_cast<int>(b.at.size());
+  for (const AlignedAtom &x : aligned) {
+    if (core != 0 && x.piece != core) continue;
+    if (x.a >= 1 && x.a <= na && x.b >= 1 && x.b <= nb)
+      pairs.emplace_back(a.at[x.a - 1], b.at[x.b - 1]);
+  }
+  if (pairs.size() < 2) return;
+  Point ca, cb;
+  for (const auto &[p, q] : pairs) {
+    ca = {ca.x + p.x, ca.y + p.y};
+    cb = {cb.x + q.x, cb.y + q.y};
+  }
+  const auto count = static_cast<double>(pairs.size());
+  ca = {ca.x / count, ca.y / count};
+  cb = {cb.x / count, cb.y / count};
+  // p . R(t) q = cos t * dot + sin t * cross, largest at t = atan2(cross, dot);
+  // the same with q reflected (y -> -y) gives the mirrored fit.
+  double dot = 0, crs = 0, dot_m = 0, crs_m = 0, size_a = 0, size_b = 0;
+  for (const auto &[p0, q0] : pairs) {
+    const Point p{p0.x - ca.x, p0.y - ca.y}, q{q0.x - cb.x, q0.y - cb.y};
+    dot += p.x * q.x + p.y * q.y;
+    crs += p.y * q.x - p.x * q.y;
+    dot_m += p.x * q.x - p.y * q.y;
+    crs_m += p.y * q.x + p.x * q.y;
+    size_a += p.x * p.x + p.y * p.y;
+    size_b += q.x * q.x + q.y * q.y;
+  }
+  if (size_a <= 0 || size_b <= 0) return;
+  const double plain = std::hypot(dot, crs), mirrored = std::hypot(dot_m, crs_m);
+  // A reflection only where it fits clearly better: symmetric sets fit both
+  // ways, and then the drawing keeps its handedness.
+  const bool mirror = mirrored > plain * (1 + 1e-9) + 1e-12 * std::sqrt(size_a * size_b);
+  const double t = mirror ? std::atan2(crs_m, dot_m) : std::atan2(crs, dot);
+  const double c = std::cos(t), s = std::sin(t);
+  for (Point &q : b.at) {
+    const double x = q.x - cb.x, y = mirror ? cb.y - q.y : q.y - cb.y;
+    q = {c * x - s * y, s * x + c * y};
+  }
 }
 
 // Scaled so that the median bond (or, without bonds, the median distance to
@@ -212,7 +325,9 @@ void text(std::string &out, Point p, std::string_view content, std::string_view 
   fmt(out, p.x);
   out += "\" y=\"";
   fmt(out, p.y);
-  out += '"';
+  // Centred on y by a shift rather than dominant-baseline, which librsvg
+  // (the PNG renderer) does not honour; 0.35 em is the middle of the em box.
+  out += "\" dy=\"0.35em\"";
   out += attrs;
   out += '>';
   out += escape(content);
@@ -338,8 +453,10 @@ void draw_bond(std::string &out, const Molecule &m, const Placement &pl, const B
   Point p = pl.p[b.a], q = pl.p[b.b];
   const double len = distance(p, q);
   out += "<g data-bond=\"" + std::to_string(b.a + 1) + '-' + std::to_string(b.b + 1) +
-         "\" data-order=\"" + std::to_string(b.order) + "\">";
-  if (len <= 0) {
+         "\" data-order=\"" + std::to_string(b.order) + '"';
+  const bool folded = m.folded[b.a] != 0 || m.folded[b.b] != 0;
+  out += folded ? " data-folded=\"1\">" : ">";
+  if (len <= 0 || folded) {
     out += "</g>";
     return;
   }
@@ -384,6 +501,73 @@ void draw_bond(std::string &out, const Molecule &m, const Placement &pl, const B
   out += "</g>";
 }
 
+// Half the drawn width of an element symbol, near enough for DejaVu Sans.
+double symbol_half_width(std::string_view symbol, const Options &o) {
+  double em = 0;
+  for (char c : symbol) em += std::isupper(static_cast<unsigned char>(c)) ? 0.74 : 0.55;
+  return em * o.font_size / 2;
+}
+
+// "H" and its count beside an atom's label, on the side (right, else left)
+// whose nearest drawn bond is farther away.
+void hydrogen_label(std::string &out, const Molecule &m, const Placement &pl, int atom,
+                    const Options &o) {
+  const Point at = pl.p[atom];
+  double right = std::numbers::pi, left = std::numbers::pi;  // clearance of each side
+  int drawn = 0;                                             // bonds drawn from the atom
+  for (int w : m.neighbours[atom]) {
+    if (m.folded[w] != 0) continue;
+    const double dx = pl.p[w].x - at.x, dy = pl.p[w].y - at.y;
+    if (dx == 0 && dy == 0) continue;
+    drawn++;
+    const double angle = std::abs(std::atan2(dy, dx));  // 0: to the right
+    right = std::min(right, angle);
+    left = std::min(left, std::numbers::pi - angle);
+  }
+  // Alone, oxygen and sulfur take theirs in front, as in H2O and H2S.
+  const bool on_left =
+      drawn == 0 ? m.element[atom] == "O" || m.element[atom] == "S" : left > right + 1e-9;
+  const double half = symbol_half_width(shorten(m.element[atom], 4), o) + 0.5;
+  text(out, {on_left ? at.x - half : at.x + half, at.y}, "H",
+       std::string(" class=\"h\" text-anchor=\"") + (on_left ? "end" : "start") + "\" fill=\"" +
+           std::string(element_colour(m.element[atom])) + '"');
+  const int count = m.hydrogens[atom];
+  if (count > 1) {
+    // The count goes into the same text element as a lowered, smaller tspan.
+    out.resize(out.size() - std::string_view("</text>").size());
+    out += "<tspan dy=\"";
+    fmt(out, o.font_size * 0.3);
+    out += "\" font-size=\"";
+    fmt(out, o.font_size * 0.75);
+    out += "\">" + std::to_string(count) + "</tspan></text>";
+  }
+}
+
+// The element of one atom: its title, the highlight of its piece, its label.
+void draw_atom(std::string &out, const Molecule &m, const Placement &pl, int piece, int atom,
+               const Options &o) {
+  const auto k = static_cast<std::size_t>(atom);
+  out += "<g data-atom=\"" + std::to_string(atom + 1) + '"';
+  if (piece != 0) out += " data-piece=\"" + std::to_string(piece) + '"';
+  if (m.folded[k] != 0) out += " data-folded=\"1\"";
+  out += "><title>" + std::to_string(atom + 1) + ' ' + escape(shorten(m.type[k], 40)) + "</title>";
+  if (piece != 0) {
+    out += "<circle cx=\"";
+    fmt(out, pl.p[k].x);
+    out += "\" cy=\"";
+    fmt(out, pl.p[k].y);
+    out += "\" r=\"";
+    fmt(out, std::max(pl.unit * 0.22, o.font_size * 0.46));
+    out += "\" fill=\"" + std::string(piece_colour(piece)) + "\"/>";
+  }
+  if (m.folded[k] == 0 && labelled(m, atom)) {
+    text(out, pl.p[k], shorten(m.element[k], 4),
+         " fill=\"" + std::string(element_colour(m.element[k])) + '"');
+    if (m.hydrogens[k] > 0) hydrogen_label(out, m, pl, atom, o);
+  }
+  out += "</g>";
+}
+
 // One compound at (ox, oy); piece[k] is atom k's piece (0: not aligned).
 void draw_molecule(std::string &out, const Molecule &m, const Placement &pl,
                    std::span<const int> piece, const Options &o, int compound, double ox,
@@ -394,12 +578,11 @@ void draw_molecule(std::string &out, const Molecule &m, const Placement &pl,
   out += ',';
   fmt(out, oy);
   out += ")\">";
-  // Highlights below everything: bonds whose two atoms lie in one piece, then
+  // Highlights below everything: bonds whose two atoms lie in one piece, in
+  // bands narrower than the labels so that crowded rings stay readable; then
   // atoms with their labels, then the bond lines (shortened at labels).
-  char width[32];
-  std::snprintf(width, sizeof width, "%.1f", pl.unit * 0.42);
   out += "<g stroke-width=\"";
-  out += width;
+  fmt(out, pl.unit * 0.26);
   out += "\" stroke-linecap=\"round\">";
   for (const Bond &b : m.bonds) {
     if (piece[b.a] == 0 || piece[b.a] != piece[b.b]) continue;
@@ -408,25 +591,7 @@ void draw_molecule(std::string &out, const Molecule &m, const Placement &pl,
   }
   out += "</g>";
   for (std::size_t k = 0; k < m.element.size(); k++) {
-    const int atom = static_cast<int>(k);
-    out += "<g data-atom=\"" + std::to_string(atom + 1) + '"';
-    if (piece[k] != 0) out += " data-piece=\"" + std::to_string(piece[k]) + '"';
-    out +=
-        "><title>" + std::to_string(atom + 1) + ' ' + escape(shorten(m.type[k], 40)) + "</title>";
-    if (piece[k] != 0) {
-      out += "<circle cx=\"";
-      fmt(out, pl.p[k].x);
-      out += "\" cy=\"";
-      fmt(out, pl.p[k].y);
-      out += "\" r=\"";
-      fmt(out, std::max(pl.unit * 0.3, o.font_size * 0.6));
-      out += "\" fill=\"" + std::string(piece_colour(piece[k])) + "\"/>";
-    }
-    if (labelled(m, atom)) {
-      text(out, pl.p[k], shorten(m.element[k], 4),
-           " fill=\"" + std::string(element_colour(m.element[k])) + '"');
-    }
-    out += "</g>";
+    draw_atom(out, m, pl, piece[k], static_cast<int>(k), o);
   }
   out += "<g stroke=\"#222222\" stroke-width=\"";
   fmt(out, std::max(1.2, pl.unit * 0.045));
@@ -450,7 +615,7 @@ void svg_open(std::string &out, double w, double h, const Options &o) {
   out += "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"";
   fmt(out, o.font_size);
   out +=
-      "\" text-anchor=\"middle\" dominant-baseline=\"central\">"
+      "\" text-anchor=\"middle\">"
       "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>";
 }
 
@@ -470,6 +635,104 @@ void draw_panel(std::string &out, const Molecule &m, const Placement &pl,
   } else if (!m.has_coordinates) {
     text(out, note, "no 2D coordinates: schematic layout", kNote);
   }
+}
+
+constexpr double kPanelGap = 16.0;  // between the two compounds of a pair
+constexpr double kEntry = 150.0;    // width of a legend entry
+
+// Atom k's piece in each compound (0: not aligned), and the aligned pairs of
+// each piece.
+struct Marks {
+  std::vector<int> a, b;
+  std::vector<int> piece_atoms;
+};
+
+Marks marks_of(const PairInfo &info, std::size_t atoms_a, std::size_t atoms_b) {
+  Marks m{std::vector<int>(atoms_a, 0), std::vector<int>(atoms_b, 0), {}};
+  for (const AlignedAtom &x : info.aligned) {
+    if (x.piece < 1) continue;
+    if (x.a >= 1 && x.a <= static_cast<int>(atoms_a)) m.a[x.a - 1] = x.piece;
+    if (x.b >= 1 && x.b <= static_cast<int>(atoms_b)) m.b[x.b - 1] = x.piece;
+    if (static_cast<int>(m.piece_atoms.size()) < x.piece) m.piece_atoms.resize(x.piece, 0);
+    m.piece_atoms[x.piece - 1]++;
+  }
+  return m;
+}
+
+// The legend: what the score and the coefficient are, in words, then one
+// entry of fixed width per piece, wrapped to the page.
+struct Legend {
+  std::vector<std::string> words;  // lines above the entries
+  int pieces = 0;
+  int listed = 0;   // pieces named
+  int entries = 0;  // with "+N more"
+  int per_row = 1;
+  double height = 0.0;
+};
+
+std::string atoms_word(int n) {
+  return std::to_string(n) + (n == 1 ? " atom" : " atoms");
+}
+
+Legend legend_layout(const PairInfo &info, std::span<const int> piece_atoms, const Options &o,
+                     double width) {
+  Legend l;
+  l.pieces = static_cast<int>(piece_atoms.size());
+  if (l.pieces == 0) {
+    l.words.emplace_back("no aligned atoms");
+  } else {
+    l.words.push_back("score " + std::to_string(info.score) + ": atom pairs aligned, in " +
+                      std::to_string(l.pieces) + (l.pieces == 1 ? " piece" : " pieces"));
+    char ratio[160];
+    std::snprintf(ratio, sizeof ratio,
+                  "coefficient %f = %d / (%d + %d \xE2\x88\x92 %d), atoms other than H and *",
+                  info.coefficient, info.score, info.atoms_a, info.atoms_b, info.score);
+    l.words.emplace_back(ratio);
+  }
+  l.listed = std::min(l.pieces, std::max(0, o.legend_entries));
+  l.entries = l.listed + (l.pieces > l.listed ? 1 : 0);
+  l.per_row = std::max(1, static_cast<int>((width - 20) / kEntry));
+  const int rows = (l.entries + l.per_row - 1) / l.per_row;
+  l.height = (static_cast<double>(l.words.size()) + rows) * (kLine + 4) + 10;
+  return l;
+}
+
+// Pieces are numbered as --align numbers them after "SCCS".
+void draw_legend(std::string &out, const Legend &l, std::span<const int> piece_atoms, double ly) {
+  out += "<g class=\"legend\" text-anchor=\"start\" font-size=\"12\">";
+  for (const std::string &words : l.words) {
+    text(out, {10, ly + 9}, words, " fill=\"#444444\"");
+    ly += kLine + 4;
+  }
+  for (int k = 0; k < l.entries; k++) {
+    const double x = 10 + (k % l.per_row) * kEntry;
+    const double y = ly + (k / l.per_row) * (kLine + 4);
+    std::string label;
+    if (k < l.listed) {
+      out += "<rect x=\"";
+      fmt(out, x);
+      out += "\" y=\"";
+      fmt(out, y + 2);
+      out += "\" width=\"14\" height=\"14\" rx=\"3\" fill=\"" + std::string(piece_colour(k + 1)) +
+             "\"/>";
+      label = "piece " + std::to_string(k + 1) + " \xE2\x80\x94 " + atoms_word(piece_atoms[k]);
+    } else {
+      label = "+";  // appended piecewise: g++ 12 warns falsely on "+" + std::string
+      label += std::to_string(l.pieces - l.listed);
+      label += " more";
+    }
+    text(out, {x + (k < l.listed ? 20 : 0), y + 9}, label);
+  }
+  out += "</g>";
+}
+
+// Identifier and name of one compound above its panel.
+void heading(std::string &out, const CPDMOL &mol, double x, double w, double top) {
+  text(out, {x + w / 2, top + kLine / 2}, shorten(mol.name != nullptr ? mol.name : "", 40),
+       " font-weight=\"bold\"");
+  text(out, {x + w / 2, top + kLine * 1.5},
+       shorten(mol.definition != nullptr ? mol.definition : "", static_cast<std::size_t>(w / 8)),
+       " fill=\"#444444\"");
 }
 
 }  // namespace
@@ -541,6 +804,8 @@ PairInfo compute_pair(CPDMOL *a, CPDMOL *b) {
       const int union_atoms = a->nodenum_sub + b->nodenum_sub - s.mcs_max;
       info.coefficient = union_atoms > 0 ? static_cast<double>(s.mcs_max) / union_atoms : 0.0;
       info.status = s.status == kStatusComputed ? "ok" : "cut:" + std::to_string(s.mcsnum_overflow);
+      info.atoms_a = a->nodenum_sub;
+      info.atoms_b = b->nodenum_sub;
       break;
     }
     case kStatusNoAtoms:
@@ -559,8 +824,9 @@ PairInfo compute_pair(CPDMOL *a, CPDMOL *b) {
   return info;
 }
 
-std::string compound_svg(const CPDMOL &mol, const Options &o) {
-  const Molecule m = molecule_of(mol);
+std::string compound_svg(const CPDMOL &mol, const Options &o, std::span<const int> hydrogens) {
+  Molecule m = molecule_of(mol);
+  count_hydrogens(m, hydrogens);
   const Placement pl = place(m, o);
   const std::vector<int> none(m.element.size(), 0);
   const double width = std::max(pl.width, kMinPanel);
@@ -578,34 +844,22 @@ std::string compound_svg(const CPDMOL &mol, const Options &o) {
   return out;
 }
 
-std::string pair_svg(const CPDMOL &a, const CPDMOL &b, const PairInfo &info, const Options &o) {
-  const Molecule ma = molecule_of(a), mb = molecule_of(b);
+std::string pair_svg(const CPDMOL &a, const CPDMOL &b, const PairInfo &info, const Options &o,
+                     std::span<const int> hydrogens_a, std::span<const int> hydrogens_b) {
+  Molecule ma = molecule_of(a), mb = molecule_of(b);
+  count_hydrogens(ma, hydrogens_a);
+  count_hydrogens(mb, hydrogens_b);
+  orient(mb, ma, info.aligned);
   const Placement pa = place(ma, o), pb = place(mb, o);
-  std::vector<int> piece_a(ma.element.size(), 0), piece_b(mb.element.size(), 0);
-  std::vector<int> piece_atoms;  // aligned pairs per piece
-  for (const AlignedAtom &x : info.aligned) {
-    if (x.piece < 1) continue;
-    if (x.a >= 1 && x.a <= static_cast<int>(piece_a.size())) piece_a[x.a - 1] = x.piece;
-    if (x.b >= 1 && x.b <= static_cast<int>(piece_b.size())) piece_b[x.b - 1] = x.piece;
-    if (static_cast<int>(piece_atoms.size()) < x.piece) piece_atoms.resize(x.piece, 0);
-    piece_atoms[x.piece - 1]++;
-  }
+  const Marks marks = marks_of(info, ma.element.size(), mb.element.size());
 
   const double wa = std::max(pa.width, kMinPanel), wb = std::max(pb.width, kMinPanel);
-  constexpr double kGap = 16.0;
-  const double width = wa + kGap + wb;
+  const double width = wa + kPanelGap + wb;
   const double top = kLine + 10;        // score line
   const double header = 2 * kLine + 8;  // identifier and name of each compound
   const double body = std::max({pa.height, pb.height, 60.0}) + kLine;
-  // Legend: entries of fixed width, wrapped to the page.
-  constexpr double kEntry = 118.0;
-  const int pieces = static_cast<int>(piece_atoms.size());
-  const int listed = std::min(pieces, std::max(0, o.legend_entries));
-  const int entries = std::max(1, listed + (pieces > listed ? 1 : 0));
-  const int per_row = std::max(1, static_cast<int>((width - 20) / kEntry));
-  const int rows = (entries + per_row - 1) / per_row;
-  const double legend = rows * (kLine + 4) + 10;
-  const double height = top + header + body + legend;
+  const Legend legend = legend_layout(info, marks.piece_atoms, o, width);
+  const double height = top + header + body + legend.height;
 
   std::string out;
   svg_open(out, width, height, o);
@@ -615,53 +869,14 @@ std::string pair_svg(const CPDMOL &a, const CPDMOL &b, const PairInfo &info, con
   std::string summary = numbers;
   if (info.status != "ok") summary += " \xC2\xB7 status " + info.status;
   text(out, {width / 2, kLine / 2 + 6}, summary, " font-weight=\"bold\"");
-
-  auto heading = [&](const CPDMOL &mol, double x, double w) {
-    text(out, {x + w / 2, top + kLine / 2}, shorten(mol.name != nullptr ? mol.name : "", 40),
-         " font-weight=\"bold\"");
-    text(out, {x + w / 2, top + kLine * 1.5},
-         shorten(mol.definition != nullptr ? mol.definition : "", static_cast<std::size_t>(w / 8)),
-         " fill=\"#444444\"");
-  };
-  heading(a, 0, wa);
-  heading(b, wa + kGap, wb);
-  out += "<line x1=\"";
-  fmt(out, wa + kGap / 2);
-  out += "\" y1=\"";
-  fmt(out, top);
-  out += "\" x2=\"";
-  fmt(out, wa + kGap / 2);
-  out += "\" y2=\"";
-  fmt(out, top + header + body);
-  out += "\" stroke=\"#dddddd\"/>";
-  draw_panel(out, ma, pa, piece_a, o, 1, 0, top + header, wa, body);
-  draw_panel(out, mb, pb, piece_b, o, 2, wa + kGap, top + header, wb, body);
-
-  // The legend names pieces as --align does.
-  out += "<g class=\"legend\" text-anchor=\"start\">";
-  const double ly = top + header + body + 6;
-  for (int k = 0; k < entries; k++) {
-    const double x = 10 + (k % per_row) * kEntry;
-    const double y = ly + (k / per_row) * (kLine + 4);
-    std::string label;
-    if (pieces == 0) {
-      label = "no aligned atoms";
-    } else if (k < listed) {
-      out += "<rect x=\"";
-      fmt(out, x);
-      out += "\" y=\"";
-      fmt(out, y + 2);
-      out += "\" width=\"14\" height=\"14\" rx=\"3\" fill=\"" + std::string(piece_colour(k + 1)) +
-             "\"/>";
-      label = "SCCS " + std::to_string(k + 1) + " (" + std::to_string(piece_atoms[k]) + ")";
-    } else {
-      label = "+";  // appended piecewise: g++ 12 warns falsely on "+" + std::string
-      label += std::to_string(pieces - listed);
-      label += " more";
-    }
-    text(out, {x + (k < listed ? 20 : 0), y + 9}, label, " font-size=\"12\"");
-  }
-  out += "</g></svg>\n";
+  heading(out, a, 0, wa, top);
+  heading(out, b, wa + kPanelGap, wb, top);
+  line(out, {wa + kPanelGap / 2, top}, {wa + kPanelGap / 2, top + header + body},
+       " stroke=\"#dddddd\"");
+  draw_panel(out, ma, pa, marks.a, o, 1, 0, top + header, wa, body);
+  draw_panel(out, mb, pb, marks.b, o, 2, wa + kPanelGap, top + header, wb, body);
+  draw_legend(out, legend, marks.piece_atoms, top + header + body + 6);
+  out += "</svg>\n";
   return out;
 }
 

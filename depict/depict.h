@@ -4,8 +4,10 @@
 // Every drawn atom is one element carrying data-atom="N" (its atom number);
 // an aligned atom's element also carries data-piece="K", the piece number as
 // taviron --align prints it after "SCCS". Each bond is one element carrying
-// data-bond="A-B" and data-order with one line per drawn order. Tests and
-// tools read these attributes; the rest of the markup may change.
+// data-bond="A-B" and data-order with one line per drawn order. An H atom
+// shown in its heteroatom's label ("OH") keeps its element, and so does its
+// bond, both marked data-folded="1" and drawn without marks. Tests and tools
+// read these attributes; the rest of the markup may change.
 #pragma once
 
 #include <span>
@@ -37,6 +39,8 @@ struct PairInfo {
   int score = 0;
   double coefficient = 0.0;
   std::string status = "ok";  // taviron-search's words: ok, no-atoms, too-large:N, ...
+  int atoms_a = 0;            // matchable atoms (neither H nor *) of each compound
+  int atoms_b = 0;
   std::vector<AlignedAtom> aligned;
 };
 
@@ -50,14 +54,24 @@ std::vector<AlignedAtom> engine_alignment();
 // and collects what a depiction shows.
 PairInfo compute_pair(CPDMOL *a, CPDMOL *b);
 
-// A standalone SVG document of one compound.
-std::string compound_svg(const CPDMOL &mol, const Options &options = {});
+// A standalone SVG document of one compound. `hydrogens`, when it holds one
+// count per atom, gives the hydrogens not written as atoms (as a converter
+// kept them from the molecule); heteroatoms then show them, "OH", "NH2".
+// Without it, heteroatoms show the record's own H atoms only when the record
+// writes all its hydrogens (every carbon with its four bonds).
+std::string compound_svg(const CPDMOL &mol, const Options &options = {},
+                         std::span<const int> hydrogens = {});
 
 // A standalone SVG document of the pair side by side: identifiers, names,
 // score and coefficient, the aligned atoms highlighted in one colour per
-// piece, the same colour in both compounds, and a legend.
+// piece, the same colour in both compounds, and a legend in words. The second
+// compound is turned (and mirrored, where that fits better) so that its
+// aligned atoms lie over the first's as nearly as they can; with fewer than
+// two aligned atoms it is drawn as its record has it. Hydrogens as for
+// compound_svg, one span per compound.
 std::string pair_svg(const CPDMOL &a, const CPDMOL &b, const PairInfo &info,
-                     const Options &options = {});
+                     const Options &options = {}, std::span<const int> hydrogens_a = {},
+                     std::span<const int> hydrogens_b = {});
 
 // Highlight colour of a piece (from 1), as "#rrggbb".
 std::string_view piece_colour(int piece);

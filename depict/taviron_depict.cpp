@@ -1,16 +1,18 @@
-// taviron-depict: two compounds drawn side by side as SVG, the atoms that
-// taviron aligns highlighted piece by piece.
+// taviron-depict: two compounds drawn side by side as SVG (or PNG), the atoms
+// that taviron aligns highlighted piece by piece.
 //
 // Takes taviron's input and computation options, runs the same computation
-// and writes one SVG document instead of the report.
+// and writes one picture instead of the report.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "cpdio.h"
 #include "depict/depict.h"
+#include "depict/png.h"
 #include "exe1.h"
 #include "vembo.h"
 
@@ -28,11 +30,13 @@ char row_atom[] = "atom,a   flag";
 char row_trick[] = "trick    int";
 char row_repeat[] = "repeat     int -1";
 char row_limit[] = "limit      int 0";
+char row_png[] = "png      flag";
+char row_scale[] = "scale    str";
 char row_help[] = "help     flag";
 char row_version[] = "version  flag";
 
-char *options[] = {row_prog,  row_input,  row_output, row_entry, row_entry2,  row_atom,
-                   row_trick, row_repeat, row_limit,  row_help,  row_version, nullptr};
+char *options[] = {row_prog,   row_input, row_output, row_entry, row_entry2, row_atom,    row_trick,
+                   row_repeat, row_limit, row_png,    row_scale, row_help,   row_version, nullptr};
 
 const char *program() {
   return options[0] != nullptr ? options[0] : "taviron-depict";
@@ -47,9 +51,12 @@ void print_help() {
   printf("Summary : draw two compounds as SVG with their alignment highlighted\n");
   printf("Usage   : %s [-i] <file> -e <entry> -f <entry> [option ...]\n", options[0]);
   printf("\t-i/--input  <file>  input file (stdin)\n");
-  printf("\t-o/--output <file>  SVG file (stdout)\n");
+  printf("\t-o/--output <file>  picture file (stdout)\n");
   printf("\t-e/--entry  <entry> entry id 1\n");
   printf("\t-f/--entry2 <entry> entry id 2\n");
+  printf("\t--png               write PNG instead of SVG (%s)\n",
+         depict::png_available() ? "rendered by librsvg" : "not built: needs librsvg2-dev");
+  printf("\t--scale <factor>    PNG pixels per SVG pixel, 0.1 to 10 (2)\n");
   printf("\n");
   printf("computation (as taviron):\n");
   printf("\t-a/--atom           docking by atom strictly, scoring by env\n");
@@ -63,6 +70,51 @@ void print_help() {
 
 void print_version() {
   printf("%s: %s ver %s\n", options[0], "TAVIRON", "1.0.7.p");
+}
+
+// The two records named by -e and -f, read from the input.
+std::pair<CPDMOL *, CPDMOL *> read_pair(const char *input_fn, char *entry, char *entry2) {
+  const std::string input_name = input_fn != nullptr ? input_fn : "standard input";
+  FILE *in = input_fn != nullptr ? std::fopen(input_fn, "r") : stdin;
+  if (in == nullptr) fail("cannot read " + input_name + ": " + std::strerror(errno));
+  errno = 0;
+  CompList *list = read_CPDMOL_list_QTR(in);
+  // A stream that fails while being read would otherwise look like one
+  // without the entries.
+  if (std::ferror(in)) {
+    fail("cannot read " + input_name + ": " + std::strerror(errno != 0 ? errno : EIO));
+  }
+  std::fclose(in);
+  const int e1 = nsearch_CPDMOL(list, entry);
+  if (e1 == 0) fail(std::string(entry) + ": no such entry in " + input_name);
+  const int e2 = nsearch_CPDMOL(list, entry2);
+  if (e2 == 0) fail(std::string(entry2) + ": no such entry in " + input_name);
+  return {static_cast<CPDMOL *>(complist_getdata(list, e1)),
+          static_cast<CPDMOL *>(complist_getdata(list, e2))};
+}
+
+// The --scale factor, 2 when not given.
+double scale_option() {
+  char *text = nullptr;
+  if (!opt_scan("scale", &text) || text == nullptr) return 2.0;
+  char *end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= 0.1 && v <= 10)) {
+    fail(std::string("bad value for --scale: '") + text + "' (expected a number from 0.1 to 10)");
+  }
+  return v;
+}
+
+// Opened only now, so that an earlier failure never creates or truncates it.
+void write_picture(const char *output_fn, const std::string &picture) {
+  FILE *out = output_fn != nullptr ? std::fopen(output_fn, "w") : stdout;
+  const std::string output_name = output_fn != nullptr ? output_fn : "standard output";
+  if (out == nullptr) fail("cannot write " + output_name + ": " + std::strerror(errno));
+  errno = 0;
+  bool failed = std::fwrite(picture.data(), 1, picture.size(), out) != picture.size();
+  failed = std::fflush(out) != 0 || std::ferror(out) != 0 || failed;
+  failed = std::fclose(out) != 0 || failed;
+  if (failed) fail("cannot write " + output_name + ": " + std::strerror(errno != 0 ? errno : EIO));
 }
 
 }  // namespace
@@ -85,38 +137,24 @@ int main(int argc, char **argv) {
   opt_scan("limit", &limit);
   // Values outside 1..10000 (the default 0 among them) mean the full capacity.
   if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
-  if (entry == nullptr || entry2 == nullptr) fail("specify both entries with -e and -f");
-
-  const std::string input_name = input_fn != nullptr ? input_fn : "standard input";
-  FILE *in = input_fn != nullptr ? std::fopen(input_fn, "r") : stdin;
-  if (in == nullptr) fail("cannot read " + input_name + ": " + std::strerror(errno));
-  errno = 0;
-  CompList *list = read_CPDMOL_list_QTR(in);
-  // A stream that fails while being read would otherwise look like one
-  // without the entries.
-  if (std::ferror(in)) {
-    fail("cannot read " + input_name + ": " + std::strerror(errno != 0 ? errno : EIO));
+  const bool png = opt_scan("png") != 0;
+  const double scale = scale_option();
+  if (png && !depict::png_available()) {
+    fail("built without PNG output (apt-get install librsvg2-dev, then build again)");
   }
-  std::fclose(in);
-  const int e1 = nsearch_CPDMOL(list, entry);
-  if (e1 == 0) fail(std::string(entry) + ": no such entry in " + input_name);
-  const int e2 = nsearch_CPDMOL(list, entry2);
-  if (e2 == 0) fail(std::string(entry2) + ": no such entry in " + input_name);
-  auto *a = static_cast<CPDMOL *>(complist_getdata(list, e1));
-  auto *b = static_cast<CPDMOL *>(complist_getdata(list, e2));
+  if (entry == nullptr || entry2 == nullptr) fail("specify both entries with -e and -f");
+  const auto [a, b] = read_pair(input_fn, entry, entry2);
 
   init_exe1(atom_mode, exec_mode, 1, repeat, limit);
   const depict::PairInfo info = depict::compute_pair(a, b);
-  const std::string svg = depict::pair_svg(*a, *b, info);
-
-  // Opened only now, so that an earlier failure never creates or truncates it.
-  FILE *out = output_fn != nullptr ? std::fopen(output_fn, "w") : stdout;
-  const std::string output_name = output_fn != nullptr ? output_fn : "standard output";
-  if (out == nullptr) fail("cannot write " + output_name + ": " + std::strerror(errno));
-  errno = 0;
-  bool failed = std::fwrite(svg.data(), 1, svg.size(), out) != svg.size();
-  failed = std::fflush(out) != 0 || std::ferror(out) != 0 || failed;
-  failed = std::fclose(out) != 0 || failed;
-  if (failed) fail("cannot write " + output_name + ": " + std::strerror(errno != 0 ? errno : EIO));
+  std::string picture = depict::pair_svg(*a, *b, info);
+  if (png) {
+    try {
+      picture = depict::svg_to_png(picture, scale);
+    } catch (const depict::PngError &e) {
+      fail(e.what());
+    }
+  }
+  write_picture(output_fn, picture);
   return 0;
 }

@@ -17,6 +17,7 @@
 
 #include "depict/depict.h"
 #include "cpddock.h"
+#include "depict/png.h"
 #include "pyengine.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
@@ -47,6 +48,7 @@ Types types;
 // A compound as Python sees it: a prepared record and the arena it lives in.
 struct Compound {
   pyengine::Record record;
+  std::vector<int> hydrogens;  // per atom, from the molecule of from_smiles etc.; else empty
 
   CPDMOL *mol() const { return record.mol; }
   std::string id() const { return mol()->name != nullptr ? mol()->name : ""; }
@@ -55,7 +57,7 @@ struct Compound {
 std::vector<Compound> compounds(std::vector<pyengine::Record> records) {
   std::vector<Compound> out;
   out.reserve(records.size());
-  for (auto &r : records) out.push_back({std::move(r)});
+  for (auto &r : records) out.push_back({std::move(r), {}});
   return out;
 }
 
@@ -143,12 +145,26 @@ py::dict as_dict(Result &r) {
 // Notebooks show objects with _repr_svg_ as pictures.
 std::string compound_svg(const Compound &c) {
   py::gil_scoped_release release;
-  return depict::compound_svg(*c.mol());
+  return depict::compound_svg(*c.mol(), {}, c.hydrogens);
 }
 
 std::string result_svg(const Result &r) {
   py::gil_scoped_release release;
-  return pyengine::depiction(r.a.mol(), r.b.mol(), r.options);
+  return pyengine::depiction(r.a.mol(), r.b.mol(), r.options, r.a.hydrogens, r.b.hydrogens);
+}
+
+// The picture as PNG bytes, rendered by librsvg.
+py::bytes png_of(const std::string &svg, double scale) {
+  if (!(scale >= 0.1 && scale <= 10)) {
+    throw py::value_error("bad value for scale: " + std::string(py::repr(py::float_(scale))) +
+                          " (expected a number from 0.1 to 10)");
+  }
+  std::string png;
+  {
+    py::gil_scoped_release release;
+    png = depict::svg_to_png(svg, scale);  // PngError is a RuntimeError
+  }
+  return py::bytes(png);
 }
 
 std::string result_repr(const Result &r) {
@@ -348,9 +364,9 @@ void check_no_nul(const std::string &text, const char *what) {
   }
 }
 
-Compound record_compound(const std::string &record) {
+Compound record_compound(const std::string &record, std::vector<int> hydrogens) {
   std::vector<pyengine::Record> r = pyengine::parse_records(record, "<molecule>");
-  return {std::move(r.front())};
+  return {std::move(r.front()), std::move(hydrogens)};
 }
 
 Compound from_smiles(const std::string &smiles, const std::string &name, const std::string &id) {
@@ -358,20 +374,22 @@ Compound from_smiles(const std::string &smiles, const std::string &name, const s
   check_no_nul(smiles, "the SMILES");
   check_no_nul(name, "the name");
   std::string record, error;
-  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error)) {
+  std::vector<int> hydrogens;
+  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error, &hydrogens)) {
     throw py::value_error(error);
   }
-  return record_compound(record);
+  return record_compound(record, std::move(hydrogens));
 }
 
 Compound from_molblock(const std::string &molblock, const std::string &id) {
   check_identifier(id);
   check_no_nul(molblock, "the MOL block");
   std::string record, error;
-  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error)) {
+  std::vector<int> hydrogens;
+  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error, &hydrogens)) {
     throw py::value_error(error);
   }
-  return record_compound(record);
+  return record_compound(record, std::move(hydrogens));
 }
 #endif
 
@@ -407,6 +425,10 @@ void define_compound(py::module_ &m) {
       .def_property_readonly("bonds", &bonds_list,
                              "Bonds between two of the atoms, as Bond(a, b, order).")
       .def("_repr_svg_", &compound_svg, "The compound drawn as SVG.")
+      .def(
+          "to_png", [](const Compound &c, double scale) { return png_of(compound_svg(c), scale); },
+          py::kw_only(), py::arg("scale") = 2.0,
+          "The drawing of _repr_svg_ as PNG bytes, scale pixels per SVG pixel.")
       .def("__repr__", &compound_repr);
 }
 
@@ -433,6 +455,10 @@ void define_result(py::module_ &m) {
            "Exactly the text taviron prints for this pair: form 'score', 'align' or 'qtr'.")
       .def("_repr_svg_", &result_svg,
            "The pair drawn as SVG, aligned atoms coloured by piece, as taviron-depict draws it.")
+      .def(
+          "to_png", [](const Result &r, double scale) { return png_of(result_svg(r), scale); },
+          py::kw_only(), py::arg("scale") = 2.0,
+          "The drawing of _repr_svg_ as PNG bytes, as taviron-depict --png renders it.")
       .def("__repr__", &result_repr);
 }
 
@@ -474,6 +500,7 @@ PYBIND11_MODULE(_taviron, m) {
   // An oversized docking graph is the result's status here, not a line on
   // the interpreter's standard error.
   dock_overflow_message(false);
+  m.attr("HAVE_PNG") = depict::png_available();
   define_types(m);
   define_compound(m);
   define_result(m);

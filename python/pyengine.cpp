@@ -246,10 +246,11 @@ std::vector<AlignedPair> alignment(CPDMOL *a, CPDMOL *b, const Options &options)
   return out;
 }
 
-std::string depiction(CPDMOL *a, CPDMOL *b, const Options &options) {
+std::string depiction(CPDMOL *a, CPDMOL *b, const Options &options,
+                      std::span<const int> hydrogens_a, std::span<const int> hydrogens_b) {
   init(options, 1);
   const depict::PairInfo info = depict::compute_pair(a, b);
-  return depict::pair_svg(*a, *b, info);
+  return depict::pair_svg(*a, *b, info, {}, hydrogens_a, hydrogens_b);
 }
 
 int processors() {

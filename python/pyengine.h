@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -95,8 +96,9 @@ std::string report(CPDMOL *a, CPDMOL *b, const Options &options, ReportForm form
 std::vector<AlignedPair> alignment(CPDMOL *a, CPDMOL *b, const Options &options);
 
 // The pair drawn as SVG, its aligned atoms highlighted piece by piece, as
-// taviron-depict draws it.
-std::string depiction(CPDMOL *a, CPDMOL *b, const Options &options);
+// taviron-depict draws it; hydrogen counts as depict::pair_svg takes them.
+std::string depiction(CPDMOL *a, CPDMOL *b, const Options &options,
+                      std::span<const int> hydrogens_a = {}, std::span<const int> hydrogens_b = {});
 
 struct ScreenOptions {
   Options engine;

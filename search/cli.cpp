@@ -245,6 +245,7 @@ struct HtmlRun {
   const screen::RunStats &stats;
   double seconds;
   int max_depictions;
+  const Options &options;  // the rest of the options line
 };
 
 // Writes the HTML report of the kept rows. Rows come from the screen in
@@ -277,6 +278,18 @@ void write_html(AtomicFile &html, const char *html_fn, std::vector<screen::PairR
   summary.pairs = r.stats.pairs;
   summary.skipped = r.stats.skipped;
   summary.seconds = r.seconds;
+  summary.entries.assign(r.options.entries.begin(), r.options.entries.end());
+  summary.format = r.options.format;
+  summary.names = r.options.names;
+  if (name_field != nullptr) summary.name_field = name_field;
+  summary.max_atoms = max_atoms;
+  summary.max_depth = max_depth;
+  summary.block = r.options.block;
+  if (r.options.shard) {
+    summary.shard =
+        std::to_string(r.options.shard->part) + "/" + std::to_string(r.options.shard->parts);
+  }
+  summary.html_max = r.max_depictions;
   html_report::Options html_options;
   html_options.max_depictions = r.max_depictions;
   const std::string page = html_report::page(summary, rows, html_options);
@@ -841,7 +854,7 @@ int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &
                    program(), o.html_fn, static_cast<long long>(stats.pairs), o.output_fn);
     }
     write_html(*output.html, o.html_fn, output.html_results, *s.queries, *s.targets,
-               {o.words, o.pairs_file, o.run, stats, elapsed, o.html_max});
+               {o.words, o.pairs_file, o.run, stats, elapsed, o.html_max, o});
   }
   if (!o.quiet) {
     std::fprintf(stderr,

@@ -15,12 +15,21 @@ namespace html_report {
 
 // What the page says about the run.
 struct Summary {
-  std::vector<std::string> inputs;  // input files as named
-  bool all_pairs = false;           // --pairs: every record with each later one
-  screen::RunOptions run;           // the screen's options; its engine draws the pairs again
-  std::int64_t pairs = 0;           // pairs in the screen
-  std::int64_t skipped = 0;         // ruled out by the bound
-  double seconds = 0.0;             // time the screen took
+  std::vector<std::string> inputs;   // input files as named
+  bool all_pairs = false;            // --pairs: every record with each later one
+  screen::RunOptions run;            // the screen's options; its engine draws the pairs again
+  std::vector<std::string> entries;  // -e: the queries picked, as given
+  screen::Format format = screen::Format::kTsv;
+  bool names = false;           // --names
+  std::string name_field;       // --name-field (empty: the title line)
+  long long max_atoms = 10000;  // --max-atoms and --max-depth of molecule inputs
+  long long max_depth = 10000;
+  int block = 1024;          // --block
+  std::string shard;         // --shard K/N (empty: the whole screen)
+  int html_max = 200;        // --html-max
+  std::int64_t pairs = 0;    // pairs in the screen
+  std::int64_t skipped = 0;  // ruled out by the bound
+  double seconds = 0.0;      // time the screen took
 };
 
 // One kept row with its two records.

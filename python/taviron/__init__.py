@@ -12,10 +12,12 @@ for the pair, ``screen`` the rows of ``taviron-search``.
 
 In a notebook a ``Compound`` shows as its structure and a ``Result`` as the
 pair with the aligned atoms coloured by piece (``_repr_svg_``, the drawing of
-``taviron-depict``).
+``taviron-depict``); ``to_png()`` gives the same picture as PNG bytes where
+``HAVE_PNG`` (built with librsvg).
 """
 
 from ._taviron import (
+    HAVE_PNG,
     HAVE_RDKIT,
     AlignedPair,
     Atom,
@@ -34,6 +36,7 @@ __all__ = [
     "Atom",
     "Bond",
     "Compound",
+    "HAVE_PNG",
     "HAVE_RDKIT",
     "Result",
     "Row",

@@ -173,6 +173,40 @@ TEST(ConvertTypes, KeptHydrogens) {
   EXPECT_EQ(types("[H][H]"), (V{"H", "H"}));
 }
 
+// The hydrogens kept for pictures are the molecule's, one count per atom
+// line, and asking for them leaves the record as it was.
+TEST(ConvertTypes, HydrogenCountsBesideTheRecord) {
+  const struct {
+    const char *smiles;
+    bool keep_h;
+    std::vector<int> hydrogens;
+  } cases[] = {
+      {"OCC(N)c1cc[nH]c1", false, {1, 2, 1, 2, 0, 1, 1, 1, 1}},  // OH, NH2, aromatic NH
+      {"C[N+](C)(C)C", false, {3, 0, 3, 3, 3}},                  // no H on the ammonium N
+      {"[H]OC([H])([H])[H]", false, {1, 3}},                     // written H made implicit
+      {"CS", true, {0, 0, 0, 0, 0, 0}},                          // --keep-h: all are atoms
+      {"O=C=O", false, {0, 0, 0}},
+  };
+  for (const auto &c : cases) {
+    MolConvertOptions opt;
+    opt.keep_h = c.keep_h;
+    std::string plain, record, error;
+    std::vector<int> hydrogens;
+    ASSERT_TRUE(smiles_to_QTR(c.smiles, "", "C00001", opt, &plain, &error)) << error;
+    ASSERT_TRUE(smiles_to_QTR(c.smiles, "", "C00001", opt, &record, &error, &hydrogens));
+    EXPECT_EQ(hydrogens, c.hydrogens) << c.smiles;
+    EXPECT_EQ(record, plain) << c.smiles;
+  }
+  // A molblock's counts come through the same way.
+  std::string record, error;
+  std::vector<int> hydrogens;
+  const std::string molblock =
+      "water\n\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n"
+      "    0.0000    0.0000    0.0000 O   0  0  0  0  0  0  0  0  0  0  0  0\nM  END\n";
+  ASSERT_TRUE(molblock_to_QTR(molblock, "C00001", {}, &record, &error, &hydrogens)) << error;
+  EXPECT_EQ(hydrogens, std::vector<int>{2});
+}
+
 // Alanine as small.qtr holds it, with its first name only.
 TEST(ConvertLayout, ColumnsAndSections) {
   const std::string expected =

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <numbers>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -67,6 +70,151 @@ TEST(Depict, AlignmentIsTheReportsPieceByPiece) {
     EXPECT_EQ(got, expected) << p.a << " " << p.b;
     EXPECT_EQ(info.score, static_cast<int>(expected.size()));
   }
+}
+
+CPDMOL *parse_record(const std::string &text) {
+  std::string copy = text;
+  FILE *fp = fmemopen(copy.data(), copy.size(), "r");
+  CPDMOL *mol = read_CPDMOL_QTR(fp);
+  std::fclose(fp);
+  return mol;
+}
+
+// A record of the given atoms (type, element, x, y) and single bonds.
+struct AtomLine {
+  const char *type, *element;
+  double x, y;
+};
+CPDMOL *make_record(const std::vector<AtomLine> &atoms,
+                    const std::vector<std::pair<int, int>> &bonds) {
+  std::string text = "ENTRY       C00001                      Compound\nATOM        " +
+                     std::to_string(atoms.size()) + "\n";
+  for (std::size_t k = 0; k < atoms.size(); k++) {
+    char line[128];
+    std::snprintf(line, sizeof line, "            %zu   %-10s %-2s %11.4f %11.4f\n", k + 1,
+                  atoms[k].type, atoms[k].element, atoms[k].x, atoms[k].y);
+    text += line;
+  }
+  text += "BOND        " + std::to_string(bonds.size()) + "\n";
+  for (std::size_t k = 0; k < bonds.size(); k++) {
+    text += "            " + std::to_string(k + 1) + " " + std::to_string(bonds[k].first) + " " +
+            std::to_string(bonds[k].second) + " 1\n";
+  }
+  return parse_record(text + "///\n");
+}
+
+// Page positions of the labelled atoms of one compound of a drawing.
+std::map<int, std::pair<double, double>> label_positions(const std::string &svg, int compound) {
+  const std::string mark = "data-compound=\"" + std::to_string(compound) + '"';
+  const std::size_t from = svg.find(mark);
+  const std::size_t to = svg.find("class=\"mol\"", from);
+  const std::string part =
+      svg.substr(from, to == std::string::npos ? std::string::npos : to - from);
+  std::smatch shift;
+  std::regex_search(part, shift, std::regex(R"re(translate\(([-0-9.]+),([-0-9.]+)\))re"));
+  const std::regex label(
+      R"re(<g data-atom="(\d+)"[^>]*><title>[^<]*</title>(?:<circle[^>]*/>)?<text x="([-0-9.]+)" y="([-0-9.]+)")re");
+  std::map<int, std::pair<double, double>> out;
+  for (std::sregex_iterator m(part.begin(), part.end(), label), end; m != end; ++m) {
+    out[std::stoi((*m)[1])] = {std::stod(shift[1]) + std::stod((*m)[2]),
+                               std::stod(shift[2]) + std::stod((*m)[3])};
+  }
+  return out;
+}
+
+// The second compound is the first turned by a known angle, mirrored or not,
+// and every atom aligned with its copy: the drawing turns it back, so that
+// each atom sits at its copy's place, shifted by one offset for the panel.
+TEST(Depict, SecondCompoundTurnedOntoTheFirst) {
+  // No symmetry: a mirror image cannot be turned onto the original.
+  const std::vector<AtomLine> shape = {{"N.a", "N", 0.0, 0.0},  {"N.a", "N", 1.5, 0.0},
+                                       {"N.a", "N", 2.25, 1.3}, {"N.a", "N", 3.75, 1.3},
+                                       {"N.a", "N", 4.5, 2.6},  {"N.a", "N", 1.5, -1.5}};
+  const std::vector<std::pair<int, int>> bonds = {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {2, 6}};
+  CPDMOL *a = make_record(shape, bonds);
+  depict::PairInfo info;
+  for (int k = 1; k <= 6; k++) info.aligned.push_back({k, k, 1});
+  const struct {
+    double degrees;
+    bool mirrored;
+  } cases[] = {{0, false},   {30, false}, {90, false}, {180, false}, {251, false},
+               {-45, false}, {0, true},   {60, true},  {180, true},  {-100, true}};
+  for (const auto &c : cases) {
+    const double t = c.degrees * std::numbers::pi / 180;
+    std::vector<AtomLine> turned = shape;
+    for (AtomLine &p : turned) {
+      const double y = c.mirrored ? -p.y : p.y;
+      p = {p.type, p.element, 7 + std::cos(t) * p.x - std::sin(t) * y,
+           -3 + std::sin(t) * p.x + std::cos(t) * y};
+    }
+    const std::string svg = depict::pair_svg(*a, *make_record(turned, bonds), info);
+    const auto first = label_positions(svg, 1), second = label_positions(svg, 2);
+    ASSERT_EQ(first.size(), 6u);
+    ASSERT_EQ(second.size(), 6u);
+    const double dx = second.at(1).first - first.at(1).first;
+    const double dy = second.at(1).second - first.at(1).second;
+    EXPECT_NEAR(dy, 0, 0.15);  // the panels sit side by side
+    for (int k = 1; k <= 6; k++) {
+      EXPECT_NEAR(second.at(k).first - first.at(k).first, dx, 0.15) << c.degrees << " " << k;
+      EXPECT_NEAR(second.at(k).second - first.at(k).second, dy, 0.15) << c.degrees << " " << k;
+    }
+  }
+}
+
+// With one aligned atom there is nothing to fit: the second compound keeps
+// the orientation of its record.
+TEST(Depict, OneAlignedAtomLeavesTheOrientation) {
+  const std::vector<AtomLine> shape = {
+      {"N.a", "N", 0.0, 0.0}, {"N.a", "N", 1.5, 0.0}, {"N.a", "N", 2.25, 1.3}};
+  CPDMOL *a = make_record(shape, {{1, 2}, {2, 3}});
+  CPDMOL *b = make_record({{"N.a", "N", 0.0, 0.0}, {"N.a", "N", 0.0, 1.5}, {"N.a", "N", 1.3, 2.25}},
+                          {{1, 2}, {2, 3}});
+  depict::PairInfo none, one;
+  one.aligned = {{2, 2, 1}};
+  EXPECT_EQ(label_positions(depict::pair_svg(*a, *b, one), 2),
+            label_positions(depict::pair_svg(*a, *b, none), 2));
+}
+
+// The label of each atom as drawn: its text elements joined ("NH2"), and
+// whether the atom is folded into another's label.
+std::map<int, std::string> labels(const std::string &svg) {
+  std::map<int, std::string> out;
+  const std::regex atom(R"re(<g data-atom="(\d+)"([^>]*)><title>[^<]*</title>(.*?)</g>)re");
+  for (std::sregex_iterator m(svg.begin(), svg.end(), atom), end; m != end; ++m) {
+    std::string text = std::regex_replace((*m)[3].str(), std::regex("<[^>]*>"), "");
+    if ((*m)[2].str().find("data-folded") != std::string::npos) text = "(folded)";
+    out[std::stoi((*m)[1])] = text;
+  }
+  return out;
+}
+
+// Heteroatoms show hydrogens only where the record (or the counts a converter
+// kept) gives them all; a record that writes some hydrogens only shows none.
+TEST(Depict, HydrogenLabelsOnlyFromWhatIsKnown) {
+  // Methylamine with every hydrogen, then without one of its carbon's.
+  const std::vector<AtomLine> full = {
+      {"C.sp3.1", "C", 0, 0}, {"N.sp3.1", "N", 1.5, 0}, {"H", "H", -0.5, 1}, {"H", "H", -0.5, -1},
+      {"H", "H", -1, 0},      {"H", "H", 2, 1},         {"H", "H", 2, -1}};
+  const std::vector<std::pair<int, int>> bonds = {{1, 2}, {1, 3}, {1, 4}, {1, 5}, {2, 6}, {2, 7}};
+  using L = std::map<int, std::string>;
+  EXPECT_EQ(
+      labels(depict::compound_svg(*make_record(full, bonds))),
+      (L{{1, ""}, {2, "NH2"}, {3, "H"}, {4, "H"}, {5, "H"}, {6, "(folded)"}, {7, "(folded)"}}));
+  std::vector<AtomLine> partial = full;
+  partial.erase(partial.begin() + 4);
+  const std::vector<std::pair<int, int>> partial_bonds = {{1, 2}, {1, 3}, {1, 4}, {2, 5}, {2, 6}};
+  EXPECT_EQ(labels(depict::compound_svg(*make_record(partial, partial_bonds))),
+            (L{{1, ""}, {2, "N"}, {3, "H"}, {4, "H"}, {5, "H"}, {6, "H"}}));
+  // Without H atoms: the kept counts, one per atom, or nothing.
+  CPDMOL *heavy = make_record({full[0], full[1]}, {{1, 2}});
+  const std::vector<int> kept = {3, 2}, short_list = {3};
+  EXPECT_EQ(labels(depict::compound_svg(*heavy, {}, kept)), (L{{1, ""}, {2, "NH2"}}));
+  EXPECT_EQ(labels(depict::compound_svg(*heavy, {}, short_list)), (L{{1, ""}, {2, "N"}}));
+  EXPECT_EQ(labels(depict::compound_svg(*heavy)), (L{{1, ""}, {2, "N"}}));
+  // A folded hydrogen keeps its bond's element, without lines.
+  const std::string svg = depict::compound_svg(*make_record(full, bonds));
+  EXPECT_NE(svg.find("<g data-bond=\"2-6\" data-order=\"1\" data-folded=\"1\"></g>"),
+            std::string::npos);
 }
 
 TEST(Depict, EscapeMakesTextSafe) {

@@ -93,6 +93,36 @@ def test_result_svg_matches_alignment(nci):
     assert len({p.piece for p in r.alignment}) > 1 and pieces == expected
 
 
+def labels(svg):
+    """{atom: label as drawn} of a drawing, its text elements joined ("NH2");
+    hydrogens shown in a neighbour's label are marked "folded"."""
+    out = {}
+    for g in ET.fromstring(svg).iter(SVG + "g"):
+        if g.get("data-atom") is not None:
+            text = "".join("".join(t.itertext()) for t in g.iter(SVG + "text"))
+            out[int(g.get("data-atom"))] = "folded" if g.get("data-folded") else text
+    return out
+
+
+def test_hydrogen_labels_from_explicit_hydrogens(compounds):
+    # Ethanol writes every hydrogen: its hydroxyl's goes into the label, the
+    # carbons keep theirs; water's both. Alanine writes none: no counts.
+    assert labels(compounds["C00013"]._repr_svg_()) == {
+        1: "", 2: "", 3: "OH", 4: "H", 5: "H", 6: "H", 7: "H", 8: "H", 9: "folded"}
+    assert labels(compounds["C00014"]._repr_svg_()) == {1: "OH2", 2: "folded", 3: "folded"}
+    assert labels(compounds["C00001"]._repr_svg_()) == {
+        1: "", 2: "", 3: "N", 4: "", 5: "O", 6: "O"}
+
+
+@pytest.mark.skipif(not taviron.HAVE_RDKIT, reason="built without RDKit")
+def test_hydrogen_labels_from_smiles():
+    c = taviron.from_smiles("OCC(N)c1cc[nH]c1C(=O)[O-]")
+    heteroatoms = {a.number: labels(c._repr_svg_())[a.number] for a in c.atoms if a.element != "C"}
+    assert heteroatoms == {1: "OH", 4: "NH2", 8: "NH", 11: "O", 12: "O"}
+    r = taviron.compare(c, taviron.from_smiles("OCCN"))
+    assert "NH2" in labels(r._repr_svg_()).values()
+
+
 def test_records_without_coordinates_and_hostile_names():
     text = ("ENTRY       C00001                      Compound\n"
             "NAME        A <b>&\"bad\x01 \xff name;\n"
@@ -199,6 +229,74 @@ def share(pixels, colour, tolerance=6):
     return close / len(pixels)
 
 
+# ---------------------------------------------------------------------------
+# PNG
+
+
+def png_pixels(data):
+    image = pytest.importorskip("PIL.Image", reason="needs Pillow (apt-get install python3-pil)")
+    import io
+    with image.open(io.BytesIO(data)) as im:
+        return im.size, im.convert("RGB")
+
+
+def aligned_discs(svg):
+    """(piece, x, y, r) of each aligned atom's highlight, in page pixels."""
+    out = []
+    for mol in ET.fromstring(svg).iter(SVG + "g"):
+        if mol.get("class") != "mol":
+            continue
+        dx, dy = map(float, re.match(r"translate\(([-\d.]+),([-\d.]+)\)",
+                                     mol.get("transform")).groups())
+        for g in mol.iter(SVG + "g"):
+            circle = g.find(SVG + "circle")
+            if g.get("data-piece") and circle is not None:
+                out.append((int(g.get("data-piece")), dx + float(circle.get("cx")),
+                            dy + float(circle.get("cy")), float(circle.get("r"))))
+    return out
+
+
+@pytest.mark.skipif(not taviron.HAVE_PNG, reason="built without librsvg (librsvg2-dev)")
+@pytest.mark.parametrize("scale", [1.0, 2.0])
+def test_png_shows_the_pieces(nci, scale):
+    by_id = {c.id: c for c in nci}
+    r = taviron.compare(by_id["C00020"], by_id["C00021"])
+    svg = r._repr_svg_()
+    root = ET.fromstring(svg)
+    (w, h), im = png_pixels(r.to_png(scale=scale))
+    assert (w, h) == (round(float(root.get("width")) * scale),
+                      round(float(root.get("height")) * scale))
+    discs = aligned_discs(svg)
+    assert len(discs) == 2 * r.score
+    for piece, x, y, radius in discs:
+        # Most of the disc shows its piece's colour; a label or bond may cover some.
+        reach = 0.8 * radius * scale
+        spots = [im.getpixel((round(x * scale + reach * math.cos(t / 8 * math.pi)),
+                              round(y * scale + reach * math.sin(t / 8 * math.pi))))
+                 for t in range(16)]
+        colour = PIECE_COLOURS[piece - 1] if piece <= 3 else "#d99be8"
+        want = tuple(int(colour[i:i + 2], 16) for i in (1, 3, 5))
+        near = sum(all(abs(a - b) <= 12 for a, b in zip(p, want)) for p in spots)
+        assert near >= 8, (piece, x, y, spots)
+
+
+@pytest.mark.skipif(not taviron.HAVE_PNG, reason="built without librsvg (librsvg2-dev)")
+def test_depict_png_is_the_pictures(tmp_path, nci):
+    png = tmp_path / "pair.png"
+    run("TAVIRON_DEPICT_BIN", NCI, "-e", "20", "-f", "21", "--png", "--scale", "1.5",
+        "-o", str(png))
+    by_id = {c.id: c for c in nci}
+    expected = taviron.compare(by_id["C00020"], by_id["C00021"]).to_png(scale=1.5)
+    (size, got), (size_expected, want) = png_pixels(png.read_bytes()), png_pixels(expected)
+    assert size == size_expected and got.tobytes() == want.tobytes()
+    with pytest.raises(ValueError, match="scale"):
+        by_id["C00020"].to_png(scale=0)
+    program = os.environ["TAVIRON_DEPICT_BIN"]
+    done = subprocess.run([program, NCI, "-e", "20", "-f", "21", "--png", "--scale", "20"],
+                          capture_output=True)
+    assert done.returncode == 9 and b"bad value for --scale: '20'" in done.stderr
+
+
 def test_browser_draws_depiction(tmp_path):
     svg = tmp_path / "pair.svg"
     run("TAVIRON_DEPICT_BIN", NCI, "-e", "20", "-f", "21", "-o", str(svg))
@@ -216,3 +314,43 @@ def test_browser_draws_report(tmp_path):
     assert share(pixels, "#ffffff", 0) < 0.97
     # Highlights appear only once the page's script has drawn the depictions.
     assert share(pixels, PIECE_COLOURS[0]) > 0.001
+
+
+def test_browser_report_cards_in_a_grid(tmp_path):
+    """The cards line up: equal widths, rows with one top and one height,
+    columns with one left edge, and each drawing inside its card."""
+    html = tmp_path / "report.html"
+    search("--pairs", COMPOUNDS, "--min", "0.3", "--names", "--html-max", "7", "--html", str(html))
+    page = html.read_text()
+    assert re.search(r"<th>options</th><td>--pairs, [^<]*--names", page)
+    probe = ("<script>window.addEventListener('load',function(){var out=[];"
+             "document.querySelectorAll('figure.pair').forEach(function(f){"
+             "var b=f.getBoundingClientRect(),s=f.querySelector('svg'),"
+             "d=s?s.getBoundingClientRect():null;"
+             "out.push([b.left,b.top,b.width,b.height,d?d.left:0,d?d.right:0]);});"
+             "var p=document.createElement('pre');p.id='boxes';"
+             "p.textContent=JSON.stringify(out);document.body.appendChild(p);});</script>")
+    probed = tmp_path / "probed.html"
+    probed.write_text(page.replace("</body>", probe + "</body>"))
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")}
+    done = subprocess.run([browser(), "--headless", "--no-sandbox", "--disable-gpu",
+                           "--no-first-run", "--disable-background-networking",
+                           "--disable-component-update", "--disable-sync",
+                           f"--user-data-dir={tmp_path / 'profile'}", "--window-size=1400,900",
+                           "--virtual-time-budget=5000", "--dump-dom", probed.as_uri()],
+                          env=env, capture_output=True, timeout=120, check=True)
+    import json
+    boxes = json.loads(re.search(r'<pre id="boxes">(.*?)</pre>', done.stdout.decode(), re.S)[1])
+    assert len(boxes) == 7
+    rows = {}
+    for left, top, width, height, art_left, art_right in boxes:
+        rows.setdefault(round(top), []).append((left, width, height))
+        if art_right:  # drawn: inside its card
+            assert left <= art_left and art_right <= left + width + 0.5
+    assert len(rows) >= 2 and max(len(r) for r in rows.values()) >= 2
+    assert len({round(w) for _, w, _ in sum(rows.values(), [])}) == 1
+    columns = [left for left, _, _ in next(iter(rows.values()))]
+    for cards in rows.values():
+        assert len({round(h) for _, _, h in cards}) == 1
+        assert [round(x) for x, _, _ in cards] == [round(x) for x in columns[:len(cards)]]
