@@ -247,13 +247,16 @@ struct HtmlRun {
   int max_depictions;
 };
 
-// Writes the HTML report of the kept rows. Rows come from the screen in
-// pair order query by query; their records are read once more (the screen
-// has released its blocks), into an arena that lives while the page is made.
+// Writes the HTML report of the kept rows, in the order of the output: query
+// by query, in target order (with --top, ranked). Their records are read once
+// more (the screen has released its blocks), into an arena that lives while
+// the page is made.
 void write_html(AtomicFile &html, const char *html_fn, std::vector<screen::PairResult> results,
                 screen::RecordSource &queries, screen::RecordSource &targets, const HtmlRun &r) {
-  std::sort(results.begin(), results.end(), [](const auto &a, const auto &b) {
-    return a.query != b.query ? a.query < b.query : a.target < b.target;
+  const bool top = r.run.top > 0;
+  std::sort(results.begin(), results.end(), [top](const auto &a, const auto &b) {
+    if (a.query != b.query) return a.query < b.query;
+    return top ? screen::ranked_before(a, b) : a.target < b.target;
   });
   RecordArena arena;
   std::vector<html_report::Row> rows;

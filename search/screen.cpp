@@ -292,14 +292,10 @@ bool below_bound(const AtomProfile &a, const AtomProfile &b, double min) {
 // ---------------------------------------------------------------------------
 // Selection and output
 
-namespace {
-
-bool better(const PairResult &x, const PairResult &y) {
+bool ranked_before(const PairResult &x, const PairResult &y) {
   if (x.coefficient != y.coefficient) return x.coefficient > y.coefficient;
   return x.target < y.target;
 }
-
-}  // namespace
 
 void TopSelector::add(const PairResult &r) {
   if (k_ <= 0) {
@@ -309,17 +305,16 @@ void TopSelector::add(const PairResult &r) {
   if (!kept_.empty() && kept_.front().query != r.query) finish();
   if (static_cast<int>(kept_.size()) < k_) {
     kept_.push_back(r);
-    std::push_heap(kept_.begin(), kept_.end(), better);
-  } else if (better(r, kept_.front())) {
-    std::pop_heap(kept_.begin(), kept_.end(), better);
+    std::push_heap(kept_.begin(), kept_.end(), ranked_before);
+  } else if (ranked_before(r, kept_.front())) {
+    std::pop_heap(kept_.begin(), kept_.end(), ranked_before);
     kept_.back() = r;
-    std::push_heap(kept_.begin(), kept_.end(), better);
+    std::push_heap(kept_.begin(), kept_.end(), ranked_before);
   }
 }
 
 void TopSelector::finish() {
-  std::sort(kept_.begin(), kept_.end(),
-            [](const PairResult &x, const PairResult &y) { return x.target < y.target; });
+  std::sort(kept_.begin(), kept_.end(), ranked_before);
   for (const PairResult &r : kept_) out_(r);
   kept_.clear();
 }

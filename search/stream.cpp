@@ -215,10 +215,7 @@ struct Kept {
 };
 
 bool better(const Kept &x, const Kept &y) {
-  if (x.result.coefficient != y.result.coefficient) {
-    return x.result.coefficient > y.result.coefficient;
-  }
-  return x.result.target < y.result.target;
+  return ranked_before(x.result, y.result);
 }
 
 // Rows of later queries of a pass, kept in an unnamed file until their turn.
@@ -555,10 +552,9 @@ void StreamRun::end_pass(Pass &pass) {
   sink.checkpoint(std::min(last, space.start(pass.qb)));
 }
 
-// The best rows of a query, in target order.
+// The best rows of a query, best first.
 void StreamRun::write_best(std::vector<Kept> &rows) {
-  std::sort(rows.begin(), rows.end(),
-            [](const Kept &x, const Kept &y) { return x.result.target < y.result.target; });
+  std::sort(rows.begin(), rows.end(), better);
   std::string text;
   for (const Kept &r : rows) {
     text += r.row;
