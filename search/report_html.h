@@ -17,6 +17,7 @@ namespace html_report {
 struct Summary {
   std::vector<std::string> inputs;  // input files as named
   bool all_pairs = false;           // --pairs: every record with each later one
+  bool no_self = false;             // --no-self: each query's own record left out
   screen::RunOptions run;           // the screen's options; its engine draws the pairs again
   std::int64_t pairs = 0;           // pairs in the screen
   std::int64_t skipped = 0;         // ruled out by the bound

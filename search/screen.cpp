@@ -461,6 +461,7 @@ struct Chunk {
   int query = 0;
   int begin = 0;
   int end = 0;
+  int left_out = -1;  // a target of the query not computed (PairRanges::left_out)
 };
 
 // Hands out the chunks of a set of pairs in pair order.
@@ -480,6 +481,7 @@ class ChunkCursor {
     c.query = query_;
     c.begin = target_;
     c.end = target_ + std::min(size_, ranges_.end[query_] - target_);
+    c.left_out = ranges_.left_out.empty() ? -1 : ranges_.left_out[query_];
     target_ = c.end;
     return true;
   }
@@ -615,6 +617,7 @@ Slot PairWorkers::compute(const Chunk &c) const {
   out.pairs = c.end - c.begin;
   CPDMOL *query = queries_[c.query];
   for (int t = c.begin; t < c.end; t++) {
+    if (t == c.left_out) continue;
     if (bound_ && below_bound(profiles_.queries[c.query], profiles_.targets[t], *options_.min)) {
       out.skipped++;
       continue;

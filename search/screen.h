@@ -207,9 +207,12 @@ using Emit = std::function<void(const PairResult &)>;
 using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
 
 // Any set of pairs in pair order: query q with targets [begin[q], end[q]).
+// With `left_out`, the pair of query q with target left_out[q] (-1: none) is
+// counted among the pairs but neither computed nor handed on.
 struct PairRanges {
   std::vector<int> begin;
   std::vector<int> end;
+  std::vector<int> left_out;  // empty: no pair left out
   std::int64_t total() const;
 };
 

@@ -57,6 +57,10 @@ CPDMOL *EntryLookup::result(std::size_t i) {
   return mol;
 }
 
+std::int64_t EntryLookup::position(std::size_t i) const {
+  return impl_->finder.result(i, impl_->letter).index;
+}
+
 class QtrSource final : public RecordSource {
  public:
   explicit QtrSource(FILE *fp) : fp_(fp) {}
@@ -502,6 +506,10 @@ PairRanges StreamRun::block_ranges(const Pass &pass, std::int64_t ta, std::int64
     const auto e = static_cast<int>(std::clamp(hi, ta, tb) - ta);
     ranges.begin.push_back(b);
     ranges.end.push_back(std::max(b, e));
+    if (options.own_target) {
+      const std::int64_t own = options.own_target(q);
+      ranges.left_out.push_back(own >= ta + b && own < ta + e ? static_cast<int>(own - ta) : -1);
+    }
   }
   return ranges;
 }
