@@ -88,10 +88,12 @@ ChunkRows run_chunk(RecordSource &queries, RecordSource &targets, bool triangle,
   o.on_kept = [&](const PairResult &r) { chunk.results.push_back(r); };
   TextSink sink(chunk.rows);
   chunk.stats = run_stream(queries, targets, triangle, first, last, o, sink, {}, stop);
-  // Rows are written in pair order; the results come in the order of the
-  // blocks they were computed in.
-  std::sort(chunk.results.begin(), chunk.results.end(), [](const auto &x, const auto &y) {
-    return x.query != y.query ? x.query < y.query : x.target < y.target;
+  // Rows are written query by query, in target order (with --top, ranked);
+  // the results come in the order of the blocks they were computed in.
+  const bool top = options.run.top > 0;
+  std::sort(chunk.results.begin(), chunk.results.end(), [top](const auto &x, const auto &y) {
+    if (x.query != y.query) return x.query < y.query;
+    return top ? ranked_before(x, y) : x.target < y.target;
   });
   return chunk;
 }
@@ -103,17 +105,6 @@ struct ChunkJoiner::Kept {
   PairResult result;
   std::string row;
 };
-
-namespace {
-
-// The order of the best rows of a query: higher coefficient, then the
-// earlier target, as run_stream chooses them.
-bool better(const PairResult &x, const PairResult &y) {
-  if (x.coefficient != y.coefficient) return x.coefficient > y.coefficient;
-  return x.target < y.target;
-}
-
-}  // namespace
 
 ChunkJoiner::ChunkJoiner(const PairSpace &space, std::int64_t first, std::int64_t last, int top,
                          RowSink &sink, std::function<void(const PairResult &)> on_kept)
@@ -132,7 +123,7 @@ ChunkJoiner::~ChunkJoiner() = default;
 void ChunkJoiner::close_query() {
   if (open_query_ < 0) return;
   std::sort(kept_.begin(), kept_.end(),
-            [](const Kept &x, const Kept &y) { return x.result.target < y.result.target; });
+            [](const Kept &x, const Kept &y) { return ranked_before(x.result, y.result); });
   std::string text;
   for (const Kept &k : kept_) {
     text += k.row;
@@ -162,7 +153,9 @@ void ChunkJoiner::add(const ChunkRows &chunk) {
   }
   // One row per line, in the order of the results.
   std::size_t at = 0;
-  const auto heap_order = [](const Kept &x, const Kept &y) { return better(x.result, y.result); };
+  const auto heap_order = [](const Kept &x, const Kept &y) {
+    return ranked_before(x.result, y.result);
+  };
   for (const PairResult &r : chunk.results) {
     const std::size_t end = chunk.rows.find('\n', at);
     if (end == std::string::npos) throw std::logic_error("a chunk has fewer rows than results");
@@ -176,7 +169,7 @@ void ChunkJoiner::add(const ChunkRows &chunk) {
     if (kept_.size() < top_) {
       kept_.push_back(std::move(item));
       std::push_heap(kept_.begin(), kept_.end(), heap_order);
-    } else if (better(item.result, kept_.front().result)) {
+    } else if (ranked_before(item.result, kept_.front().result)) {
       std::pop_heap(kept_.begin(), kept_.end(), heap_order);
       kept_.back() = std::move(item);
       std::push_heap(kept_.begin(), kept_.end(), heap_order);

@@ -55,6 +55,7 @@ const char *const kRows[] = {"(prog)",
                              "html         str",
                              "html-max     str",
                              "names        flag",
+                             "no-self      flag",
                              "name-field   str"};
 
 std::vector<std::vector<char>> &row_buffers() {
@@ -114,7 +115,10 @@ void print_help() {
   printf("\t--format <format>   tsv or jsonl (tsv)\n");
   printf("\t--names             add the compounds' names: query_name, target_name\n");
   printf("\t--min <c>           keep pairs with a coefficient of at least c, 0 to 1\n");
-  printf("\t--top <k>           keep the best k targets of each query\n");
+  printf("\t--top <k>           keep the best k targets of each query, best first\n");
+  printf("\t                    (higher coefficient; on ties, target order)\n");
+  printf("\t--no-self           leave out each query's own record (QUERIES and TARGETS\n");
+  printf("\t                    the same file)\n");
   printf("\t-q/--quiet          no progress and no summary on standard error\n");
   printf("\t--html <file>       also an HTML report with depictions of the first rows\n");
   printf("\t--html-max <n>      rows drawn in the HTML report (200)\n");
@@ -241,6 +245,7 @@ std::string output_target(const char *path) {
 struct HtmlRun {
   const std::vector<const char *> &words;
   const char *pairs_file;
+  bool no_self;
   const screen::RunOptions &run;
   const screen::RunStats &stats;
   double seconds;
@@ -248,13 +253,16 @@ struct HtmlRun {
   const Options &options;  // the rest of the options line
 };
 
-// Writes the HTML report of the kept rows. Rows come from the screen in
-// pair order query by query; their records are read once more (the screen
-// has released its blocks), into an arena that lives while the page is made.
+// Writes the HTML report of the kept rows, in the order of the output: query
+// by query, in target order (with --top, ranked). Their records are read once
+// more (the screen has released its blocks), into an arena that lives while
+// the page is made.
 void write_html(AtomicFile &html, const char *html_fn, std::vector<screen::PairResult> results,
                 screen::RecordSource &queries, screen::RecordSource &targets, const HtmlRun &r) {
-  std::sort(results.begin(), results.end(), [](const auto &a, const auto &b) {
-    return a.query != b.query ? a.query < b.query : a.target < b.target;
+  const bool top = r.run.top > 0;
+  std::sort(results.begin(), results.end(), [top](const auto &a, const auto &b) {
+    if (a.query != b.query) return a.query < b.query;
+    return top ? screen::ranked_before(a, b) : a.target < b.target;
   });
   RecordArena arena;
   std::vector<html_report::Row> rows;
@@ -274,6 +282,7 @@ void write_html(AtomicFile &html, const char *html_fn, std::vector<screen::PairR
   summary.inputs.assign(r.words.begin(), r.words.end());
   if (r.pairs_file != nullptr) summary.inputs = {r.pairs_file};
   summary.all_pairs = r.pairs_file != nullptr;
+  summary.no_self = r.no_self;
   summary.run = r.run;
   summary.pairs = r.stats.pairs;
   summary.skipped = r.stats.skipped;
@@ -401,6 +410,24 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
   return in;
 }
 
+// The position of the i-th -e query's record `mol` in the input it was found in.
+std::int64_t entry_position(const Screen::Input &in, const screen::EntryLookup *lookup,
+                            std::size_t i, const CPDMOL *mol) {
+  if (lookup != nullptr) return lookup->position(i);
+  const auto at = std::find(in.records.begin(), in.records.end(), mol);
+  return at != in.records.end() ? at - in.records.begin() : -1;
+}
+
+// For --no-self, QUERIES and TARGETS being one input: the target that is query
+// q's own record, q itself or, for the -e queries, the records they named.
+std::function<std::int64_t(std::int64_t)> own_records(std::vector<std::int64_t> entries,
+                                                      bool selected) {
+  if (!selected) return [](std::int64_t q) { return q; };
+  return [entries = std::move(entries)](std::int64_t q) {
+    return entries[static_cast<std::size_t>(q)];
+  };
+}
+
 }  // namespace
 
 void parse_command_line(int argc, char **argv, const ProgramText &text) {
@@ -466,6 +493,7 @@ void read_input_and_row_options(Options &o) {
   // Quiet means quiet: the row's status tells of an oversized docking graph.
   if (o.quiet) dock_overflow_message(false);
   o.names = opt_scan("names") != 0;
+  o.no_self = opt_scan("no-self") != 0;
   name_field = string_option("name-field");
   if (name_field != nullptr && *name_field == '\0') {
     bad_value("--name-field", name_field, "the name of an SD data field");
@@ -534,6 +562,9 @@ void check_merge_options(const Options &o) {
   if (o.pairs_file != nullptr || !o.entries.empty() || o.shard || o.resume) {
     fail("--merge joins finished parts: -e, --pairs, --shard and --resume do not apply");
   }
+  if (o.no_self) {
+    fail("--merge keeps the rows of the parts: --no-self applies to the screens of the parts");
+  }
   if (o.names || name_field != nullptr) {
     fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
   }
@@ -546,6 +577,10 @@ void check_screen_options(const Options &o) {
     if (!o.entries.empty()) fail("-e picks queries of QUERIES and cannot be used with --pairs");
   } else if (o.words.size() != 2) {
     fail("expected QUERIES and TARGETS, or --pairs FILE (see --help)");
+  } else if (o.no_self && std::strcmp(o.words[0], o.words[1]) != 0) {
+    fail(
+        "--no-self leaves out a query's own record: QUERIES and TARGETS must be the same file, "
+        "given by the same name");
   }
   if (o.resume && !(o.output_fn != nullptr && regular_output(o.output_fn))) {
     fail("--resume continues an interrupted screen written with -o FILE (a regular file)");
@@ -625,6 +660,7 @@ Screen open_screen(const Options &o, FILE *standard_input) {
   const Screen::Input &first = *s.inputs.front();
   s.targets = s.inputs.back()->source.get();
 
+  std::vector<std::int64_t> own;  // the position of each -e query's record in QUERIES
   if (!o.entries.empty()) {
     std::vector<CPDMOL *> queries;
     for (std::size_t i = 0; i < o.entries.size(); i++) {
@@ -638,9 +674,13 @@ Screen open_screen(const Options &o, FILE *standard_input) {
         fail(std::string(o.entries[i]) + ": no such entry in " + shown_name(first.path));
       }
       queries.push_back(mol);
+      own.push_back(entry_position(first, lookup.get(), i, mol));
     }
     s.selected = screen::RecordSource::held(std::move(queries));
   }
+  // --pairs never pairs a record with itself; else QUERIES is TARGETS here.
+  if (o.no_self && o.pairs_file == nullptr)
+    s.own_target = own_records(std::move(own), !!s.selected);
   s.queries = s.selected ? s.selected.get() : first.source.get();
   screen::RecordSource &queries = *s.queries;
   screen::RecordSource &targets = *s.targets;
@@ -711,6 +751,12 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
     items.emplace_back(
         "shard",
         o.shard ? std::to_string(o.shard->part) + "/" + std::to_string(o.shard->parts) : "all");
+    // Only when set, so that screens without it keep their fingerprint; last,
+    // so that a refused resume names it either way.
+    if (o.no_self) {
+      items.emplace_back("no-self", "yes");
+      screen_items.emplace_back("no-self", "yes");
+    }
     output.path = output_fn;
     if (o.shard)
       output.part =
@@ -738,8 +784,9 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
   return output;
 }
 
-screen::StreamOptions stream_options(const Options &o) {
+screen::StreamOptions stream_options(const Options &o, const Screen &s) {
   screen::StreamOptions so;
+  so.own_target = s.own_target;
   so.run = o.run;
   so.format = o.format;
   if (o.names) {
@@ -854,7 +901,7 @@ int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &
                    program(), o.html_fn, static_cast<long long>(stats.pairs), o.output_fn);
     }
     write_html(*output.html, o.html_fn, output.html_results, *s.queries, *s.targets,
-               {o.words, o.pairs_file, o.run, stats, elapsed, o.html_max, o});
+               {o.words, o.pairs_file, o.no_self, o.run, stats, elapsed, o.html_max, o});
   }
   if (!o.quiet) {
     std::fprintf(stderr,

@@ -67,6 +67,7 @@ struct Options {
   bool names = false;
   bool resume = false;
   bool merge = false;
+  bool no_self = false;  // leave out each query's own record (QUERIES and TARGETS one file)
   screen::Format format = screen::Format::kTsv;
   screen::RunOptions run;
   int block = 1024;
@@ -98,6 +99,8 @@ struct Screen {
 
   std::vector<std::unique_ptr<Input>> inputs;
   std::unique_ptr<screen::RecordSource> selected;  // the -e queries
+  // With --no-self: the position among the targets of query q's own record.
+  std::function<std::int64_t(std::int64_t)> own_target;
 };
 
 // Opens the inputs, looks up the -e queries and sets the range of pairs
@@ -131,8 +134,8 @@ struct Output {
 Output open_output(const Options &options, Screen &screen,
                    const std::function<bool()> &progress_allowed = {});
 
-// The engine and row settings of the screen.
-screen::StreamOptions stream_options(const Options &options);
+// The engine and row settings of the screen (and the pairs it leaves out).
+screen::StreamOptions stream_options(const Options &options, const Screen &screen);
 
 // The progress display of the output (empty when it shows none); `seconds`
 // is the time since the screen began.

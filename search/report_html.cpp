@@ -77,6 +77,7 @@ std::string options_text(const Summary &s) {
   if (!s.name_field.empty()) out += ", --name-field " + s.name_field;
   if (r.min) out += ", --min " + number("%g", *r.min);
   if (r.top > 0) out += ", --top " + std::to_string(r.top);
+  if (s.no_self) out += ", --no-self";
   if (r.engine.atom_mode == 2) out += ", --atom";
   if (r.engine.exec_mode == 8) out += ", --trick";
   out += ", --repeat " + std::to_string(r.engine.maxrepeat);

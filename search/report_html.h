@@ -17,6 +17,7 @@ namespace html_report {
 struct Summary {
   std::vector<std::string> inputs;   // input files as named
   bool all_pairs = false;            // --pairs: every record with each later one
+  bool no_self = false;              // --no-self: each query's own record left out
   screen::RunOptions run;            // the screen's options; its engine draws the pairs again
   std::vector<std::string> entries;  // -e: the queries picked, as given
   screen::Format format = screen::Format::kTsv;

@@ -292,14 +292,10 @@ bool below_bound(const AtomProfile &a, const AtomProfile &b, double min) {
 // ---------------------------------------------------------------------------
 // Selection and output
 
-namespace {
-
-bool better(const PairResult &x, const PairResult &y) {
+bool ranked_before(const PairResult &x, const PairResult &y) {
   if (x.coefficient != y.coefficient) return x.coefficient > y.coefficient;
   return x.target < y.target;
 }
-
-}  // namespace
 
 void TopSelector::add(const PairResult &r) {
   if (k_ <= 0) {
@@ -309,17 +305,16 @@ void TopSelector::add(const PairResult &r) {
   if (!kept_.empty() && kept_.front().query != r.query) finish();
   if (static_cast<int>(kept_.size()) < k_) {
     kept_.push_back(r);
-    std::push_heap(kept_.begin(), kept_.end(), better);
-  } else if (better(r, kept_.front())) {
-    std::pop_heap(kept_.begin(), kept_.end(), better);
+    std::push_heap(kept_.begin(), kept_.end(), ranked_before);
+  } else if (ranked_before(r, kept_.front())) {
+    std::pop_heap(kept_.begin(), kept_.end(), ranked_before);
     kept_.back() = r;
-    std::push_heap(kept_.begin(), kept_.end(), better);
+    std::push_heap(kept_.begin(), kept_.end(), ranked_before);
   }
 }
 
 void TopSelector::finish() {
-  std::sort(kept_.begin(), kept_.end(),
-            [](const PairResult &x, const PairResult &y) { return x.target < y.target; });
+  std::sort(kept_.begin(), kept_.end(), ranked_before);
   for (const PairResult &r : kept_) out_(r);
   kept_.clear();
 }
@@ -466,6 +461,7 @@ struct Chunk {
   int query = 0;
   int begin = 0;
   int end = 0;
+  int left_out = -1;  // a target of the query not computed (PairRanges::left_out)
 };
 
 // Hands out the chunks of a set of pairs in pair order.
@@ -485,6 +481,7 @@ class ChunkCursor {
     c.query = query_;
     c.begin = target_;
     c.end = target_ + std::min(size_, ranges_.end[query_] - target_);
+    c.left_out = ranges_.left_out.empty() ? -1 : ranges_.left_out[query_];
     target_ = c.end;
     return true;
   }
@@ -620,6 +617,7 @@ Slot PairWorkers::compute(const Chunk &c) const {
   out.pairs = c.end - c.begin;
   CPDMOL *query = queries_[c.query];
   for (int t = c.begin; t < c.end; t++) {
+    if (t == c.left_out) continue;
     if (bound_ && below_bound(profiles_.queries[c.query], profiles_.targets[t], *options_.min)) {
       out.skipped++;
       continue;

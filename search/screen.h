@@ -125,9 +125,13 @@ bool clique_bound_valid(const EngineConfig &config);
 // ---------------------------------------------------------------------------
 // Selection and output
 
-// Keeps the best `k` results of each query (higher coefficient first, earlier
-// target on ties) and hands them on in target order once the query is done.
-// Results must arrive grouped by query, in target order.
+// The order of the best rows of a query: the higher coefficient first, on
+// equal coefficients the earlier target (so ties keep target order).
+bool ranked_before(const PairResult &x, const PairResult &y);
+
+// Keeps the best `k` results of each query and hands them on ranked (best
+// first, see ranked_before) once the query is done. Results must arrive
+// grouped by query, in target order.
 class TopSelector {
  public:
   using Emit = std::function<void(const PairResult &)>;
@@ -203,9 +207,12 @@ using Emit = std::function<void(const PairResult &)>;
 using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
 
 // Any set of pairs in pair order: query q with targets [begin[q], end[q]).
+// With `left_out`, the pair of query q with target left_out[q] (-1: none) is
+// counted among the pairs but neither computed nor handed on.
 struct PairRanges {
   std::vector<int> begin;
   std::vector<int> end;
+  std::vector<int> left_out;  // empty: no pair left out
   std::int64_t total() const;
 };
 
@@ -231,7 +238,8 @@ RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> ta
 
 // Screens queries against targets (with `triangle`, the two must be the same
 // list). Results are handed to `emit` on the calling thread, in query order,
-// then target order; `progress`, if set, is called there now and then. The
+// then target order (with `top`, each query's best first, as TopSelector
+// hands them on); `progress`, if set, is called there now and then. The
 // records are prepared first. Throws what a worker threw (std::bad_alloc).
 RunStats run_screen(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> targets,
                     bool triangle, const RunOptions &options, const Emit &emit,

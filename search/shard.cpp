@@ -184,9 +184,11 @@ class GroupSelector {
       std::push_heap(heap_.begin(), heap_.end(), better);
     }
   }
+  // Best first, as the screen ranks them: among rows of one coefficient the
+  // earlier row is the earlier target, as each part ranks its rows so and
+  // the parts come in pair order.
   void finish() {
-    std::sort(heap_.begin(), heap_.end(),
-              [](const Kept &x, const Kept &y) { return x.seq < y.seq; });
+    std::sort(heap_.begin(), heap_.end(), better);
     for (const Kept &k : heap_) out_.write(k.line);
     heap_.clear();
     query_.clear();
@@ -195,7 +197,7 @@ class GroupSelector {
  private:
   struct Kept {
     double coefficient;
-    std::int64_t seq;  // rows come in target order: earlier is the earlier target
+    std::int64_t seq;  // row order: on one coefficient, target order
     std::string line;
   };
   static bool better(const Kept &x, const Kept &y) {

@@ -57,6 +57,10 @@ CPDMOL *EntryLookup::result(std::size_t i) {
   return mol;
 }
 
+std::int64_t EntryLookup::position(std::size_t i) const {
+  return impl_->finder.result(i, impl_->letter).index;
+}
+
 class QtrSource final : public RecordSource {
  public:
   explicit QtrSource(FILE *fp) : fp_(fp) {}
@@ -215,10 +219,7 @@ struct Kept {
 };
 
 bool better(const Kept &x, const Kept &y) {
-  if (x.result.coefficient != y.result.coefficient) {
-    return x.result.coefficient > y.result.coefficient;
-  }
-  return x.result.target < y.result.target;
+  return ranked_before(x.result, y.result);
 }
 
 // Rows of later queries of a pass, kept in an unnamed file until their turn.
@@ -505,6 +506,10 @@ PairRanges StreamRun::block_ranges(const Pass &pass, std::int64_t ta, std::int64
     const auto e = static_cast<int>(std::clamp(hi, ta, tb) - ta);
     ranges.begin.push_back(b);
     ranges.end.push_back(std::max(b, e));
+    if (options.own_target) {
+      const std::int64_t own = options.own_target(q);
+      ranges.left_out.push_back(own >= ta + b && own < ta + e ? static_cast<int>(own - ta) : -1);
+    }
   }
   return ranges;
 }
@@ -555,10 +560,9 @@ void StreamRun::end_pass(Pass &pass) {
   sink.checkpoint(std::min(last, space.start(pass.qb)));
 }
 
-// The best rows of a query, in target order.
+// The best rows of a query, best first.
 void StreamRun::write_best(std::vector<Kept> &rows) {
-  std::sort(rows.begin(), rows.end(),
-            [](const Kept &x, const Kept &y) { return x.result.target < y.result.target; });
+  std::sort(rows.begin(), rows.end(), better);
   std::string text;
   for (const Kept &r : rows) {
     text += r.row;

@@ -62,6 +62,9 @@ class EntryLookup {
   // After the scan: the record of the i-th entry (read into the global
   // store), or null when the input has none; also sets the completion letter.
   CPDMOL *result(std::size_t i);
+  // After the scan: the position of the i-th entry's record in the input
+  // (from 0), or -1 when the input has none.
+  std::int64_t position(std::size_t i) const;
 
  private:
   friend class QtrSource;
@@ -115,6 +118,10 @@ struct StreamOptions {
   // them for the records of the query and the target list.
   std::function<std::string_view(const CPDMOL &)> query_name;
   std::function<std::string_view(const CPDMOL &)> target_name;
+  // With a function here the pair of query q (numbered in the whole query
+  // list) with target own_target(q), its own record, is left out: counted
+  // among the pairs, never computed nor written; -1 leaves none out.
+  std::function<std::int64_t(std::int64_t)> own_target;
 };
 
 // Runs the pairs [first, last) of the screen of `queries` (query list) against

@@ -20,7 +20,7 @@ int main(int argc, char **argv) {
   auto seconds = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
-  screen::StreamOptions stream_options = screen_cli::stream_options(options);
+  screen::StreamOptions stream_options = screen_cli::stream_options(options, screen);
   if (output.html != nullptr) {
     stream_options.on_kept = [&](const screen::PairResult &r) { output.html_results.push_back(r); };
   }

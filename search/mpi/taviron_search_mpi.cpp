@@ -208,7 +208,7 @@ screen::RunStats screen_with_ranks(const screen_mpi::Session &mpi, SetUp &job,
   screen_cli::Output &output = job.output;
   const screen_cli::Screen &screen = job.screen;
   // Outlives the leader: its own thread reads the options.
-  const screen::StreamOptions stream_options = screen_cli::stream_options(job.options);
+  const screen::StreamOptions stream_options = screen_cli::stream_options(job.options, screen);
   screen_mpi::Leader lead(mpi, *screen.queries, *screen.targets, screen.triangle, stream_options);
   screen::RunStats stats;
   try {
@@ -291,7 +291,7 @@ int main(int argc, char **argv) {
   if (mpi.rank() != 0) {
     screen_cli::on_failure({});
     screen_mpi::follow(mpi, *job.screen.queries, *job.screen.targets, job.screen.triangle,
-                       screen_cli::stream_options(job.options));
+                       screen_cli::stream_options(job.options, job.screen));
     mpi.finish();
     return 0;
   }

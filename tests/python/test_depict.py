@@ -169,6 +169,7 @@ def report(tmp_path, *args):
     (["-e", "9", "-e", "10", "--min", "0.4", COMPOUNDS, COMPOUNDS], 9),
     (["-e", "20", "-e", "108", "--min", "0.3", "--html-max", "5", NCI, NCI], 5),
     (["--pairs", COMPOUNDS, "--min", "0.99", "--html-max", "0"], 0),
+    (["-e", "10", "-e", "20", "--top", "5", "--no-self", "--html-max", "8", NCI, NCI], 8),
 ])
 def test_report_page(tmp_path, args, drawn):
     page, tsv = report(tmp_path, *args)

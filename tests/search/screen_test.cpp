@@ -386,14 +386,20 @@ std::vector<std::pair<int, int>> top_of(int k, const std::vector<PairResult> &in
   return out;
 }
 
-TEST(TopSelector, KeepsBestPerQueryInTargetOrder) {
-  // Query 0: the best two are targets 3 (0.9) and 1 (0.7), handed on as 1, 3.
-  // Query 1: three ties at 0.5; the earlier two targets win.
+TEST(TopSelector, KeepsBestPerQueryBestFirst) {
+  // Query 0: the best two are targets 3 (0.9) and 1 (0.7), handed on so.
+  // Query 1: three ties at 0.5; the earlier two targets win, in target order.
+  // Query 2: a tie below the best keeps target order after it.
   const std::vector<PairResult> in = {result(0, 0, 0.5), result(0, 1, 0.7), result(0, 2, 0.5),
                                       result(0, 3, 0.9), result(1, 0, 0.5), result(1, 1, 0.5),
-                                      result(1, 2, 0.5)};
-  EXPECT_EQ(top_of(2, in), (std::vector<std::pair<int, int>>{{0, 1}, {0, 3}, {1, 0}, {1, 1}}));
-  EXPECT_EQ(top_of(1, in), (std::vector<std::pair<int, int>>{{0, 3}, {1, 0}}));
+                                      result(1, 2, 0.5), result(2, 0, 0.4), result(2, 1, 0.3),
+                                      result(2, 2, 0.4), result(2, 3, 0.8)};
+  EXPECT_EQ(top_of(2, in),
+            (std::vector<std::pair<int, int>>{{0, 3}, {0, 1}, {1, 0}, {1, 1}, {2, 3}, {2, 0}}));
+  EXPECT_EQ(top_of(3, in),
+            (std::vector<std::pair<int, int>>{
+                {0, 3}, {0, 1}, {0, 0}, {1, 0}, {1, 1}, {1, 2}, {2, 3}, {2, 0}, {2, 2}}));
+  EXPECT_EQ(top_of(1, in), (std::vector<std::pair<int, int>>{{0, 3}, {1, 0}, {2, 3}}));
   EXPECT_EQ(top_of(0, in).size(), in.size());  // 0 keeps everything
   EXPECT_EQ(top_of(10, in).size(), in.size());
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -136,6 +137,63 @@ TEST(ScreenRun, ShardsTileThePairsAndBalanceTheWork) {
       }
       EXPECT_EQ(expected_first, space.total());
       EXPECT_EQ(joined, stream(ct, 0, space.total()).text);
+    }
+  }
+}
+
+// The rows of `text` less those of a record with itself (names are unique).
+std::string without_self_rows(const std::string &text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at) + 1;
+    const std::string_view line(text.data() + at, end - at);
+    const std::size_t tab = line.find('\t');
+    if (line.substr(tab + 1).substr(0, tab + 1) != line.substr(0, tab + 1)) out += line;
+    at = end;
+  }
+  return out;
+}
+
+// A screen that leaves out each query's own record: the rows of the whole
+// screen less those of a record with itself, and with --top the best of the
+// rest (as TopSelector picks them), for any block size and any range.
+TEST(ScreenRun, LeavesOutEachQuerysOwnRecord) {
+  auto src = source(TAVIRON_EXAMPLES_DIR "/compounds.qtr");
+  ASSERT_TRUE(src);
+  const screen::PairSpace space{src->size(), src->size(), false};
+  using Pairs = std::vector<std::pair<int, int>>;
+  // The whole screen, and a range that cuts query 3 after its own record's
+  // place and query 9 before it.
+  for (const auto &[first, last] : {std::pair<std::int64_t, std::int64_t>{0, space.total()},
+                                    {space.start(3) + 2, space.start(9) + 5}}) {
+    for (const int block : {1, 3, 1000}) {
+      SCOPED_TRACE("block " + std::to_string(block) + ", from " + std::to_string(first));
+      screen::StreamOptions o = options_of({"", false, -1, 0, block, Format::kTsv});
+      std::vector<screen::PairResult> all;
+      o.on_kept = [&](const screen::PairResult &r) { all.push_back(r); };
+      TextSink whole, left_out, best;
+      screen::run_stream(*src, *src, false, first, last, o, whole);
+      o.own_target = [](std::int64_t q) { return q; };
+      o.on_kept = {};
+      const screen::RunStats stats =
+          screen::run_stream(*src, *src, false, first, last, o, left_out);
+      EXPECT_EQ(left_out.text, without_self_rows(whole.text));
+      EXPECT_EQ(stats.pairs, last - first);
+
+      Pairs ranked, expected;
+      o.run.top = 2;
+      o.on_kept = [&](const screen::PairResult &r) { ranked.emplace_back(r.query, r.target); };
+      screen::run_stream(*src, *src, false, first, last, o, best);
+      std::sort(all.begin(), all.end(), [](const auto &x, const auto &y) {
+        return std::pair(x.query, x.target) < std::pair(y.query, y.target);
+      });
+      screen::TopSelector select(
+          2, [&](const screen::PairResult &r) { expected.emplace_back(r.query, r.target); });
+      for (const screen::PairResult &r : all) {
+        if (r.query != r.target) select.add(r);
+      }
+      select.finish();
+      EXPECT_EQ(ranked, expected);
     }
   }
 }

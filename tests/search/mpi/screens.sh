@@ -39,6 +39,7 @@ q.qtr s.qtr --top 4
 --pairs s.qtr --top 2 --min 0.3 --format jsonl
 q.qtr s.qtr --min 0.4 --names --format jsonl
 q.qtr s.qtr --shard 2/3 --top 2
+q.qtr q.qtr --top 3 --no-self
 --pairs - --min 0.3
 SCREENS
 
