@@ -267,12 +267,12 @@ int run(int argc, char **argv) {
   return written ? kExitWritten : kExitNothing;
 }
 
-}  // namespace
-
 // The program's name in messages, also before the options are read.
 const char *program() {
   return options[0] != row_prog ? options[0] : "taviron-convert";
 }
+
+}  // namespace
 
 int main(int argc, char **argv) {
   // A write past the file size limit is reported; a signal removes the
