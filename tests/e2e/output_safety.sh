@@ -235,6 +235,39 @@ case_convert_terminated() {
   same keep.qtr earlier && no_leftovers keep.qtr big.smi
 }
 
+depict() { "$bindir/taviron-depict" "$@"; }
+
+case_depict_output_is_input() {
+  cp examples/compounds.qtr c.qtr
+  expect 9 "taviron-depict: c.qtr: is the input file" depict c.qtr -e 9 -f 10 -o c.qtr &&
+    expect 9 "taviron-depict: c.qtr: is the input file" depict -e 9 -f 10 -o c.qtr <c.qtr &&
+    cmp -s c.qtr examples/compounds.qtr && no_leftovers c.qtr
+}
+
+case_depict_keeps_mode() {
+  echo earlier >p.svg
+  chmod 640 p.svg
+  expect 0 "" depict examples/compounds.qtr -e 9 -f 10 -o p.svg &&
+    [ "$(head -c 4 p.svg)" = "<svg" ] && [ "$(mode_of p.svg)" = 640 ] && no_leftovers p.svg
+}
+
+case_depict_file_size_limit() {
+  echo earlier >p.svg
+  (ulimit -f 0; exec "$bindir/taviron-depict" examples/compounds.qtr -e 9 -f 10 -o p.svg) 2>&1 | cat >err.txt
+  local status=${PIPESTATUS[0]}
+  [ "$status" = 9 ] || { echo "exit status $status"; return 1; }
+  same err.txt "taviron-depict: cannot write p.svg: File too large" && same p.svg earlier &&
+    rm err.txt && no_leftovers p.svg
+}
+
+case_depict_out_of_memory() {
+  sanitized && return 0
+  echo earlier >p.svg
+  # Room for the libraries, not for the engine's tables.
+  expect 9 "taviron-depict: out of memory" bash -c "ulimit -v 200000; exec '$bindir/taviron-depict' examples/compounds.qtr -e 9 -f 10 -o p.svg" &&
+    same p.svg earlier && no_leftovers p.svg
+}
+
 cases=(
   taviron_output_is_input taviron_keeps_mode taviron_file_size_limit taviron_out_of_memory
   search_second_writer_refused search_symlinked_part search_keeps_mode search_html_kept_on_failure
@@ -242,6 +275,7 @@ cases=(
   merge_refuses_bad_parts merge_puts_parts_in_order
   convert_output_is_input convert_keeps_output_when_nothing_written convert_keeps_mode
   convert_file_size_limit convert_out_of_memory convert_terminated
+  depict_output_is_input depict_keeps_mode depict_file_size_limit depict_out_of_memory
 )
 for c in "${cases[@]}"; do
   work=$(mktemp -d)
