@@ -229,6 +229,46 @@ TEST(Depict, EscapeMakesTextSafe) {
   for (const auto &[in, out] : cases) EXPECT_EQ(depict::escape(in), out);
 }
 
+// Texts longer than their room are cut to its length, the last character an
+// ellipsis; a text that fits exactly is kept whole. Lengths count characters,
+// not bytes. Cases at one less than the room, the room, and one more, for the
+// element label (4), the type in the tooltip (40) and the identifier (40).
+TEST(Depict, TextsShortenedToTheirRoomExactly) {
+  const std::string e_acute = "\xC3\xA9";  // two bytes, one character
+  const auto repeat = [](const std::string &unit, int n) {
+    std::string out;
+    for (int k = 0; k < n; k++) out += unit;
+    return out;
+  };
+  const auto fitted = [&](const std::string &unit, int n, int room) {
+    return n <= room ? repeat(unit, n) : repeat(unit, room - 1) + "\xE2\x80\xA6";
+  };
+  for (const std::string &unit : {std::string("X"), e_acute}) {
+    for (int n : {3, 4, 5}) {
+      const std::string element = repeat(unit, n);
+      CPDMOL *mol = make_record({{"N.a", element.c_str(), 0, 0}}, {});
+      EXPECT_EQ(labels(depict::compound_svg(*mol)).at(1), fitted(unit, n, 4)) << n;
+    }
+    for (int n : {39, 40, 41}) {
+      const std::string type = repeat(unit, n);
+      CPDMOL *mol = make_record({{type.c_str(), "N", 0, 0}}, {});
+      const std::string svg = depict::compound_svg(*mol);
+      EXPECT_NE(svg.find("<title>1 " + fitted(unit, n, 40) + "</title>"), std::string::npos) << n;
+      std::string id = repeat(unit, n);
+      mol->name = id.data();
+      const std::string pair = depict::pair_svg(*mol, *mol, {});
+      const std::regex bold(R"re(<text [^>]*font-weight="bold">([^<]*)</text>)re");
+      std::vector<std::string> headings;
+      for (std::sregex_iterator m(pair.begin(), pair.end(), bold), end; m != end; ++m) {
+        headings.push_back((*m)[1]);
+      }
+      ASSERT_EQ(headings.size(), 3u);  // the score line, then each compound's identifier
+      EXPECT_EQ(headings[1], fitted(unit, n, 40)) << n;
+      EXPECT_EQ(headings[2], fitted(unit, n, 40)) << n;
+    }
+  }
+}
+
 TEST(Depict, LargeAndSpreadRecordsStayInBounds) {
   // 2000 atoms in a chain, with one atom far away: the drawing is scaled down
   // to the page limit rather than growing without bound.
