@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -422,11 +423,14 @@ std::string identifier_for(const std::string &prefix, long number) {
 }
 
 // Runs `step`, turning what RDKit throws into a reason; false on failure.
+// Exhausted memory is no fault of the molecule: it ends the conversion.
 template <class Step>
 bool guarded(Step step, std::string *reason) {
   try {
     step();
     return true;
+  } catch (const std::bad_alloc &) {
+    throw;
   } catch (const std::exception &e) {
     *reason = one_line(e.what());
   } catch (...) {

@@ -3,15 +3,19 @@
 // Every input is checked for readability first, so that a wrong file name
 // ends the run before anything is written. Molecules are then converted input
 // by input and written as they come; unreadable ones are reported and skipped.
+// A file named by -o is written aside and replaced only by a run that wrote
+// records, so that a failed, interrupted or empty run leaves it as it was.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "convert/molconvert.h"
 #include "vembo.h"
 
@@ -20,7 +24,7 @@ namespace {
 enum ExitStatus {
   kExitWritten = 0,  // at least one record written (or help, version)
   kExitNothing = 1,  // the inputs held no molecule that could be written
-  kExitFailure = 9,  // option error, unreadable input, unwritable output
+  kExitFailure = 9,  // option error, unreadable input, unwritable output, out of memory
 };
 
 // Option rows; opt_check() rewrites the array in place (element 0 becomes the
@@ -38,7 +42,7 @@ char row_name_field[] = "name-field  str";
 char row_max_atoms[] = "max-atoms   str 10000";
 char row_max_depth[] = "max-depth   str 10000";
 char row_quiet[] = "q,quiet     flag";
-char row_help[] = "help        flag";
+char row_help[] = "h,help      flag";
 char row_version[] = "version     flag";
 
 char *options[] = {row_prog,      row_inputs,     row_output,    row_in,
@@ -51,7 +55,8 @@ void print_help() {
   printf("Usage  : %s <input> ... [option ...]\n", options[0]);
   printf("Options\n");
   printf("\t<input>             .sdf/.sd/.mol (SD), .smi/.smiles/.txt (SMILES); - is stdin\n");
-  printf("\t-o/--output <file>  write the records to this file (- or none: stdout)\n");
+  printf("\t-o/--output <file>  write the records to this file (- or none: stdout);\n");
+  printf("\t                    replaced only when records were written\n");
   printf("\t--in <sdf|smi>      read every input in this format (from the extension;\n");
   printf("\t                    stdin: smi)\n");
   printf("\t--prefix <text>     identifier prefix (C)\n");
@@ -64,7 +69,7 @@ void print_help() {
   printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
   printf("\t-q/--quiet          no summary line\n");
   printf("\n");
-  printf("\t--help              print help\n");
+  printf("\t-h/--help           print help\n");
   printf("\t--version           print version\n");
 }
 
@@ -76,6 +81,12 @@ void print_version() {
 [[noreturn]] void usage_error(const std::string &message) {
   fprintf(stderr, "%s: %s\n", options[0], message.c_str());
   exit(kExitFailure);
+}
+
+// "cannot read NAME: reason" (or write) from errno, then the failure status.
+[[noreturn]] void file_error(const char *verb, const std::string &name) {
+  usage_error(std::string("cannot ") + verb + ' ' + name + ": " +
+              strerror(errno != 0 ? errno : EIO));
 }
 
 // A whole number from an option value, at least `least`.
@@ -157,19 +168,59 @@ std::vector<Input> open_inputs(MolFormat forced) {
       in.fp = nullptr;
       errno = EISDIR;
     }
-    if (in.fp == nullptr) {
-      perror(words[i]);
-      exit(kExitFailure);
-    }
+    if (in.fp == nullptr) file_error("read", in.name);
     inputs.push_back(in);
   }
   free(words);
   return inputs;
 }
 
-}  // namespace
+// Whether `output` names the file an input stream reads (same device and
+// inode). Only regular files count: reading and writing /dev/null, a terminal
+// or a pipe loses nothing.
+bool reads_file(FILE *in, const char *output) {
+  struct stat si {
+  }, so{};
+  return fstat(fileno(in), &si) == 0 && stat(output, &so) == 0 && S_ISREG(so.st_mode) &&
+         si.st_dev == so.st_dev && si.st_ino == so.st_ino;
+}
 
-int main(int argc, char **argv) {
+// Refused before anything is opened for writing: replacing an input would
+// lose it, and reading what is being written would mix the two.
+void refuse_input_as_output(const std::vector<Input> &inputs, const char *output_fn) {
+  for (const Input &in : inputs) {
+    if (reads_file(in.fp, output_fn)) usage_error(std::string(output_fn) + ": is an input file");
+  }
+}
+
+// Converts every input into `out`; a read or write failure ends the run (a
+// full disk or the file size limit at once, not after the rest is converted).
+void convert_all(MolConverter &converter, const std::vector<Input> &inputs, FILE *out,
+                 const std::string &output_name) {
+  const auto sink = [out, &output_name](const std::string &record) {
+    errno = 0;
+    if (fwrite(record.data(), 1, record.size(), out) != record.size()) {
+      file_error("write", output_name);
+    }
+  };
+  for (const Input &in : inputs) {
+    const std::string source = in.name == "-" ? "stdin" : in.name;
+    const bool ok = converter.convert(in.fp, source, in.format, sink);
+    if (!ok) file_error("read", source);
+    if (in.fp != stdin) fclose(in.fp);
+  }
+}
+
+// Base name of the program, for the option facility's messages.
+const char *program_name(int argc, char **argv) {
+  static std::string name;
+  name = argc > 0 && argv[0] != nullptr ? argv[0] : "taviron-convert";
+  name = name.substr(name.rfind('/') + 1);
+  return name.c_str();
+}
+
+int run(int argc, char **argv) {
+  opt_setMessagePrefix(program_name(argc, argv));
   opt_check(argc, argv, options);
   if (opt_scan("help")) opt_exit(kExitWritten, print_help);
   if (opt_scan("version")) opt_exit(kExitWritten, print_version);
@@ -182,31 +233,55 @@ int main(int argc, char **argv) {
   if (output_fn != nullptr && strcmp(output_fn, "-") == 0) output_fn = nullptr;  // stdout
   const std::vector<Input> inputs = open_inputs(forced);
 
+  AtomicFile file;
   FILE *out = stdout;
-  if (output_fn != nullptr && (out = fopen(output_fn, "w")) == nullptr) {
-    perror(output_fn);
-    exit(kExitFailure);
+  if (output_fn != nullptr) {
+    refuse_input_as_output(inputs, output_fn);
+    errno = 0;
+    if (!file.open(output_fn)) file_error("write", output_fn);
+    out = file.stream();
   }
 
   MolConverter converter(conv, options[0], stderr);
-  for (const Input &in : inputs) {
-    const bool ok = converter.convert(
-        in.fp, in.name == "-" ? "stdin" : in.name, in.format,
-        [out](const std::string &record) { fwrite(record.data(), 1, record.size(), out); });
-    if (!ok) {
-      if (errno == 0) errno = EIO;
-      perror(in.name == "-" ? "stdin" : in.name.c_str());
-      exit(kExitFailure);
+  convert_all(converter, inputs, out, output_fn != nullptr ? output_fn : "stdout");
+  const bool written = converter.written() > 0;
+  if (output_fn != nullptr) {
+    // Nothing converted is no result to replace the file with.
+    if (!written) {
+      file.abandon();
+    } else if (!file.commit()) {
+      file_error("write", output_fn);
     }
-    if (in.fp != stdin) fclose(in.fp);
+  } else {
+    errno = 0;
+    bool write_failed = fflush(out) != 0 || ferror(out) != 0;
+    write_failed = fclose(out) != 0 || write_failed;
+    if (write_failed) file_error("write", "stdout");
   }
+  if (!quiet) {
+    fprintf(stderr, "%s: %s\n", options[0], converter.summary().c_str());
+    if (!written && output_fn != nullptr) {
+      fprintf(stderr, "%s: %s not written\n", options[0], output_fn);
+    }
+  }
+  return written ? kExitWritten : kExitNothing;
+}
 
-  bool write_failed = fflush(out) != 0 || ferror(out) != 0;
-  write_failed = fclose(out) != 0 || write_failed;
-  if (write_failed) {
-    perror(output_fn != nullptr ? output_fn : "stdout");
-    exit(kExitFailure);
+// The program's name in messages, also before the options are read.
+const char *program() {
+  return options[0] != row_prog ? options[0] : "taviron-convert";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // A write past the file size limit is reported; a signal removes the
+  // temporary and leaves the output as it was.
+  guard_file_writes();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc &) {
+    fprintf(stderr, "%s: out of memory\n", program());
+    return kExitFailure;
   }
-  if (!quiet) fprintf(stderr, "%s: %s\n", options[0], converter.summary().c_str());
-  return converter.written() > 0 ? kExitWritten : kExitNothing;
 }

@@ -12,6 +12,7 @@
 #include <numbers>
 
 #include "cpdgraph.h"
+#include "depict/schematic.h"
 #include "exe1.h"
 
 namespace depict {
@@ -235,16 +236,13 @@ void orient(Molecule &b, const Molecule &a, std::span<const AlignedAtom> aligned
 
 // Scaled so that the median bond (or, without bonds, the median distance to
 // the nearest atom) has the common bond length; records without coordinates
-// are laid out on a circle.
+// get a schematic layout.
 Placement place(const Molecule &m, const Options &o) {
   const std::size_t n = m.at.size();
   std::vector<Point> at = m.at;
   if (!m.has_coordinates) {
-    const double r = std::max(1.0, static_cast<double>(n)) / (2 * std::numbers::pi);
-    for (std::size_t k = 0; k < n; k++) {
-      const double t = 2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
-      at[k] = n == 1 ? Point{} : Point{r * std::cos(t), r * std::sin(t)};
-    }
+    const std::vector<schematic::XY> xy = schematic::layout(m.neighbours);
+    for (std::size_t k = 0; k < n; k++) at[k] = {xy[k].x, xy[k].y};
   }
   std::vector<double> lengths;
   for (const Bond &b : m.bonds) {

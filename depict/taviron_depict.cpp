@@ -2,14 +2,21 @@
 // that taviron aligns highlighted piece by piece.
 //
 // Takes taviron's input and computation options, runs the same computation
-// and writes one picture instead of the report.
+// and writes one picture instead of the report. A file named by -o is written
+// aside and replaced only once the whole picture is written, so that a failed
+// or interrupted run leaves it as it was.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
+#include "atomic_file.h"
 #include "cpdio.h"
 #include "depict/depict.h"
 #include "depict/png.h"
@@ -32,14 +39,15 @@ char row_repeat[] = "repeat     int -1";
 char row_limit[] = "limit      int 0";
 char row_png[] = "png      flag";
 char row_scale[] = "scale    str";
-char row_help[] = "help     flag";
+char row_help[] = "h,help   flag";
 char row_version[] = "version  flag";
 
 char *options[] = {row_prog,   row_input, row_output, row_entry, row_entry2, row_atom,    row_trick,
                    row_repeat, row_limit, row_png,    row_scale, row_help,   row_version, nullptr};
 
+// The program's name in messages, also before the options are read.
 const char *program() {
-  return options[0] != nullptr ? options[0] : "taviron-depict";
+  return options[0] != row_prog ? options[0] : "taviron-depict";
 }
 
 [[noreturn]] void fail(const std::string &message) {
@@ -64,7 +72,7 @@ void print_help() {
   printf("\t--repeat <integer>  step budget of the clique search (15000; 0 none)\n");
   printf("\t--limit <number>    largest docking graph searched, 1 to 10000 (10000)\n");
   printf("\n");
-  printf("\t--help              print help\n");
+  printf("\t-h/--help           print help\n");
   printf("\t--version           print version\n");
 }
 
@@ -105,21 +113,57 @@ double scale_option() {
   return v;
 }
 
-// Opened only now, so that an earlier failure never creates or truncates it.
-void write_picture(const char *output_fn, const std::string &picture) {
-  FILE *out = output_fn != nullptr ? std::fopen(output_fn, "w") : stdout;
-  const std::string output_name = output_fn != nullptr ? output_fn : "standard output";
-  if (out == nullptr) fail("cannot write " + output_name + ": " + std::strerror(errno));
-  errno = 0;
-  bool failed = std::fwrite(picture.data(), 1, picture.size(), out) != picture.size();
-  failed = std::fflush(out) != 0 || std::ferror(out) != 0 || failed;
-  failed = std::fclose(out) != 0 || failed;
-  if (failed) fail("cannot write " + output_name + ": " + std::strerror(errno != 0 ? errno : EIO));
+[[noreturn]] void cannot_write(const std::string &name) {
+  fail("cannot write " + name + ": " + std::strerror(errno != 0 ? errno : EIO));
 }
 
-}  // namespace
+// Opened only now, so that an earlier failure never creates or truncates it;
+// written aside and renamed over it at the end, so that it is never left
+// empty or cut short.
+void write_picture(const char *output_fn, const std::string &picture) {
+  AtomicFile file;
+  errno = 0;
+  if (output_fn != nullptr && !file.open(output_fn)) cannot_write(output_fn);
+  FILE *out = output_fn != nullptr ? file.stream() : stdout;
+  const std::string output_name = output_fn != nullptr ? output_fn : "standard output";
+  errno = 0;
+  if (std::fwrite(picture.data(), 1, picture.size(), out) != picture.size()) {
+    cannot_write(output_name);
+  }
+  if (output_fn != nullptr) {
+    if (!file.commit()) cannot_write(output_name);
+    return;
+  }
+  bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+  failed = std::fclose(out) != 0 || failed;
+  if (failed) cannot_write(output_name);
+}
 
-int main(int argc, char **argv) {
+// Writing over the input would lose it: refused before anything is computed
+// or opened for writing. Only regular files count (/dev/null, a pipe or a
+// terminal loses nothing); without -i the input is the standard input.
+void refuse_input_as_output(const char *input_fn, const char *output_fn) {
+  if (output_fn == nullptr) return;
+  struct stat si {
+  }, so{};
+  const bool input_known =
+      input_fn != nullptr ? stat(input_fn, &si) == 0 : fstat(STDIN_FILENO, &si) == 0;
+  if (input_known && stat(output_fn, &so) == 0 && S_ISREG(so.st_mode) && si.st_dev == so.st_dev &&
+      si.st_ino == so.st_ino) {
+    fail(std::string(output_fn) + ": is the input file");
+  }
+}
+
+// Base name of the program, for the option facility's messages.
+const char *program_name(int argc, char **argv) {
+  static std::string name;
+  name = argc > 0 && argv[0] != nullptr ? argv[0] : "taviron-depict";
+  name = name.substr(name.rfind('/') + 1);
+  return name.c_str();
+}
+
+int run(int argc, char **argv) {
+  opt_setMessagePrefix(program_name(argc, argv));
   opt_check(argc, argv, options);
   if (opt_scan("help")) opt_exit(0, print_help);
   if (opt_scan("version")) opt_exit(0, print_version);
@@ -143,6 +187,7 @@ int main(int argc, char **argv) {
     fail("built without PNG output (apt-get install librsvg2-dev, then build again)");
   }
   if (entry == nullptr || entry2 == nullptr) fail("specify both entries with -e and -f");
+  refuse_input_as_output(input_fn, output_fn);
   const auto [a, b] = read_pair(input_fn, entry, entry2);
 
   init_exe1(atom_mode, exec_mode, 1, repeat, limit);
@@ -157,4 +202,18 @@ int main(int argc, char **argv) {
   }
   write_picture(output_fn, picture);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // A write past the file size limit is reported; a signal removes the
+  // temporary and leaves the output as it was.
+  guard_file_writes();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "%s: out of memory\n", program());
+    return kExitFailure;
+  }
 }

@@ -229,6 +229,127 @@ TEST(Depict, EscapeMakesTextSafe) {
   for (const auto &[in, out] : cases) EXPECT_EQ(depict::escape(in), out);
 }
 
+// Texts longer than their room are cut to its length, the last character an
+// ellipsis; a text that fits exactly is kept whole. Lengths count characters,
+// not bytes. Cases at one less than the room, the room, and one more, for the
+// element label (4), the type in the tooltip (40) and the identifier (40).
+TEST(Depict, TextsShortenedToTheirRoomExactly) {
+  const std::string e_acute = "\xC3\xA9";  // two bytes, one character
+  const auto repeat = [](const std::string &unit, int n) {
+    std::string out;
+    for (int k = 0; k < n; k++) out += unit;
+    return out;
+  };
+  const auto fitted = [&](const std::string &unit, int n, int room) {
+    return n <= room ? repeat(unit, n) : repeat(unit, room - 1) + "\xE2\x80\xA6";
+  };
+  for (const std::string &unit : {std::string("X"), e_acute}) {
+    for (int n : {3, 4, 5}) {
+      const std::string element = repeat(unit, n);
+      CPDMOL *mol = make_record({{"N.a", element.c_str(), 0, 0}}, {});
+      EXPECT_EQ(labels(depict::compound_svg(*mol)).at(1), fitted(unit, n, 4)) << n;
+    }
+    for (int n : {39, 40, 41}) {
+      const std::string type = repeat(unit, n);
+      CPDMOL *mol = make_record({{type.c_str(), "N", 0, 0}}, {});
+      const std::string svg = depict::compound_svg(*mol);
+      EXPECT_NE(svg.find("<title>1 " + fitted(unit, n, 40) + "</title>"), std::string::npos) << n;
+      std::string id = repeat(unit, n);
+      mol->name = id.data();
+      const std::string pair = depict::pair_svg(*mol, *mol, {});
+      const std::regex bold(R"re(<text [^>]*font-weight="bold">([^<]*)</text>)re");
+      std::vector<std::string> headings;
+      for (std::sregex_iterator m(pair.begin(), pair.end(), bold), end; m != end; ++m) {
+        headings.push_back((*m)[1]);
+      }
+      ASSERT_EQ(headings.size(), 3u);  // the score line, then each compound's identifier
+      EXPECT_EQ(headings[1], fitted(unit, n, 40)) << n;
+      EXPECT_EQ(headings[2], fitted(unit, n, 40)) << n;
+    }
+  }
+}
+
+// Whether segments pq and rs cross at a point inside both.
+bool cross(std::pair<double, double> p, std::pair<double, double> q, std::pair<double, double> r,
+           std::pair<double, double> s) {
+  const auto side = [](auto a, auto b, auto c) {
+    const double v =
+        (b.first - a.first) * (c.second - a.second) - (b.second - a.second) * (c.first - a.first);
+    return v > 1e-6 ? 1 : v < -1e-6 ? -1 : 0;
+  };
+  return side(p, q, r) * side(p, q, s) < 0 && side(r, s, p) * side(r, s, q) < 0;
+}
+
+// Bridged ring systems without coordinates are drawn without crossing bonds
+// and with every atom on a spot of its own; the atom numbering is one that
+// puts crossings into a drawing of the atoms on a circle.
+TEST(Depict, BridgedSystemsWithoutCoordinatesUncrossed) {
+  using Bonds = std::vector<std::pair<int, int>>;
+  const struct {
+    const char *name;
+    int atoms;
+    Bonds bonds;
+  } cases[] = {
+      {"norbornane", 7, {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}, {1, 7}, {7, 4}}},
+      {"bicyclo[2.2.2]octane",
+       8,
+       {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}, {1, 7}, {7, 8}, {8, 4}}},
+      // Bridgeheads 1 to 4, each CH2 joining two of them.
+      {"adamantane",
+       10,
+       {{1, 5},
+        {5, 2},
+        {1, 6},
+        {6, 3},
+        {1, 7},
+        {7, 4},
+        {2, 8},
+        {8, 3},
+        {2, 9},
+        {9, 4},
+        {3, 10},
+        {10, 4}}},
+      {"cubane",
+       8,
+       {{1, 2},
+        {2, 3},
+        {3, 4},
+        {4, 1},
+        {5, 6},
+        {6, 7},
+        {7, 8},
+        {8, 5},
+        {1, 5},
+        {2, 6},
+        {3, 7},
+        {4, 8}}},
+      {"2-ethylnorbornane",
+       9,
+       {{1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 1}, {1, 7}, {7, 4}, {2, 8}, {8, 9}}},
+  };
+  for (const auto &c : cases) {
+    const std::vector<AtomLine> atoms(c.atoms, {"N.a", "N", 0, 0});
+    const std::string svg = depict::compound_svg(*make_record(atoms, c.bonds));
+    const auto at = label_positions(svg, 1);
+    ASSERT_EQ(at.size(), static_cast<std::size_t>(c.atoms)) << c.name;
+    for (std::size_t i = 0; i < c.bonds.size(); i++) {
+      for (std::size_t j = i + 1; j < c.bonds.size(); j++) {
+        const auto [a, b] = c.bonds[i];
+        const auto [p, q] = c.bonds[j];
+        EXPECT_FALSE(cross(at.at(a), at.at(b), at.at(p), at.at(q)))
+            << c.name << ": " << a << "-" << b << " crosses " << p << "-" << q;
+      }
+    }
+    for (int u = 1; u <= c.atoms; u++) {
+      for (int v = u + 1; v <= c.atoms; v++) {
+        EXPECT_GT(std::hypot(at.at(u).first - at.at(v).first, at.at(u).second - at.at(v).second),
+                  8.0)
+            << c.name << ": atoms " << u << " and " << v;
+      }
+    }
+  }
+}
+
 TEST(Depict, LargeAndSpreadRecordsStayInBounds) {
   // 2000 atoms in a chain, with one atom far away: the drawing is scaled down
   // to the page limit rather than growing without bound.

@@ -163,11 +163,119 @@ case_merge_puts_parts_in_order() {
     cmp -s out.stdout in_order.tsv && [ "$(wc -l <in_order.tsv)" -gt 3 ]
 }
 
+convert() { "$bindir/taviron-convert" "$@"; }
+has_convert() { [ -x "$bindir/taviron-convert" ]; }  # built only with RDKit
+summary() { echo "taviron-convert: $1 of $1 molecules written (0 unreadable, 0 outside the heavy-atom range)"; }
+
+case_convert_output_is_input() {
+  has_convert || return 0
+  printf 'CCO ethanol\nc1ccccc1 benzene\n' >x.smi
+  cp x.smi before.smi
+  ln x.smi other-name.smi
+  expect 9 "taviron-convert: x.smi: is an input file" convert x.smi -o x.smi &&
+    expect 9 "taviron-convert: other-name.smi: is an input file" convert x.smi -o other-name.smi &&
+    expect 9 "taviron-convert: x.smi: is an input file" convert - -o x.smi <x.smi &&
+    cmp -s x.smi before.smi && no_leftovers x.smi before.smi other-name.smi
+}
+
+case_convert_keeps_output_when_nothing_written() {
+  has_convert || return 0
+  echo earlier >keep.qtr
+  : >empty.smi
+  expect 1 "$(summary 0; echo 'taviron-convert: keep.qtr not written')" convert empty.smi -o keep.qtr &&
+    same keep.qtr earlier && no_leftovers keep.qtr empty.smi
+}
+
+case_convert_keeps_mode() {
+  has_convert || return 0
+  echo earlier >keep.qtr
+  chmod 600 keep.qtr
+  echo 'CCO ethanol' >x.smi
+  expect 0 "$(summary 1)" convert x.smi -o keep.qtr &&
+    [ "$(head -n 1 keep.qtr | cut -c 13-18)" = C00001 ] && [ "$(mode_of keep.qtr)" = 600 ] &&
+    no_leftovers keep.qtr x.smi
+}
+
+case_convert_file_size_limit() {
+  has_convert || return 0
+  echo earlier >keep.qtr
+  echo 'CCO ethanol' >x.smi
+  (ulimit -f 0; exec "$bindir/taviron-convert" -q x.smi -o keep.qtr) 2>&1 | cat >err.txt
+  local status=${PIPESTATUS[0]}
+  [ "$status" = 9 ] || { echo "exit status $status"; return 1; }
+  same err.txt "taviron-convert: cannot write keep.qtr: File too large" && same keep.qtr earlier &&
+    rm err.txt && no_leftovers keep.qtr x.smi
+}
+
+case_convert_out_of_memory() {
+  has_convert && ! sanitized || return 0
+  echo earlier >keep.qtr
+  # A chain of 100,000 atoms needs some 100 MB; ethanol converts within the limit.
+  awk 'BEGIN { s = "CC"; while (length(s) < 100000) s = s s; print s, "chain"; print "CCO ethanol" }' >big.smi
+  expect 9 "taviron-convert: out of memory" bash -c \
+    "ulimit -v 60000; exec '$bindir/taviron-convert' -q --max-atoms 200000 big.smi -o keep.qtr" &&
+    same keep.qtr earlier && no_leftovers keep.qtr big.smi
+}
+
+case_convert_terminated() {
+  has_convert || return 0
+  echo earlier >keep.qtr
+  awk 'BEGIN { for (i = 1; i <= 20000; i++) print "CC(C)Cc1ccc(cc1)C(C)C(=O)O", "m" i }' >big.smi
+  "$bindir/taviron-convert" -q big.smi -o keep.qtr &
+  local pid=$!
+  # Terminated once records are being written.
+  for _ in $(seq 1000); do
+    compgen -G 'keep.qtr.tmp.*' >/dev/null && [ -s "$(compgen -G 'keep.qtr.tmp.*')" ] && break
+    sleep 0.01
+  done
+  kill -s TERM "$pid"
+  wait "$pid"
+  local status=$?
+  [ "$status" = 143 ] || { echo "exit status $status"; return 1; }
+  same keep.qtr earlier && no_leftovers keep.qtr big.smi
+}
+
+depict() { "$bindir/taviron-depict" "$@"; }
+
+case_depict_output_is_input() {
+  cp examples/compounds.qtr c.qtr
+  expect 9 "taviron-depict: c.qtr: is the input file" depict c.qtr -e 9 -f 10 -o c.qtr &&
+    expect 9 "taviron-depict: c.qtr: is the input file" depict -e 9 -f 10 -o c.qtr <c.qtr &&
+    cmp -s c.qtr examples/compounds.qtr && no_leftovers c.qtr
+}
+
+case_depict_keeps_mode() {
+  echo earlier >p.svg
+  chmod 640 p.svg
+  expect 0 "" depict examples/compounds.qtr -e 9 -f 10 -o p.svg &&
+    [ "$(head -c 4 p.svg)" = "<svg" ] && [ "$(mode_of p.svg)" = 640 ] && no_leftovers p.svg
+}
+
+case_depict_file_size_limit() {
+  echo earlier >p.svg
+  (ulimit -f 0; exec "$bindir/taviron-depict" examples/compounds.qtr -e 9 -f 10 -o p.svg) 2>&1 | cat >err.txt
+  local status=${PIPESTATUS[0]}
+  [ "$status" = 9 ] || { echo "exit status $status"; return 1; }
+  same err.txt "taviron-depict: cannot write p.svg: File too large" && same p.svg earlier &&
+    rm err.txt && no_leftovers p.svg
+}
+
+case_depict_out_of_memory() {
+  sanitized && return 0
+  echo earlier >p.svg
+  # Room for the libraries, not for the engine's tables.
+  expect 9 "taviron-depict: out of memory" bash -c "ulimit -v 200000; exec '$bindir/taviron-depict' examples/compounds.qtr -e 9 -f 10 -o p.svg" &&
+    same p.svg earlier && no_leftovers p.svg
+}
+
 cases=(
   taviron_output_is_input taviron_keeps_mode taviron_file_size_limit taviron_out_of_memory
   search_second_writer_refused search_symlinked_part search_keeps_mode search_html_kept_on_failure
   resume_edited_state resume_changed_rows resume_input_changed_in_place
   merge_refuses_bad_parts merge_puts_parts_in_order
+  convert_output_is_input convert_keeps_output_when_nothing_written convert_keeps_mode
+  convert_file_size_limit convert_out_of_memory convert_terminated
+  depict_output_is_input depict_keeps_mode depict_file_size_limit depict_out_of_memory
 )
 for c in "${cases[@]}"; do
   work=$(mktemp -d)
