@@ -4,10 +4,13 @@
 // records within one file, with the same engine and options as taviron, and
 // writes one line per pair in pair order.
 #include <chrono>
+#include <new>
 
 #include "search/cli.h"
 
-int main(int argc, char **argv) {
+namespace {
+
+int search(int argc, char **argv) {
   const screen_cli::ProgramText text;
   screen_cli::parse_command_line(argc, argv, text);
   const screen_cli::Options options = screen_cli::read_options();
@@ -35,4 +38,16 @@ int main(int argc, char **argv) {
     screen_cli::screen_failed(output);
   }
   return screen_cli::finish(options, screen, output, stats, seconds());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  // Reading the inputs may run out of memory too, before the screen's own
+  // handling takes over: one line and status 9, never an abort.
+  try {
+    return search(argc, argv);
+  } catch (const std::bad_alloc &) {
+    screen_cli::fail("out of memory");
+  }
 }
