@@ -21,6 +21,7 @@
 #include "depict/depict.h"
 #include "depict/png.h"
 #include "exe1.h"
+#include "molfile.h"
 #include "vembo.h"
 
 namespace {
@@ -80,9 +81,27 @@ void print_version() {
   printf("%s: %s ver %s\n", options[0], "TAVIRON", "1.0.7.p");
 }
 
-// The two records named by -e and -f, read from the input.
-std::pair<CPDMOL *, CPDMOL *> read_pair(const char *input_fn, char *entry, char *entry2) {
-  const std::string input_name = input_fn != nullptr ? input_fn : "standard input";
+// The records of the input: QTR text, or the records a molecule file
+// converts to (with the entries typed as names turned into identifiers).
+CompList *read_records(const char *input_fn, const std::string &input_name,
+                       std::string (&wanted)[2]) {
+  if (is_molecule_file(input_fn)) {
+    if (access(input_fn, R_OK) != 0)
+      fail("cannot read " + input_name + ": " + std::strerror(errno));
+    MoleculeText text;
+    std::string error;
+    if (!read_molecule_file(input_fn, text, error)) {
+      if (!error.empty()) fail(error);
+      std::exit(kExitFailure);
+    }
+    for (std::string &w : wanted) w = entry_for(text, w.c_str());
+    text.qtr += '\n';  // a stream of no records is still a stream
+    FILE *records = fmemopen(text.qtr.data(), text.qtr.size(), "r");
+    if (records == nullptr) fail("cannot read " + input_name + ": " + std::strerror(errno));
+    CompList *list = read_CPDMOL_list_QTR(records);
+    std::fclose(records);
+    return list;
+  }
   FILE *in = input_fn != nullptr ? std::fopen(input_fn, "r") : stdin;
   if (in == nullptr) fail("cannot read " + input_name + ": " + std::strerror(errno));
   errno = 0;
@@ -93,9 +112,17 @@ std::pair<CPDMOL *, CPDMOL *> read_pair(const char *input_fn, char *entry, char 
     fail("cannot read " + input_name + ": " + std::strerror(errno != 0 ? errno : EIO));
   }
   std::fclose(in);
-  const int e1 = nsearch_CPDMOL(list, entry);
+  return list;
+}
+
+// The two records named by -e and -f, read from the input.
+std::pair<CPDMOL *, CPDMOL *> read_pair(const char *input_fn, char *entry, char *entry2) {
+  const std::string input_name = input_fn != nullptr ? input_fn : "standard input";
+  std::string wanted[2] = {entry, entry2};
+  CompList *list = read_records(input_fn, input_name, wanted);
+  const int e1 = nsearch_CPDMOL(list, wanted[0].data());
   if (e1 == 0) fail(std::string(entry) + ": no such entry in " + input_name);
-  const int e2 = nsearch_CPDMOL(list, entry2);
+  const int e2 = nsearch_CPDMOL(list, wanted[1].data());
   if (e2 == 0) fail(std::string(entry2) + ": no such entry in " + input_name);
   return {static_cast<CPDMOL *>(complist_getdata(list, e1)),
           static_cast<CPDMOL *>(complist_getdata(list, e2))};

@@ -13,12 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "atomic_file.h"
 #include "cpdio.h"
 #include "qtrscan.h"
 #include "exe1.h"
+#include "molfile.h"
 #include "vembo.h"
 
 namespace {
@@ -64,6 +66,25 @@ int limit = 0;
   exit(kExitFailure);
 }
 
+// The records of a molecule file as a stream to scan, with the entries
+// typed as names turned into their identifiers.
+int molecule_records(const char *path, std::string (&wanted)[2]) {
+  MoleculeText text;
+  std::string error;
+  if (!read_molecule_file(path, text, error)) {
+    if (!error.empty()) fprintf(stderr, "%s: %s\n", options[0], error.c_str());
+    exit(kExitFailure);
+  }
+  for (std::string &w : wanted) w = entry_for(text, w.c_str());
+  FILE *records = tmpfile();
+  if (records == nullptr ||
+      fwrite(text.qtr.data(), 1, text.qtr.size(), records) != text.qtr.size() ||
+      fflush(records) != 0 || fseek(records, 0, SEEK_SET) != 0) {
+    fail_with_errno(path);
+  }
+  return fileno(records);
+}
+
 // Second half of main: input, look-up, computation, report.
 [[noreturn]] void run(FILE *ofp) {
   // The input is scanned for the two records only; they alone are read in
@@ -71,8 +92,15 @@ int limit = 0;
   // first match depend on all of it.
   int fd = 0;
   if (input_fn != nullptr && (fd = open(input_fn, O_RDONLY)) < 0) fail_with_errno(input_fn);
+  // A molecule file is read as the records it converts to; its entries may
+  // also be named.
+  std::string wanted[2] = {entry, entry2};
+  if (is_molecule_file(input_fn)) {
+    close(fd);
+    fd = molecule_records(input_fn, wanted);
+  }
   qtrscan::Scanner scanner(fd);
-  qtrscan::EntryFinder finder({entry, entry2});
+  qtrscan::EntryFinder finder({wanted[0].c_str(), wanted[1].c_str()});
   qtrscan::Record rec;
   const auto wants = [&](std::string_view name) { return finder.wants(name); };
   for (std::int64_t index = 0; scanner.next(rec, wants); index++) {

@@ -1,0 +1,1 @@
+cp "$CASE_DIR/../../../data/convert/small.smi" "$CASE_DIR/../../../data/convert/compounds.sdf" .
