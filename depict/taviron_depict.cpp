@@ -59,10 +59,11 @@ const char *program() {
 void print_help() {
   printf("Summary : draw two compounds as SVG with their alignment highlighted\n");
   printf("Usage   : %s [-i] <file> -e <entry> -f <entry> [option ...]\n", options[0]);
-  printf("\t-i/--input  <file>  input file (stdin)\n");
+  printf("\t-i/--input  <file>  QTR records (stdin), or an SD/MOL/SMILES file (.sdf .sd .mol\n");
+  printf("\t                    .smi .smiles)\n");
   printf("\t-o/--output <file>  picture file (stdout)\n");
-  printf("\t-e/--entry  <entry> entry id 1\n");
-  printf("\t-f/--entry2 <entry> entry id 2\n");
+  printf("\t-e/--entry  <entry> entry id 1 (or, in a molecule file, a unique name)\n");
+  printf("\t-f/--entry2 <entry> entry id 2 (likewise)\n");
   printf("\t--png               write PNG instead of SVG (%s)\n",
          depict::png_available() ? "rendered by librsvg" : "not built: needs librsvg2-dev");
   printf("\t--scale <factor>    PNG pixels per SVG pixel, 0.1 to 10 (2)\n");
