@@ -77,9 +77,12 @@ struct RowScratch {
   std::vector<std::uint64_t> bond2, none2, all, row_bond, row_none;
 };
 
+// The steps of fill_rows() below are inlined into it on purpose: called
+// apart, they cost the docking some 10 % more instructions (measured).
+
 // The runs of nodes that share their first-compound atom (nodes come
 // grouped by that atom).
-void group_runs(const DNODE *list, int n, RowScratch &t) {
+[[gnu::always_inline]] inline void group_runs(const DNODE *list, int n, RowScratch &t) {
   t.run_of.resize(n);
   for (int b = 0; b < n;) {
     int end = b + 1;
@@ -93,7 +96,7 @@ void group_runs(const DNODE *list, int n, RowScratch &t) {
 // First compound, per run: the nodes of the other runs whose atom is bonded
 // (cell 1) or not bonded (cell 0) to the run's atom. Other cell values join
 // nothing.
-void first_compound_masks(const CPDMOL *mol1, RowScratch &t) {
+[[gnu::always_inline]] inline void first_compound_masks(const CPDMOL *mol1, RowScratch &t) {
   const std::size_t w = t.w;
   const std::size_t runs = t.runs.size();
   const std::size_t n1 = static_cast<std::size_t>(mol1->nodenum);
@@ -117,7 +120,8 @@ void first_compound_masks(const CPDMOL *mol1, RowScratch &t) {
 
 // Second compound: the nodes of each atom, ascending, and the atoms that
 // have any.
-void nodes_by_second_atom(const CPDMOL *mol2, const DNODE *list, int n, RowScratch &t) {
+[[gnu::always_inline]] inline void nodes_by_second_atom(const CPDMOL *mol2, const DNODE *list,
+                                                        int n, RowScratch &t) {
   const std::size_t n2 = static_cast<std::size_t>(mol2->nodenum);
   t.at_begin.assign(n2 + 1, 0);
   for (int b = 0; b < n; ++b) ++t.at_begin[list[b].e2 + 1];
@@ -133,7 +137,7 @@ void nodes_by_second_atom(const CPDMOL *mol2, const DNODE *list, int n, RowScrat
 
 // Second compound, for atom y: the nodes whose atom is bonded to y (bond2),
 // and those whose atom is not y and has a zero cell with it (none2).
-void second_compound_masks(const CPDMOL *mol2, int y, RowScratch &t) {
+[[gnu::always_inline]] inline void second_compound_masks(const CPDMOL *mol2, int y, RowScratch &t) {
   const std::size_t n2 = static_cast<std::size_t>(mol2->nodenum);
   t.bond2.assign(t.w, 0);
   t.none2 = t.all;
@@ -153,7 +157,7 @@ void second_compound_masks(const CPDMOL *mol2, int y, RowScratch &t) {
 
 // The row of node a: its run's first-compound masks AND the second
 // compound's masks of its atom.
-void combine_row(int a, RowScratch &t) {
+[[gnu::always_inline]] inline void combine_row(int a, RowScratch &t) {
   const std::size_t w = t.w;
   const std::uint64_t *b1 = t.bond1.data() + static_cast<std::size_t>(t.run_of[a]) * w;
   const std::uint64_t *b0 = t.none1.data() + static_cast<std::size_t>(t.run_of[a]) * w;
