@@ -399,6 +399,52 @@ struct Level {
   }
 };
 
+// Colouring a group (see CliqueSearch::colour_by_groups), a colour not used
+// yet, with members m, takes all the members of the group that are left:
+// `take` gets them, and the colour's neighbourhood t starts empty.
+template <int W>
+inline void open_colour(int words, const Word *left, Word *take, Word *t, Word *m) {
+  if (W > 0) words = W;
+  for (int w = 0; w < words; ++w) {
+    take[w] = left[w];
+    m[w] = left[w];
+    t[w] = 0;
+  }
+}
+
+// Colouring a group, a colour with members m and neighbourhood tc takes
+// the members of the group (`left`) that none of its members is adjacent
+// to: they leave `left` and join m, `take` gets them, and t starts as tc.
+// Returns the members left then.
+template <int W>
+inline Word join_colour(int words, Word *left, Word *take, Word *t, Word *m, const Word *tc) {
+  if (W > 0) words = W;
+  Word rest = 0;
+  for (int w = 0; w < words; ++w) {
+    take[w] = left[w] & ~tc[w];
+    left[w] &= ~take[w];
+    rest |= left[w];
+    m[w] |= take[w];
+    t[w] = tc[w];
+  }
+  return rest;
+}
+
+// Adds the rows of the members a colour has just taken (`take`) to its
+// neighbourhood t, and stores that as the colour's, tc.
+template <int W>
+inline void widen_colour(int words, const Word *rows, const Word *take, Word *t, Word *tc) {
+  if (W > 0) words = W;
+  for (int w = 0; w < words; ++w) {
+    for (Word b = take[w]; b != 0; b &= b - 1) {
+      const int s = w * 64 + std::countr_zero(b);
+      const Word *row = rows + static_cast<std::size_t>(s) * words;
+      for (int u = 0; u < words; ++u) t[u] |= row[u];
+    }
+  }
+  for (int w = 0; w < words; ++w) tc[w] = t[w];
+}
+
 // What a thread keeps between its searches, so that a search of a small
 // graph allocates nothing.
 struct Scratch {
@@ -484,6 +530,11 @@ class CliqueSearch {
   bool pack(Level &lv, int count);
   template <int W>
   bool settle_tries(Level &lv, int depth, int count, Tally &tally, int &work, bool top);
+  // What the look-ahead learns of one try (see follow_try).
+  enum class Try { kSettled, kResolved, kStopped };
+  template <int W>
+  Try follow_try(Level &lv, Level &next, int depth, int s, const Word *lower, Tally &below,
+                 int &work, bool top);
   void count_known(const Tally &tally);
   static void forget_look_ahead(Level &lv) {
     lv.any_settled = false;
@@ -521,6 +572,9 @@ class CliqueSearch {
   }
   void explore_sum(int *old, int oldnum);
   void explore_numonly(int oldnum);
+  void colour_level(const Level &parent, Level &lv, int oldnum);
+  bool list_after_colours(const Level &parent, Level &lv, int oldnum, bool looked);
+  bool list_after_sums(Level &lv, int oldnum);
   void record_each(const Level &parent, Level &lv, int count);
   void record(const int *tail, int tailnum);
   void record_space(const Level &lv, const int *old, int num);
@@ -718,30 +772,11 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need, bo
       Word rest = 0;
       if (c == colours) {
         ++colours;
-        for (int w = 0; w < words; ++w) {
-          take[w] = left[w];
-          m[w] = left[w];
-          t[w] = 0;
-        }
+        open_colour<W>(words, left, take, t, m);
       } else {
-        for (int w = 0; w < words; ++w) {
-          take[w] = left[w] & ~tc[w];
-          left[w] &= ~take[w];
-          rest |= left[w];
-          m[w] |= take[w];
-          t[w] = tc[w];
-        }
+        rest = join_colour<W>(words, left, take, t, m, tc);
       }
-      if (!last) {
-        for (int w = 0; w < words; ++w) {
-          for (Word b = take[w]; b != 0; b &= b - 1) {
-            const int s = w * 64 + std::countr_zero(b);
-            const Word *row = rows + static_cast<std::size_t>(s) * words;
-            for (int u = 0; u < words; ++u) t[u] |= row[u];
-          }
-        }
-        for (int w = 0; w < words; ++w) tc[w] = t[w];
-      }
+      if (!last) widen_colour<W>(words, rows, take, t, tc);
       if (rest == 0) break;
     }
     // Enough colours already, when that is all the caller asks.
@@ -862,7 +897,7 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, Tally &tally, i
   lv.any_settled = true;
   lv.looked_max = maxsize_;
   Level &next = level(depth + 1);
-  Word *child = room(next.rest, words);
+  room(next.rest, words);
   int tried = 0;
   for (int c = lv.colours - 1; c >= t - 1; --c) {
     const Word *members = lv.members.data() + static_cast<std::size_t>(c) * words;
@@ -871,43 +906,62 @@ bool CliqueSearch::settle_tries(Level &lv, int depth, int count, Tally &tally, i
       for (Word b = members[w]; b != 0; b &= b - 1) {
         const int s = w * 64 + std::countr_zero(b);
         ++tried;
-        const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
-        // A next level of fewer than t - 1 nodes is passed over, one of
-        // none records a clique smaller than the best.
-        const int newnum = count_common(row, lower, words);
-        if (newnum + 1 >= t) {
-          // The level itself looks at every try; levels below it spend work.
-          if (!top && --work < 0) return false;
-          for (int u = 0; u < words; ++u) child[u] = row[u] & lower[u];
-          next.share_space(lv);
-          next.any_settled = false;
-          next.doomed = false;
-          // Whether the next level goes on needs only enough colours; what
-          // it does then needs all of them.
-          const bool whole = work > 0;
-          colour_by_groups<W>(lv, next, t - 1, !whole);
-          if (next.colours >= t - 1) {
-            Tally below;
-            if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false)) {
-              tally.steps += below.steps;
-              tally.records += below.records;
-              set_bit(resolved, s);
-              sub_tally[s] = below;
-              continue;
-            }
-            // The loop may well try this one first: its colouring is kept,
-            // and so is what was learnt below it.
-            if (whole) lv.reuse = s;
-            lv.doomed = next.doomed;
+        Tally below;
+        switch (follow_try<W>(lv, next, depth, s, lower, below, work, top)) {
+          case Try::kSettled:
+            set_bit(settled, s);
+            break;
+          case Try::kResolved:
+            tally.steps += below.steps;
+            tally.records += below.records;
+            set_bit(resolved, s);
+            sub_tally[s] = below;
+            break;
+          case Try::kStopped:
             return false;
-          }
         }
-        set_bit(settled, s);
       }
     }
   }
   tally.steps += tried < count ? tried + 1 : tried;
   return true;
+}
+
+// One try of settle_tries(): candidate s of level lv (at `depth`), whose
+// next level is its neighbours among the candidates of lower colours,
+// `lower`. That next level is `next`, whose set has room for lv's width.
+// Settled when the try stops at its next level, resolved when the search
+// below it is known (`below` is what it counts), stopped when the
+// look-ahead ends here.
+template <int W>
+CliqueSearch::Try CliqueSearch::follow_try(Level &lv, Level &next, int depth, int s,
+                                           const Word *lower, Tally &below, int &work, bool top) {
+  const int words = W > 0 ? W : lv.words;
+  const int t = maxsize_ - depth;
+  const Word *row = lv.rows + static_cast<std::size_t>(s) * words;
+  // A next level of fewer than t - 1 nodes is passed over, one of none
+  // records a clique smaller than the best.
+  const int newnum = count_common(row, lower, words);
+  if (newnum + 1 < t) return Try::kSettled;
+  // The level itself looks at every try; levels below it spend work.
+  if (!top && --work < 0) return Try::kStopped;
+  Word *child = next.rest.data();
+  for (int u = 0; u < words; ++u) child[u] = row[u] & lower[u];
+  next.share_space(lv);
+  next.any_settled = false;
+  next.doomed = false;
+  // Whether the next level goes on needs only enough colours; what it does
+  // then needs all of them.
+  const bool whole = work > 0;
+  colour_by_groups<W>(lv, next, t - 1, !whole);
+  if (next.colours < t - 1) return Try::kSettled;
+  if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false))
+    return Try::kResolved;
+  // The loop may well try this one first: its colouring is kept, and so is
+  // what was learnt below it.
+  if (whole) lv.reuse = s;
+  lv.doomed = next.doomed;
+  return Try::kStopped;
 }
 
 // Whether the budget, if any, lasts for these steps. Where a budget runs
@@ -1142,15 +1196,9 @@ void CliqueSearch::record_each(const Level &parent, Level &lv, int count) {
       if (!one(w * 64 + std::countr_zero(b))) return;
 }
 
-void CliqueSearch::explore_numonly(int oldnum) {
-  Level &lv = *levels_[degree_];
-  const Level &parent = *levels_[degree_ - 1];
-  // A level entered first after its parent's look-ahead stopped below it
-  // is coloured already, and its own look-ahead would stop at the same
-  // place while the best size is the same.
-  const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.looked_max == maxsize_;
-  // The greedy colouring in list order; the colour count bounds any clique
-  // among the candidates.
+// The greedy colouring in list order of a level about to be searched by
+// colours; the colour count bounds any clique among the candidates.
+void CliqueSearch::colour_level(const Level &parent, Level &lv, int oldnum) {
   if (oldnum == 1) {
     // One colour in any colouring; its parent let it in as a next level of
     // one node, so it passes the bound.
@@ -1164,6 +1212,59 @@ void CliqueSearch::explore_numonly(int oldnum) {
     // The parent's space is in its list order (see list_from).
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
   }
+}
+
+// The list and keys of a level whose parent is ordered by colour, packed
+// first; `looked` when an earlier look-ahead of this level still holds. True
+// when the level's whole search is settled and counted instead.
+bool CliqueSearch::list_after_colours(const Level &parent, Level &lv, int oldnum, bool looked) {
+  // What an earlier look-ahead left here belongs to another search.
+  if (!looked) forget_look_ahead(lv);
+  const bool packed = pack(lv, oldnum);
+  if (!looked && settled_whole(lv, oldnum)) return true;
+  colours_by_index(lv);
+  if (packed) {
+    gather<false>(parent, lv, oldnum, lv.outer.data());
+    int *order = lv.order.data();
+    int *key = room(lv.key, oldnum);
+    for (int k = 0; k < oldnum; ++k) {
+      order[k] = lv.rank[order[k]];
+      key[k] = lv.colour_of[order[k]];
+    }
+  } else {
+    gather<true>(parent, lv, oldnum, lv.rest.data());
+  }
+  return false;
+}
+
+// The list and keys of a level whose parent is ordered by sums: its space is
+// in the parent's list order, so the list is the set read in index order.
+// Packed after; true when the level's whole search is settled and counted
+// instead.
+bool CliqueSearch::list_after_sums(Level &lv, int oldnum) {
+  colours_by_index(lv);
+  int *order = room(lv.order, oldnum);
+  int *key = room(lv.key, oldnum);
+  const Word *set = lv.rest.data();
+  for (int w = 0, n = 0; w < lv.words; ++w)
+    for (Word b = set[w]; b != 0; b &= b - 1, ++n) {
+      order[n] = w * 64 + std::countr_zero(b);
+      key[n] = lv.colour_of[order[n]];
+    }
+  forget_look_ahead(lv);
+  if (pack(lv, oldnum))
+    for (int k = 0; k < oldnum; ++k) order[k] = lv.rank[order[k]];
+  return settled_whole(lv, oldnum);
+}
+
+void CliqueSearch::explore_numonly(int oldnum) {
+  Level &lv = *levels_[degree_];
+  const Level &parent = *levels_[degree_ - 1];
+  // A level entered first after its parent's look-ahead stopped below it
+  // is coloured already, and its own look-ahead would stop at the same
+  // place while the best size is the same.
+  const bool looked = lv.coloured && lv.any_settled && lv.doomed && lv.looked_max == maxsize_;
+  colour_level(parent, lv, oldnum);
   lv.coloured = false;
   if (degree_ + lv.colours < maxsize_) return;
   if (lv.colours == 1) {
@@ -1173,38 +1274,9 @@ void CliqueSearch::explore_numonly(int oldnum) {
   }
   // A level that can reach the best size is packed before anything else is
   // done with it.
-  if (parent.by_colour) {
-    // What an earlier look-ahead left here belongs to another search.
-    if (!looked) forget_look_ahead(lv);
-    const bool packed = pack(lv, oldnum);
-    if (!looked && settled_whole(lv, oldnum)) return;
-    colours_by_index(lv);
-    if (packed) {
-      gather<false>(parent, lv, oldnum, lv.outer.data());
-      int *order = lv.order.data();
-      int *key = room(lv.key, oldnum);
-      for (int k = 0; k < oldnum; ++k) {
-        order[k] = lv.rank[order[k]];
-        key[k] = lv.colour_of[order[k]];
-      }
-    } else {
-      gather<true>(parent, lv, oldnum, lv.rest.data());
-    }
-  } else {
-    colours_by_index(lv);
-    int *order = room(lv.order, oldnum);
-    int *key = room(lv.key, oldnum);
-    const Word *set = lv.rest.data();
-    for (int w = 0, n = 0; w < lv.words; ++w)
-      for (Word b = set[w]; b != 0; b &= b - 1, ++n) {
-        order[n] = w * 64 + std::countr_zero(b);
-        key[n] = lv.colour_of[order[n]];
-      }
-    forget_look_ahead(lv);
-    if (pack(lv, oldnum))
-      for (int k = 0; k < oldnum; ++k) order[k] = lv.rank[order[k]];
-    if (settled_whole(lv, oldnum)) return;
-  }
+  const bool settled = parent.by_colour ? list_after_colours(parent, lv, oldnum, looked)
+                                        : list_after_sums(lv, oldnum);
+  if (settled) return;
   int *num = lv.key.data();
   int *old = lv.order.data();
   if (oldnum <= kSmallSortKeys && lv.colours <= 64)

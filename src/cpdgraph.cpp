@@ -434,97 +434,14 @@ struct CliquePieces {
 class SharedParts {
  public:
   SharedParts(const CPDMOL *m2, const BondLists &bonds1, int num) {
-    const DNODE *list = bound.nodelist;
-    // The nodes of all cliques, ascending.
-    std::vector<char> seen;
-    for (int i = 0; i < num; i++) {
-      const MCS &c = bound.mcslist[i];
-      if (!has_nodes(c) || c.vnum > CPD_MAX) continue;
-      for (int j = 0; j < c.vnum; j++) {
-        const int v = c.vlist[j];
-        if (v < 0 || v >= CPD_MAX) return;
-        if (static_cast<std::size_t>(v) >= seen.size()) seen.resize(v + 1, 0);
-        seen[v] = 1;
-      }
-    }
-    const int top = static_cast<int>(seen.size()) - 1;
-    for (int v = 0; v <= top; v++)
-      if (seen[v]) nodes_.push_back(v);
-    const int count = static_cast<int>(nodes_.size());
-    if (count == 0) return;
-    // Their first-compound atoms must not descend, so that a clique's nodes
-    // with one atom stand next to each other; runs of one atom then give
-    // the nodes of each atom.
-    std::vector<int> first(static_cast<std::size_t>(bonds1.begin.size()), -1);
-    std::vector<int> last(first.size(), -1);
-    for (int x = 0; x < count; x++) {
-      const int a = list[nodes_[x]].e1;
-      if (a < 0 || a + 1 >= static_cast<int>(first.size())) return;
-      if (x > 0 && a < list[nodes_[x - 1]].e1) return;
-      if (first[a] < 0) first[a] = x;
-      last[a] = x;
-    }
-
-    // Parts by union-find over the links, each part's root its lowest node.
-    std::vector<int> parent(count);
-    std::iota(parent.begin(), parent.end(), 0);
-    auto root = [&parent](int x) {
-      while (parent[x] != x) x = parent[x] = parent[parent[x]];
-      return x;
-    };
+    const int span = collect_nodes(num);
+    if (span <= 0) return;
+    AtomRuns runs;
+    if (!atom_runs(bonds1, runs)) return;
     std::vector<std::pair<int, int>> links;
-    const std::size_t n2 = static_cast<std::size_t>(m2->nodenum);
-    for (int x = 0; x < count; x++) {
-      const DNODE &u = list[nodes_[x]];
-      const char *row2 = m2->matrix + static_cast<std::size_t>(u.e2) * n2;
-      for (const int a : bonds1.of(u.e1)) {
-        if (first[a] < 0) continue;
-        for (int y = std::max(first[a], x + 1); y <= last[a]; y++) {
-          if (row2[list[nodes_[y]].e2] != 1) continue;
-          links.emplace_back(x, y);
-          const int p = root(x), q = root(y);
-          if (p != q) parent[std::max(p, q)] = std::min(p, q);
-        }
-      }
-    }
-    // Parts numbered by their lowest node; within a part, nodes numbered
-    // from 0 in ascending order, so that bits read in order give nodes
-    // ascending.
-    info_.assign(static_cast<std::size_t>(top + 1), Info{});
-    std::vector<int> part_of(count);
-    for (int x = 0; x < count; x++) {
-      const int r = root(x);
-      if (r == x) {
-        part_of[x] = static_cast<int>(parts_.size());
-        parts_.push_back({0, 0});
-      } else {
-        part_of[x] = part_of[r];
-      }
-      Part &p = parts_[part_of[x]];
-      info_[nodes_[x]] = {part_of[x], p.size++, list[nodes_[x]].e1};
-    }
-    for (std::size_t p = 0, at = 0; p < parts_.size(); p++) {
-      parts_[p].at = static_cast<int>(at);
-      at += parts_[p].size;
-    }
-    // part_nodes_: the nodes of each part, in part order.
-    part_nodes_.resize(count);
-    for (int x = 0; x < count; x++) {
-      const Info &f = info_[nodes_[x]];
-      part_nodes_[parts_[f.part].at + f.bit] = nodes_[x];
-    }
-    link_.assign(count, 0);
-    for (const auto &[x, y] : links) {
-      const Info &f = info_[nodes_[x]];
-      const Info &g = info_[nodes_[y]];
-      if (parts_[f.part].size > 64) continue;
-      link_[parts_[f.part].at + f.bit] |= std::uint64_t{1} << g.bit;
-      link_[parts_[g.part].at + g.bit] |= std::uint64_t{1} << f.bit;
-    }
-    for (const int v : nodes_) {
-      if (parts_[info_[v].part].size > 64) info_[v].bit = 64;
-      info_[v].alone = parts_[info_[v].part].size == 1;
-    }
+    std::vector<int> parent = join_links(m2, bonds1, runs, links);
+    number_parts(parent, span);
+    link_bits(links);
     held_.assign(parts_.size(), 0);
     ready_ = true;
   }
@@ -589,6 +506,131 @@ class SharedParts {
     std::uint64_t held;
     int first, end;  // its pieces in the clique's found pieces
   };
+
+  // The positions in nodes_ of the nodes of each first-compound atom a:
+  // first[a] to last[a], both -1 for an atom without nodes.
+  struct AtomRuns {
+    std::vector<int> first;
+    std::vector<int> last;
+  };
+
+  // Union-find root of x, halving the path on the way.
+  static int root(std::vector<int> &parent, int x) {
+    while (parent[x] != x) x = parent[x] = parent[parent[x]];
+    return x;
+  }
+
+  // The nodes of all cliques into nodes_, ascending. Returns one more than
+  // the highest node (0 when there is none), or -1 for a node number out of
+  // range, leaving nodes_ empty.
+  int collect_nodes(int num) {
+    std::vector<char> seen;
+    for (int i = 0; i < num; i++) {
+      const MCS &c = bound.mcslist[i];
+      if (!has_nodes(c) || c.vnum > CPD_MAX) continue;
+      for (int j = 0; j < c.vnum; j++) {
+        const int v = c.vlist[j];
+        if (v < 0 || v >= CPD_MAX) return -1;
+        if (static_cast<std::size_t>(v) >= seen.size()) seen.resize(v + 1, 0);
+        seen[v] = 1;
+      }
+    }
+    const int span = static_cast<int>(seen.size());
+    for (int v = 0; v < span; v++)
+      if (seen[v]) nodes_.push_back(v);
+    return span;
+  }
+
+  // The nodes' first-compound atoms must not descend, so that a clique's
+  // nodes with one atom stand next to each other; runs of one atom then give
+  // the nodes of each atom. False when they descend or leave the compound.
+  bool atom_runs(const BondLists &bonds1, AtomRuns &runs) const {
+    const DNODE *list = bound.nodelist;
+    runs.first.assign(bonds1.begin.size(), -1);
+    runs.last.assign(runs.first.size(), -1);
+    for (int x = 0; x < static_cast<int>(nodes_.size()); x++) {
+      const int a = list[nodes_[x]].e1;
+      if (a < 0 || a + 1 >= static_cast<int>(runs.first.size())) return false;
+      if (x > 0 && a < list[nodes_[x - 1]].e1) return false;
+      if (runs.first[a] < 0) runs.first[a] = x;
+      runs.last[a] = x;
+    }
+    return true;
+  }
+
+  // The links between positions x < y of nodes_ (pairs bonded in both
+  // compounds), and the union-find forest they make, each part's root its
+  // lowest position.
+  std::vector<int> join_links(const CPDMOL *m2, const BondLists &bonds1, const AtomRuns &runs,
+                              std::vector<std::pair<int, int>> &links) const {
+    const DNODE *list = bound.nodelist;
+    const int count = static_cast<int>(nodes_.size());
+    std::vector<int> parent(count);
+    std::iota(parent.begin(), parent.end(), 0);
+    const std::size_t n2 = static_cast<std::size_t>(m2->nodenum);
+    for (int x = 0; x < count; x++) {
+      const DNODE &u = list[nodes_[x]];
+      const char *row2 = m2->matrix + static_cast<std::size_t>(u.e2) * n2;
+      for (const int a : bonds1.of(u.e1)) {
+        if (runs.first[a] < 0) continue;
+        for (int y = std::max(runs.first[a], x + 1); y <= runs.last[a]; y++) {
+          if (row2[list[nodes_[y]].e2] != 1) continue;
+          links.emplace_back(x, y);
+          const int p = root(parent, x), q = root(parent, y);
+          if (p != q) parent[std::max(p, q)] = std::min(p, q);
+        }
+      }
+    }
+    return parent;
+  }
+
+  // Parts numbered by their lowest node; within a part, nodes numbered from
+  // 0 in ascending order, so that bits read in order give nodes ascending.
+  // Fills info_ (for nodes below span), parts_ and part_nodes_.
+  void number_parts(std::vector<int> &parent, int span) {
+    const DNODE *list = bound.nodelist;
+    const int count = static_cast<int>(nodes_.size());
+    info_.assign(static_cast<std::size_t>(span), Info{});
+    std::vector<int> part_of(count);
+    for (int x = 0; x < count; x++) {
+      const int r = root(parent, x);
+      if (r == x) {
+        part_of[x] = static_cast<int>(parts_.size());
+        parts_.push_back({0, 0});
+      } else {
+        part_of[x] = part_of[r];
+      }
+      Part &p = parts_[part_of[x]];
+      info_[nodes_[x]] = {part_of[x], p.size++, list[nodes_[x]].e1};
+    }
+    for (std::size_t p = 0, at = 0; p < parts_.size(); p++) {
+      parts_[p].at = static_cast<int>(at);
+      at += parts_[p].size;
+    }
+    // part_nodes_: the nodes of each part, in part order.
+    part_nodes_.resize(count);
+    for (int x = 0; x < count; x++) {
+      const Info &f = info_[nodes_[x]];
+      part_nodes_[parts_[f.part].at + f.bit] = nodes_[x];
+    }
+  }
+
+  // The links as bits within each part of up to 64 nodes; the nodes of
+  // larger parts are marked as left to PieceFinder.
+  void link_bits(const std::vector<std::pair<int, int>> &links) {
+    link_.assign(nodes_.size(), 0);
+    for (const auto &[x, y] : links) {
+      const Info &f = info_[nodes_[x]];
+      const Info &g = info_[nodes_[y]];
+      if (parts_[f.part].size > 64) continue;
+      link_[parts_[f.part].at + f.bit] |= std::uint64_t{1} << g.bit;
+      link_[parts_[g.part].at + g.bit] |= std::uint64_t{1} << f.bit;
+    }
+    for (const int v : nodes_) {
+      if (parts_[info_[v].part].size > 64) info_[v].bit = 64;
+      info_[v].alone = parts_[info_[v].part].size == 1;
+    }
+  }
 
   // The pieces of the nodes `held` of part p.
   void add(int p, std::uint64_t held, const PieceIndex &index, CliquePieces &out) {
@@ -689,6 +731,86 @@ class SharedParts {
   Memo memo_;
 };
 
+// Lists the pieces of the bound cliques, one clique at a time. Every piece
+// of a clique is looked up before any is stored: the pieces of one clique
+// are disjoint, so none of them can match another of the same clique.
+class PieceLister {
+ public:
+  explicit PieceLister(int num) : finder_(bound.cpdmol1, bound.cpdmol2) {
+    // Sharing pays once there are enough cliques to share among.
+    if (finder_.plain() && num >= 16)
+      shared_ = std::make_unique<SharedParts>(bound.cpdmol2, finder_.bonds1(), num);
+  }
+
+  // Lists the pieces of clique c and appends their list positions to
+  // `member`; false, appending nothing, when the clique stays unlisted.
+  bool list(const MCS &c, std::vector<int> &member) {
+    found_.clear();
+    const bool from_shared = shared_ != nullptr && shared_->find(c, index_, found_);
+    if (!from_shared && !find_alone(c)) return false;
+    if (!store_fresh()) return false;
+    if (from_shared) shared_->keep(found_);
+    for (const CliquePieces::Piece &f : found_.pieces) member.push_back(f.pos);
+    return true;
+  }
+
+ private:
+  // The pieces of c worked out on their own, looked up into found_; false
+  // when the work matrix cannot be had.
+  bool find_alone(const MCS &c) {
+    if (!finder_.run(c, piece_nodes_, piece_begin_)) return false;
+    const int pieces = static_cast<int>(piece_begin_.size()) - 1;
+    for (int p = 0; p < pieces; p++) {
+      found_.nodes.insert(found_.nodes.end(), piece_nodes_.begin() + piece_begin_[p],
+                          piece_nodes_.begin() + piece_begin_[p + 1]);
+      found_.add(index_, p, piece_begin_[p + 1] - piece_begin_[p]);
+    }
+    return true;
+  }
+
+  // Appends the pieces of found_ that are not listed yet, by their lowest
+  // position in the clique. A clique is listed whole or not at all, so that
+  // a row always holds all of its clique's nodes: false, listing none, when
+  // they do not all fit.
+  bool store_fresh() {
+    fresh_.clear();
+    for (int p = 0; p < static_cast<int>(found_.pieces.size()); p++)
+      if (found_.pieces[p].pos < 0) fresh_.push_back(p);
+    if (*bound.sccsnum + static_cast<int>(fresh_.size()) > CPD_MAX) return false;
+    std::sort(fresh_.begin(), fresh_.end(),
+              [this](int a, int b) { return found_.pieces[a].order < found_.pieces[b].order; });
+    for (const int p : fresh_) {
+      CliquePieces::Piece &f = found_.pieces[p];
+      SCCS &s = bound.sccslist[*bound.sccsnum];
+      s.vnum = f.len;
+      std::copy(found_.nodes.begin() + f.at, found_.nodes.begin() + f.at + f.len, s.vlist);
+      s.score = 0.0;
+      f.pos = (*bound.sccsnum)++;
+      index_.add(s.vlist, s.vnum, f.hash, f.pos);
+    }
+    return true;
+  }
+
+  PieceFinder finder_;
+  PieceIndex index_;
+  std::unique_ptr<SharedParts> shared_;
+  CliquePieces found_;
+  std::vector<int> piece_nodes_;  // the clique's pieces, one after the other
+  std::vector<int> piece_begin_;  // start of each piece in piece_nodes_
+  std::vector<int> fresh_;        // the new pieces of a clique, in listing order
+};
+
+// Writes the membership table with rows as long as the piece count: the
+// pieces of clique i are member[member_end[i - 1]] to member[member_end[i] - 1].
+void write_table(int num, const std::vector<int> &member, const std::vector<int> &member_end) {
+  bound.stride = std::max(*bound.sccsnum, 1);
+  std::memset(bound.mcs_sccs_table, 0, static_cast<std::size_t>(num) * bound.stride);
+  for (int i = 0, k = 0; i < num; i++) {
+    char *row = table_row(i);
+    for (; k < member_end[i]; k++) row[member[k]] = 1;
+  }
+}
+
 }  // namespace
 
 void make_SCCS_list() {
@@ -697,77 +819,22 @@ void make_SCCS_list() {
   const int num = clique_count();
   bound.unlisted.assign(num, 0);
 
-  PieceFinder finder(bound.cpdmol1, bound.cpdmol2);
-  PieceIndex index;
-  // Sharing pays once there are enough cliques to share among.
-  std::unique_ptr<SharedParts> shared;
-  if (finder.plain() && num >= 16)
-    shared = std::make_unique<SharedParts>(bound.cpdmol2, finder.bonds1(), num);
-  CliquePieces found;
-  std::vector<int> piece_nodes;  // the clique's pieces, one after the other
-  std::vector<int> piece_begin;  // start of each piece in piece_nodes
-  std::vector<int> fresh;        // the new pieces of a clique, in listing order
+  PieceLister lister(num);
   // The list positions of every clique's pieces, clique after clique: the
   // rows are written once the piece count, their length, is known.
   std::vector<int> member;
   std::vector<int> member_end(static_cast<std::size_t>(num), 0);
-
   for (int i = 0; i < num; i++) {
     const MCS &c = bound.mcslist[i];
-    const int n = c.vnum;
     member_end[i] = static_cast<int>(member.size());
     if (!has_nodes(c)) continue;
-    if (n > CPD_MAX) {
+    if (c.vnum > CPD_MAX || !lister.list(c, member)) {
       bound.unlisted[i] = 1;
       continue;
     }
-    // Look every piece up before storing any: the pieces of one clique are
-    // disjoint, so none of them can match another of the same clique.
-    found.clear();
-    const bool from_shared = shared != nullptr && shared->find(c, index, found);
-    if (!from_shared) {
-      if (!finder.run(c, piece_nodes, piece_begin)) {
-        bound.unlisted[i] = 1;
-        continue;
-      }
-      const int pieces = static_cast<int>(piece_begin.size()) - 1;
-      for (int p = 0; p < pieces; p++) {
-        found.nodes.insert(found.nodes.end(), piece_nodes.begin() + piece_begin[p],
-                           piece_nodes.begin() + piece_begin[p + 1]);
-        found.add(index, p, piece_begin[p + 1] - piece_begin[p]);
-      }
-    }
-    fresh.clear();
-    for (int p = 0; p < static_cast<int>(found.pieces.size()); p++)
-      if (found.pieces[p].pos < 0) fresh.push_back(p);
-    // A clique is listed whole or not at all, so that a row always holds all
-    // of its clique's nodes.
-    if (*bound.sccsnum + static_cast<int>(fresh.size()) > CPD_MAX) {
-      bound.unlisted[i] = 1;
-      continue;
-    }
-    // New pieces are listed by their lowest position in the clique.
-    std::sort(fresh.begin(), fresh.end(),
-              [&found](int a, int b) { return found.pieces[a].order < found.pieces[b].order; });
-    for (const int p : fresh) {
-      CliquePieces::Piece &f = found.pieces[p];
-      SCCS &s = bound.sccslist[*bound.sccsnum];
-      s.vnum = f.len;
-      std::copy(found.nodes.begin() + f.at, found.nodes.begin() + f.at + f.len, s.vlist);
-      s.score = 0.0;
-      f.pos = (*bound.sccsnum)++;
-      index.add(s.vlist, s.vnum, f.hash, f.pos);
-    }
-    if (from_shared) shared->keep(found);
-    for (const CliquePieces::Piece &f : found.pieces) member.push_back(f.pos);
     member_end[i] = static_cast<int>(member.size());
   }
-  bound.stride = std::max(*bound.sccsnum, 1);
-  std::memset(bound.mcs_sccs_table, 0, static_cast<std::size_t>(num) * bound.stride);
-  for (int i = 0, k = 0; i < num; i++) {
-    char *row = table_row(i);
-    for (; k < member_end[i]; k++) row[member[k]] = 1;
-  }
+  write_table(num, member, member_end);
 }
 
 void score_SCCS_list() {

@@ -291,13 +291,107 @@ void compute_trick() {
   rescore(st);
 }
 
+namespace {
+
+// The scratch tables of one growth pass, one row of `width` slots per list
+// node: row i of ext1 (ext2) holds the unmatched atoms bonded to the first
+// (second) compound's atom of list node i, ascending, then -1.
+struct ExtensionRows {
+  std::size_t width = 8;
+  std::vector<int> ext1;
+  std::vector<int> ext2;
+
+  int *row1(int i) { return &ext1[static_cast<std::size_t>(i) * width]; }
+  int *row2(int i) { return &ext2[static_cast<std::size_t>(i) * width]; }
+};
+
+// Calls visit(a), in ascending order, for every atom a bonded to `atom`
+// that is not matched.
+template <class Visit>
+void for_unmatched_neighbours(const CPDMOL *mol, const std::vector<char> &matched, int atom,
+                              Visit &&visit) {
+  const std::size_t atoms = static_cast<std::size_t>(mol->nodenum);
+  const char *row = mol->matrix + static_cast<std::size_t>(atom) * atoms;
+  for (std::size_t a = 0; a < atoms; a++) {
+    if (row[a] != 0 && !matched[a]) visit(static_cast<int>(a));
+  }
+}
+
+// The first phase of a growth pass over the n list nodes: their unmatched
+// neighbours. Rows have 8 slots, or as many as the most unmatched
+// neighbours any list atom has, so that no neighbour is ever dropped.
+ExtensionRows node_extension(const Exe1State &st, int n, const int *vlist) {
+  const CPDMOL *m1 = st.cpdmol1;
+  const CPDMOL *m2 = st.cpdmol2;
+  const DNODE *nodelist = st.nodelist;
+  std::vector<char> matched1(static_cast<std::size_t>(m1->nodenum), 0);
+  std::vector<char> matched2(static_cast<std::size_t>(m2->nodenum), 0);
+  for (int i = 0; i < n; i++) {
+    matched1[nodelist[vlist[i]].e1] = 1;
+    matched2[nodelist[vlist[i]].e2] = 1;
+  }
+  ExtensionRows rows;
+  for (int i = 0; i < n; i++) {
+    std::size_t c1 = 0;
+    std::size_t c2 = 0;
+    for_unmatched_neighbours(m1, matched1, nodelist[vlist[i]].e1, [&](int) { c1++; });
+    for_unmatched_neighbours(m2, matched2, nodelist[vlist[i]].e2, [&](int) { c2++; });
+    rows.width = std::max({rows.width, c1, c2});
+  }
+  rows.ext1.assign(static_cast<std::size_t>(n) * rows.width, -1);
+  rows.ext2.assign(static_cast<std::size_t>(n) * rows.width, -1);
+  for (int i = 0; i < n; i++) {
+    int *r1 = rows.row1(i);
+    int *r2 = rows.row2(i);
+    for_unmatched_neighbours(m1, matched1, nodelist[vlist[i]].e1, [&](int a) { *r1++ = a; });
+    for_unmatched_neighbours(m2, matched2, nodelist[vlist[i]].e2, [&](int b) { *r2++ = b; });
+  }
+  return rows;
+}
+
+// The second phase: list node by list node, each slot of its ext1 row is
+// paired with the first slot of its ext2 row that makes a docking node,
+// which is appended to vlist after the n list nodes. Atoms taken this way
+// are struck from this row and the later ones. Returns how many were
+// appended.
+int match_extensions(const Exe1State &st, ExtensionRows &rows, int n, int *vlist) {
+  const DNODE *nodelist = st.nodelist;
+  const DNODE *end = nodelist + std::clamp(st.nodenum, 0, CPD_MAX);
+  const std::size_t width = rows.width;
+  int appended = 0;
+  for (int i = 0; i < n; i++) {
+    int *r1 = rows.row1(i);
+    const int *r2 = rows.row2(i);
+    for (std::size_t a = 0; a < width; a++) {
+      for (std::size_t b = 0; b < width && r1[a] != -1; b++) {
+        if (r2[b] == -1) continue;
+        const DNODE *hit = std::find_if(
+            nodelist, end, [&](const DNODE &d) { return d.e1 == r1[a] && d.e2 == r2[b]; });
+        if (hit == end) continue;
+        if (n + appended >= CPD_MAX) break;  // the list is full
+        const int e1 = hit->e1;
+        const int e2 = hit->e2;
+        for (std::size_t k = static_cast<std::size_t>(i) * width; k < rows.ext1.size(); k++) {
+          if (rows.ext1[k] == e1) rows.ext1[k] = -1;
+          if (rows.ext2[k] == e2) rows.ext2[k] = -1;
+        }
+        vlist[n + appended] = static_cast<int>(hit - nodelist);
+        appended++;
+      }
+    }
+  }
+  return appended;
+}
+
+}  // namespace
+
 // One pass of growth. For every list node, its unmatched bonded atoms in
 // either compound are listed in ascending order; then, list node by list
 // node, each listed atom of the first compound is paired with the first
 // listed atom of the second compound that makes a docking node. Atoms taken
 // this way are struck from the remaining rows of the pass.
 int extend_MCS(int *vnum, int *vlist) {
-  Exe1State &st = exe1_state();
+  const Exe1State &st = exe1_state();
   const CPDMOL *m1 = st.cpdmol1;
   const CPDMOL *m2 = st.cpdmol2;
   if (vnum == nullptr || vlist == nullptr || *vnum <= 0 || m1 == nullptr || m2 == nullptr ||
@@ -305,68 +399,8 @@ int extend_MCS(int *vnum, int *vlist) {
     return 0;
   }
   const int n = std::min(*vnum, CPD_MAX);
-  const int nodes = std::clamp(st.nodenum, 0, CPD_MAX);
-  const DNODE *nodelist = st.nodelist;
-  const std::size_t a1 = static_cast<std::size_t>(m1->nodenum);
-  const std::size_t a2 = static_cast<std::size_t>(m2->nodenum);
-
-  std::vector<char> matched1(a1, 0);
-  std::vector<char> matched2(a2, 0);
-  for (int i = 0; i < n; i++) {
-    matched1[nodelist[vlist[i]].e1] = 1;
-    matched2[nodelist[vlist[i]].e2] = 1;
-  }
-
-  // Rows have 8 slots, or as many as the most unmatched neighbours any list
-  // atom has, so that no neighbour is ever dropped.
-  auto unmatched_neighbours = [](const CPDMOL *mol, std::size_t atoms,
-                                 const std::vector<char> &matched, int atom, auto &&visit) {
-    const char *row = mol->matrix + static_cast<std::size_t>(atom) * atoms;
-    for (std::size_t a = 0; a < atoms; a++) {
-      if (row[a] != 0 && !matched[a]) visit(static_cast<int>(a));
-    }
-  };
-  std::size_t width = 8;
-  for (int i = 0; i < n; i++) {
-    std::size_t c1 = 0;
-    std::size_t c2 = 0;
-    unmatched_neighbours(m1, a1, matched1, nodelist[vlist[i]].e1, [&](int) { c1++; });
-    unmatched_neighbours(m2, a2, matched2, nodelist[vlist[i]].e2, [&](int) { c2++; });
-    width = std::max({width, c1, c2});
-  }
-  std::vector<int> ext1(static_cast<std::size_t>(n) * width, -1);
-  std::vector<int> ext2(static_cast<std::size_t>(n) * width, -1);
-  for (int i = 0; i < n; i++) {
-    int *r1 = &ext1[static_cast<std::size_t>(i) * width];
-    int *r2 = &ext2[static_cast<std::size_t>(i) * width];
-    unmatched_neighbours(m1, a1, matched1, nodelist[vlist[i]].e1, [&](int a) { *r1++ = a; });
-    unmatched_neighbours(m2, a2, matched2, nodelist[vlist[i]].e2, [&](int b) { *r2++ = b; });
-  }
-
-  int appended = 0;
-  for (int i = 0; i < n; i++) {
-    int *r1 = &ext1[static_cast<std::size_t>(i) * width];
-    const int *r2 = &ext2[static_cast<std::size_t>(i) * width];
-    for (std::size_t a = 0; a < width; a++) {
-      for (std::size_t b = 0; b < width && r1[a] != -1; b++) {
-        if (r2[b] == -1) continue;
-        const DNODE *end = nodelist + nodes;
-        const DNODE *hit = std::find_if(
-            nodelist, end, [&](const DNODE &d) { return d.e1 == r1[a] && d.e2 == r2[b]; });
-        if (hit == end) continue;
-        if (n + appended >= CPD_MAX) break;  // the list is full
-        // Its two atoms are taken: strike them from this row and the later ones.
-        const int e1 = hit->e1;
-        const int e2 = hit->e2;
-        for (std::size_t k = static_cast<std::size_t>(i) * width; k < ext1.size(); k++) {
-          if (ext1[k] == e1) ext1[k] = -1;
-          if (ext2[k] == e2) ext2[k] = -1;
-        }
-        vlist[n + appended] = static_cast<int>(hit - nodelist);
-        appended++;
-      }
-    }
-  }
+  ExtensionRows rows = node_extension(st, n, vlist);
+  const int appended = match_extensions(st, rows, n, vlist);
   *vnum += appended;
   return appended;
 }
