@@ -8,6 +8,7 @@ for b in "$build"/bench/*_bench; do
   [ -x "$b" ] && "$b"
 done
 bash bench/process_bench.sh "$build"
+bash bench/memory_bench.sh "$build"
 bash bench/search_bench.sh "$build"
 bash bench/bound_bench.sh "$build"
 bash bench/depict_bench.sh "$build"

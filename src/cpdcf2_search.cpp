@@ -665,6 +665,17 @@ bool CliqueSearch::pack(Level &lv, int count) {
   const int words = lv.words;
   const int packed = (count + 63) / 64;
   if (packed >= words) return false;
+  // Each packed level keeps rows of its own, so a deep search whose levels
+  // shrink slowly would hold many copies of nearly the whole graph (a
+  // symmetric 100-atom pair: over 200 MB). Large levels pack only when that
+  // halves their rows at least, which bounds the packed rows of one search
+  // path by about a third more than the first packed level's; small ones
+  // (up to 64 KB of rows) pack whenever they can.
+  constexpr std::size_t kSmallRows = 8192;  // words
+  if (static_cast<std::size_t>(count) * static_cast<std::size_t>(packed) > kSmallRows &&
+      2 * packed > words) {
+    return false;
+  }
   const Word *set = std::copy_n(lv.rest.data(), words, room(lv.outer, words)) - words;
   const Compressor compress(set, words, count);
   std::vector<Word> &rows = lv.own_rows;
