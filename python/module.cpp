@@ -135,6 +135,7 @@ py::dict as_dict(Result &r) {
   d["score"] = r.pair.score;
   d["coefficient"] = r.pair.coefficient;
   d["status"] = pyengine::status_word(r.pair);
+  d["proven"] = r.pair.proven;
   py::list pairs;
   for (const pyengine::AlignedPair &p : r.alignment())
     pairs.append(py::make_tuple(p.a, p.b, p.piece));
@@ -325,7 +326,8 @@ py::list screen_pairs(const py::object &queries, const py::object &targets,
   py::list out;
   for (const screen::PairResult &r : rows) {
     out.append(types.row(text(q[r.query]->name), text(t[r.target]->name), r.query_atoms,
-                         r.target_atoms, r.score, r.coefficient, pyengine::status_word(r)));
+                         r.target_atoms, r.score, r.coefficient, pyengine::status_word(r),
+                         r.proven));
   }
   return out;
 }
@@ -409,8 +411,8 @@ void define_types(py::module_ &m) {
   types.atom = make("Atom", {"number", "type", "element", "x", "y"});
   types.bond = make("Bond", {"a", "b", "order"});
   types.aligned = make("AlignedPair", {"a", "b", "piece"});
-  types.row = make(
-      "Row", {"query", "target", "query_atoms", "target_atoms", "score", "coefficient", "status"});
+  types.row = make("Row", {"query", "target", "query_atoms", "target_atoms", "score", "coefficient",
+                           "status", "proven"});
 }
 
 void define_compound(py::module_ &m) {
@@ -442,6 +444,10 @@ void define_result(py::module_ &m) {
       .def_property_readonly(
           "status", [](const Result &r) { return pyengine::status_word(r.pair); },
           "ok, no-atoms, no-match, too-large:N or cut:N, as taviron-search writes it.")
+      .def_property_readonly(
+          "proven", [](const Result &r) { return r.pair.proven; },
+          "True when the score is the largest there is: the clique search finished within its "
+          "budget (repeat=0 has none), or nothing was searched.")
       .def_property_readonly(
           "atoms_a", [](const Result &r) { return r.pair.query_atoms; },
           "Matchable atoms (other than H and *) of the first compound.")

@@ -130,7 +130,7 @@ void rows_table(std::string &out, std::span<const Row> rows, std::size_t drawn) 
       "<h2>Rows</h2>\n<table id=\"rows\"><thead><tr><th class=\"n\">#</th><th>query</th>"
       "<th>query name</th><th>target</th><th>target name</th><th class=\"n\">query atoms</th>"
       "<th class=\"n\">target atoms</th><th class=\"n\">score</th>"
-      "<th class=\"n\">coefficient</th><th>status</th></tr></thead>\n<tbody>\n";
+      "<th class=\"n\">coefficient</th><th>status</th><th>proven</th></tr></thead>\n<tbody>\n";
   for (std::size_t k = 0; k < rows.size(); k++) {
     const Row &row = rows[k];
     const screen::PairResult &r = row.result;
@@ -143,7 +143,8 @@ void rows_table(std::string &out, std::span<const Row> rows, std::size_t drawn) 
            std::to_string(r.query_atoms) + "</td><td class=\"n\">" +
            std::to_string(r.target_atoms) + "</td><td class=\"n\">" + std::to_string(r.score) +
            "</td><td class=\"n\">" + number("%f", r.coefficient) + "</td><td>" +
-           escape(screen::status_text(r)) + "</td></tr>\n";
+           escape(screen::status_text(r)) + "</td><td>" + (r.proven ? "yes" : "no") +
+           "</td></tr>\n";
   }
   out += "</tbody></table>\n";
 }

@@ -57,6 +57,7 @@ PairResult engine_result(CPDMOL *query, CPDMOL *target) {
   r.coefficient = usable ? coefficient(st.mcs_max, r.query_atoms, r.target_atoms) : 0.0;
   if (st.status == kStatusGraphTooLarge) r.status_count = st.nodenum;
   if (st.status == kStatusCliquesCut) r.status_count = st.mcsnum_overflow;
+  r.proven = !(usable && st.search_cut);
   return r;
 }
 
@@ -321,7 +322,8 @@ void TopSelector::finish() {
 
 std::string header(Format format, bool names) {
   if (format == Format::kJsonl) return "";
-  return std::string("query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus") +
+  return std::string(
+             "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tproven") +
          (names ? "\tquery_name\ttarget_name\n" : "\n");
 }
 
@@ -409,6 +411,7 @@ void append_row(std::string &out, Format format, const PairResult &r, const char
                   r.score, r.coefficient);
     out += numbers;
     out += status_text(r);
+    out += r.proven ? "\tyes" : "\tno";
     if (names != nullptr) {
       out += '\t';
       append_tsv_cell(out, names->query);
@@ -428,7 +431,7 @@ void append_row(std::string &out, Format format, const PairResult &r, const char
                 r.query_atoms, r.target_atoms, r.score, r.coefficient);
   out += numbers;
   out += status_text(r);
-  out += '"';
+  out += r.proven ? "\",\"proven\":true" : "\",\"proven\":false";
   if (names != nullptr) {
     out += ",\"query_name\":";
     append_json_string(out, names->query);

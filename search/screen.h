@@ -43,6 +43,9 @@ struct PairResult {
   double coefficient = 0.0;
   int status = 0;        // SimilarityStatus
   int status_count = 0;  // docking nodes refused (too large) or cliques found (cut)
+  // The score is the largest there is: the clique search finished within its
+  // budget, or nothing was searched. False when the budget ended the search.
+  bool proven = true;
 };
 
 // Builds the atom environments and bond matrices the engine would otherwise

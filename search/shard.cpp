@@ -90,8 +90,8 @@ bool finish_row(Row &row, std::string_view atoms_a, std::string_view atoms_b,
 }
 
 bool parse_tsv(std::string_view line, bool names, Row &row) {
-  const int fields = names ? 9 : 7;
-  std::string_view f[9];
+  const int fields = names ? 10 : 8;
+  std::string_view f[10];
   for (int i = 0; i < fields; i++) {
     const std::size_t tab = line.find('\t');
     if ((tab == std::string_view::npos) != (i == fields - 1)) return false;
@@ -99,7 +99,7 @@ bool parse_tsv(std::string_view line, bool names, Row &row) {
     line.remove_prefix(tab == std::string_view::npos ? line.size() : tab + 1);
   }
   row.query = f[0];
-  return finish_row(row, f[2], f[3], f[4], f[6]);
+  return (f[7] == "yes" || f[7] == "no") && finish_row(row, f[2], f[3], f[4], f[6]);
 }
 
 // A JSON string literal at the start of `text`, as append_json_string writes it.
@@ -157,7 +157,8 @@ bool parse_json(std::string_view line, bool names, Row &row) {
   take_until(line, ',');
   if (!expect(line, ",\"status\":\"")) return false;
   const std::string_view status = take_until(line, '"');
-  if (!expect(line, "\"")) return false;
+  if (!expect(line, "\",\"proven\":")) return false;
+  if (!expect(line, "true") && !expect(line, "false")) return false;
   if (names &&
       !(skip_string_member(line, "query_name") && skip_string_member(line, "target_name"))) {
     return false;

@@ -17,6 +17,7 @@ namespace cpdcf2 {
 // What a test may observe of, or swap into, one search.
 struct SearchProbe {
   long long steps = 0;                    // out: the step counter when the search ended
+  bool cut = false;                       // out: the budget ended it (the engine's search)
   void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
   void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays
 };

@@ -505,6 +505,8 @@ class CliqueSearch {
   int mcsnum() const { return mcsnum_; }
   int maxsize() const { return maxsize_; }
   long long steps() const { return repeat_; }
+  // True when the budget ended the search: a larger clique may exist.
+  bool cut() const { return cut_; }
 
  private:
   Level &level(int depth) {
@@ -520,7 +522,9 @@ class CliqueSearch {
   bool count_step() {
     if (max_repeat_ == 0) return false;
     ++repeat_;
-    return repeat_ > max_repeat_;
+    if (repeat_ <= max_repeat_) return false;
+    cut_ = true;
+    return true;
   }
 
   template <bool kSum>
@@ -580,6 +584,7 @@ class CliqueSearch {
   void record_space(const Level &lv, const int *old, int num);
 
   long long max_repeat_;  // 0: no budget
+  bool cut_ = false;      // the budget ended the search
   long long repeat_ = 0;  // step counter; 64 bits so a budget near INT_MAX cannot overflow it
   int repeat_changeover_;
   int mcsnum_ = 0;
@@ -986,6 +991,8 @@ bool CliqueSearch::within_budget(long long steps) const {
 // records nothing: the budget, if any, then runs out at its first step
 // beyond.
 void CliqueSearch::count_known(const Tally &tally) {
+  // Steps beyond the budget: the search in order would have ended inside.
+  if (max_repeat_ != 0 && repeat_ + tally.steps > max_repeat_) cut_ = true;
   if (max_repeat_ != 0) repeat_ = std::min(repeat_ + tally.steps, max_repeat_ + 1);
   if (tally.records > 0)
     mcsnum_ = static_cast<int>(std::min<long long>(mcsnum_ + tally.records, CPD_MAX));
@@ -1333,7 +1340,10 @@ void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *
   if (graph.n > 0) search.run();
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();
-  if (probe != nullptr) probe->steps = search.steps();
+  if (probe != nullptr) {
+    probe->steps = search.steps();
+    probe->cut = search.cut();
+  }
   if (graph.n > kKeptNodes) scratch = Scratch{};
 }
 

@@ -173,6 +173,7 @@ double compute_docked(bool alignment) {
   Exe1State &st = *e.state;
   const int early = e.early;
   e.early = kStatusMissingRecord;  // the graph is used up
+  st.search_cut = false;
   if (early >= 0) {
     st.status = early;
     return 0.0;
@@ -198,11 +199,14 @@ double compute_docked(bool alignment) {
   // The reference search always lists its cliques.
   const bool aligned = alignment || st.exec_mode == kExecTrick;
   const bool listing = aligned || reference != nullptr;
-  if (reference != nullptr)
+  if (reference != nullptr) {
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
-  else
+  } else {
+    cpdcf2::SearchProbe probe;
     cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, listing ? st.mcslist : nullptr,
-                            &st.mcs_max);
+                            &st.mcs_max, &probe);
+    st.search_cut = probe.cut;
+  }
   st.status = kStatusComputed;
   if (st.mcsnum > CPD_MAX) {
     st.mcsnum_overflow = st.mcsnum;

@@ -38,6 +38,9 @@ struct Exe1State {
   SCCS sccslist[CPD_MAX];
   char mcs_sccs_table[CPD_MAX * CPD_MAX];
   int status;
+  // The step budget ended the clique search: mcs_max may be below the
+  // largest clique. False for a search that finished, or none.
+  bool search_cut;
 };
 
 // The engine instance of the calling thread, created on first use. Every

@@ -30,6 +30,7 @@ class Row(NamedTuple):
     score: int
     coefficient: float
     status: str
+    proven: bool
 
 class Compound:
     @property
@@ -50,6 +51,8 @@ class Result:
     def coefficient(self) -> float: ...
     @property
     def status(self) -> str: ...
+    @property
+    def proven(self) -> bool: ...
     @property
     def atoms_a(self) -> int: ...
     @property

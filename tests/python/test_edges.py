@@ -5,7 +5,7 @@ that used to be taken or refused wrongly."""
 import pytest
 
 import taviron
-from conftest import COMPOUNDS, run
+from conftest import COMPOUNDS, NCI, run
 
 
 def records(path, first, last):
@@ -93,3 +93,17 @@ def test_docking_overflow_is_the_status_not_a_line(capfd):
     r = taviron.compare(chain, chain)
     assert r.status.startswith("too-large") and r.score == 0
     assert capfd.readouterr().err == ""
+
+
+def test_proven_tells_a_budget_cut():
+    # NCI 1 against itself: 5 steps are too few to find its 9-atom clique,
+    # the default budget finds it, and without a budget it is proven.
+    nci1 = taviron.read_qtr(NCI)[0]
+    cut = taviron.compare(nci1, nci1, repeat=5)
+    assert (cut.score, cut.proven) == (0, False)
+    assert cut.as_dict()["proven"] is False
+    for repeat in (-1, 0):
+        r = taviron.compare(nci1, nci1, repeat=repeat)
+        assert (r.score, r.proven) == (9, True)
+    rows = taviron.screen([nci1], [nci1], repeat=5)
+    assert [row.proven for row in rows] == [False]

@@ -15,7 +15,7 @@ def search_rows(*args):
 
 def as_text(rows):
     return [[r.query, r.target, str(r.query_atoms), str(r.target_atoms), str(r.score),
-             f"{r.coefficient:f}", r.status] for r in rows]
+             f"{r.coefficient:f}", r.status, "yes" if r.proven else "no"] for r in rows]
 
 
 CASES = [  # (screen keywords, taviron-search options)

@@ -411,10 +411,13 @@ TEST(Output, RowsInBothFormats) {
   r.score = 10;
   r.coefficient = 10.0 / 16.0;
   std::string out = screen::header(screen::Format::kTsv);
+  r.proven = false;  // the budget ended the search
+  EXPECT_EQ(out, "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tproven\n");
   screen::append_row(out, screen::Format::kTsv, r, "C00001", "C00002");
   EXPECT_EQ(out,
-            "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\n"
-            "C00001\tC00002\t12\t14\t10\t0.625000\tok\n");
+            "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tproven\n"
+            "C00001\tC00002\t12\t14\t10\t0.625000\tok\tno\n");
+  r.proven = true;
 
   out = screen::header(screen::Format::kJsonl);
   r.status = kStatusGraphTooLarge;
@@ -424,7 +427,8 @@ TEST(Output, RowsInBothFormats) {
   screen::append_row(out, screen::Format::kJsonl, r, "C00001", "C00002");
   EXPECT_EQ(out,
             "{\"query\":\"C00001\",\"target\":\"C00002\",\"query_atoms\":12,\"target_atoms\":14,"
-            "\"score\":0,\"coefficient\":0.000000,\"status\":\"too-large:12000\"}\n");
+            "\"score\":0,\"coefficient\":0.000000,\"status\":\"too-large:12000\","
+            "\"proven\":true}\n");
 
   r.status = kStatusCliquesCut;
   r.status_count = 10400;
@@ -437,13 +441,14 @@ TEST(Output, NamesNeverBreakTheLine) {
   std::string out = screen::header(screen::Format::kTsv, true);
   screen::append_row(out, screen::Format::kTsv, r, "Q", "T", &names);
   EXPECT_EQ(out,
-            "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tquery_name\t"
-            "target_name\nQ\tT\t0\t0\t0\t0.000000\tok\ta b c d\tx\x01\xff\"\n");
+            "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tproven\t"
+            "query_name\ttarget_name\nQ\tT\t0\t0\t0\t0.000000\tok\tyes\ta b c d\tx\x01\xff\"\n");
   out.clear();
   screen::append_row(out, screen::Format::kJsonl, r, "Q", "T", &names);
-  EXPECT_TRUE(out.ends_with(
-      "\"status\":\"ok\",\"query_name\":\"a\\u0009b\\u000dc\\u000ad\",\"target_name\":"
-      "\"x\\u0001\\ufffd\\\"\"}\n"));
+  EXPECT_TRUE(
+      out.ends_with("\"status\":\"ok\",\"proven\":true,\"query_name\":"
+                    "\"a\\u0009b\\u000dc\\u000ad\",\"target_name\":"
+                    "\"x\\u0001\\ufffd\\\"\"}\n"));
 }
 
 TEST(Output, JsonStringsAreEscaped) {
@@ -724,6 +729,13 @@ TEST(Programs, SearchMatchesTavironPairByPair) {
                                  t + " " + c.options);
         ASSERT_EQ(one.status, 0);
         std::string row = rows[k++];
+        // taviron's score line has no column of its own for this; a search
+        // without a budget always finishes.
+        const std::string proven = row.substr(row.rfind('\t') + 1);
+        if (c.options == "--repeat 0") {
+          EXPECT_EQ(proven, "yes") << q << " " << t;
+        }
+        row.erase(row.rfind('\t'));
         // taviron prints a pair without a result like an empty one.
         for (const char *s : {"\tno-match", "\tno-atoms"}) {
           if (row.size() > std::strlen(s) && row.ends_with(s)) {
