@@ -633,4 +633,16 @@ bool has_clique(const DockBits &g, int k, const Options &options) {
   return s.found();
 }
 
+Result largest_docked(const DockBits &graph, const DNODE *nodes, Options options) {
+  std::vector<int> e1(graph.n), e2(graph.n);
+  for (int v = 0; v < graph.n; ++v) {
+    e1[v] = nodes[v].e1;
+    e2[v] = nodes[v].e2;
+  }
+  options.side1 = e1;
+  options.side2 = e2;
+  options.count = true;
+  return largest_clique(graph, options);
+}
+
 }  // namespace maxclique

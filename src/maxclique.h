@@ -56,4 +56,8 @@ Result largest_clique(const DockBits &g, const Options &options = {});
 // Whether the graph has a clique of k nodes (k <= 0: always).
 bool has_clique(const DockBits &g, int k, const Options &options = {});
 
+// The size and the capped count of the largest cliques of a docking graph,
+// with the nodes' atoms taken from `nodes` (graph.n entries).
+Result largest_docked(const DockBits &graph, const DNODE *nodes, Options options = {});
+
 }  // namespace maxclique

@@ -11,12 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "cpdcf2.h"
 #include "cpdcf2_ref.h"
 #include "cpddock.h"
 #include "cpdio.h"
+#include "exe1.h"
 
 namespace {
 
@@ -218,6 +221,65 @@ TEST(MaxClique, DockingGraphsAgainstReference) {
     }
   }
   EXPECT_GT(tried, 60);
+}
+
+// Whether the default budget cuts the pair's search, so that the score line
+// without a budget comes from the exact solver.
+bool cut_by_default_budget(CPDMOL *a, CPDMOL *b, int mode) {
+  std::vector<DNODE> nodes(CPD_MAX);
+  DockBits g;
+  int n = 0;
+  make_DockingGraph_bits(a, b, mode, &n, nodes.data(), g);
+  if (n <= 0 || n > CPD_MAX) return false;
+  cpdcf2::SearchProbe probe;
+  int num = 0, max = 0;
+  cpdcf2::clifinder2_bits(g, 15000, &num, nullptr, &max, &probe);
+  return probe.steps > 15000;
+}
+
+// The score line without a budget (computed by the exact solver where the
+// budgeted search is cut) against the reference search's, and the same
+// clique count behind it: every pair of the bundled compounds and drug-sized
+// pairs whose default search is cut, in both matching modes.
+TEST(MaxClique, ScoreLineWithoutBudgetAsTheReference) {
+  CompList *small = read_list(TAVIRON_EXAMPLES_DIR "/compounds.qtr");
+  CompList *drugs = read_list(TAVIRON_EXAMPLES_DIR "/../bench/drugs/drugs.qtr");
+  ASSERT_NE(small, nullptr);
+  ASSERT_NE(drugs, nullptr);
+  auto get = [](CompList *list, const char *id) {
+    std::string key = id;
+    return static_cast<CPDMOL *>(complist_getdata(list, nsearch_CPDMOL(list, key.data())));
+  };
+  struct Pair {
+    CPDMOL *a, *b;
+    int mode;
+  };
+  std::vector<Pair> pairs;
+  const int count = complist_numberof(small);
+  for (int p = 1; p <= count; ++p)
+    for (int q = 1; q <= count; ++q)
+      for (int mode : {1, 2})
+        pairs.push_back({static_cast<CPDMOL *>(complist_getdata(small, p)),
+                         static_cast<CPDMOL *>(complist_getdata(small, q)), mode});
+  // Drug pairs in the default mode only: in atom mode the reference takes
+  // seconds on them.
+  for (const char *pair :
+       {"D00608 D00609", "D00918 D00769", "D01240 D00124", "D01206 D00035", "D00712 D00717",
+        "D01165 D01168", "D00664 D00659", "D00622 D00625", "D01016 D00929", "D01217 D00163"}) {
+    const std::string text = pair;
+    pairs.push_back({get(drugs, text.substr(0, 6).c_str()), get(drugs, text.substr(7).c_str()), 1});
+  }
+  int cut = 0;
+  for (const auto &[a, b, mode] : pairs) {
+    cut += cut_by_default_budget(a, b, mode);
+    exe1_set_reference_finder(cpdcf2_ref::engine_finder);
+    const std::string want = cpdcf2_ref::score_line(a, b, mode, 1, 0);
+    const int want_count = exe1_state().mcsnum;
+    exe1_set_reference_finder(nullptr);
+    EXPECT_EQ(cpdcf2_ref::score_line(a, b, mode, 1, 0), want) << a->name << " " << b->name;
+    EXPECT_EQ(exe1_state().mcsnum, want_count) << a->name << " " << b->name << " mode " << mode;
+  }
+  EXPECT_GE(cut, 10);  // the solver's path is taken
 }
 
 }  // namespace
