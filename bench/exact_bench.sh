@@ -11,5 +11,8 @@ pairs="$build/bench/exact_pairs"
 [ -x "$pairs" ] || { echo "exact_bench: $pairs not built" >&2; exit 1; }
 echo "== score line, default budget against --repeat 0 (bench/drugs)"
 "$pairs" --self 30 bench/drugs/drugs.qtr bench/drugs/pairs.txt
-echo "== the same, atom mode"
-"$pairs" --atom --self 30 bench/drugs/drugs.qtr bench/drugs/pairs.txt
+# Atom mode is not yet fast without a budget: some pairs take minutes, so
+# this part stops after 10 minutes.
+echo "== the same, atom mode (stopped after 600 s)"
+timeout 600 "$pairs" --atom bench/drugs/drugs.qtr bench/drugs/pairs.txt ||
+  echo "atom mode: not finished within 600 s"
