@@ -44,10 +44,11 @@ struct Options {
 };
 
 struct Result {
-  int size = 0;             // nodes of the largest clique (0 for an empty graph)
-  int count = 0;            // cliques of that size, at most count_cap (0 unless counted)
-  std::vector<int> clique;  // one largest clique, ascending node numbers
-  long long branches = 0;   // search nodes visited, for measurements
+  int size = 0;   // nodes of the largest clique (0 for an empty graph)
+  int count = 0;  // cliques of that size, at most count_cap (0 unless counted)
+  std::vector<int>
+      clique;  // one largest clique, ascending (empty when only lower_bound showed the size)
+  long long branches = 0;  // search nodes visited, for measurements
 };
 
 // The largest clique (and, with options.count, the number of largest cliques).
