@@ -18,6 +18,7 @@ if [ -d "$build/python/taviron" ]; then
   PYTHONPATH="$build/python" "${PYTHON:-/usr/bin/python3}" bench/python_bench.py "$build"
 fi
 bash bench/clique_bench.sh "$build"
+bash bench/exact_bench.sh "$build"
 bash bench/baseline_bench.sh "$build"
 bash bench/convert_bench.sh "$build"
 bash bench/scale_bench.sh "$build"

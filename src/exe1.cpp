@@ -11,6 +11,7 @@
 #include "cpdcf2.h"
 #include "cpddock.h"
 #include "cpdgraph.h"
+#include "maxclique.h"
 
 namespace {
 
@@ -96,6 +97,22 @@ const char *best_row(const Exe1State &st) {
 
 bool flagged(const Exe1State &st, int piece) {
   return best_row(st)[piece] != 0;
+}
+
+// Without a budget the ordered search finds every largest clique: its size
+// and count (capped at the list's capacity) are proven here instead. A
+// search under the default budget that finishes is that search, and is
+// cheaper for most pairs; else its size starts the exact solver.
+void count_unbudgeted(const DockBits &graph, Exe1State &st) {
+  constexpr int kFirstBudget = 15000;  // the default budget
+  cpdcf2::SearchProbe probe;
+  cpdcf2::clifinder2_bits(graph, kFirstBudget, &st.mcsnum, nullptr, &st.mcs_max, &probe);
+  if (!probe.cut) return;  // it finished: its answer is the unbudgeted one
+  maxclique::Options options;
+  options.lower_bound = st.mcs_max;
+  const maxclique::Result exact = maxclique::largest_docked(graph, st.nodelist, options);
+  st.mcs_max = exact.size;
+  st.mcsnum = exact.count;
 }
 
 Engine &engine() {
@@ -201,6 +218,8 @@ double compute_docked(bool alignment) {
   const bool listing = aligned || reference != nullptr;
   if (reference != nullptr) {
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
+  } else if (!listing && st.maxrepeat == 0) {
+    count_unbudgeted(graph, st);  // finishes: nothing to cut
   } else {
     cpdcf2::SearchProbe probe;
     cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, listing ? st.mcslist : nullptr,
