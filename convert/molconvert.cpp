@@ -537,11 +537,18 @@ MolConverter::MolConverter(MolConvertOptions options, std::string program, FILE 
 
 MolConverter::~MolConverter() = default;
 
+// The identifier of the molecule met last: every molecule takes the number of
+// its place in the inputs, written or not, so a record keeps its identifier
+// whatever happens to the molecules before it.
+std::string MolConverter::identifier() const {
+  return identifier_for(options_.prefix, options_.start + seen_ - 1);
+}
+
 void MolConverter::warn(const std::string &source, long line, long molecule,
                         const std::string &reason) {
   if (warnings_ == nullptr) return;
-  std::fprintf(warnings_, "%s: %s:%ld: molecule %ld skipped: %s\n", program_.c_str(),
-               source.c_str(), line, molecule, reason.c_str());
+  std::fprintf(warnings_, "%s: %s:%ld: molecule %ld (%s) skipped: %s\n", program_.c_str(),
+               source.c_str(), line, molecule, identifier().c_str(), reason.c_str());
 }
 
 std::string MolConverter::summary() const {
@@ -679,9 +686,7 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
       std::unique_ptr<RWMol> mol = parse_smiles(smiles, small, &reason);
       outcome = Outcome::kFailed;
       if (mol) {
-        outcome =
-            finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
-                   small, &record, &reason);
+        outcome = finish(*mol, name, options_, identifier(), small, &record, &reason);
       }
     }
     tally(static_cast<int>(outcome), source, input.number(), molecule, name, record, reason, sink);
@@ -722,9 +727,8 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     ++seen_;
     ++molecule;
     std::string name, record, reason;
-    const Outcome outcome = convert_sd_record(
-        lines, first_line, options_, identifier_for(options_.prefix, options_.start + written_),
-        &name, &record, &reason);
+    const Outcome outcome =
+        convert_sd_record(lines, first_line, options_, identifier(), &name, &record, &reason);
     tally(static_cast<int>(outcome), source, first_line, molecule, name, record, reason, sink);
     lines.clear();
   }

@@ -41,9 +41,11 @@ struct MolConvertOptions {
   long layout_limit = 300;   // larger molecules: no stereo perception, piecewise depiction
 };
 
-// Converts molecules input by input, numbering the records it writes across
-// all inputs. Unreadable molecules are reported on the warning stream, one
-// line each with their place in the input, and skipped. While a converter
+// Converts molecules input by input, numbering the molecules it meets across
+// all inputs: the N-th molecule is numbered start + N - 1 whether or not the
+// ones before it were written, so a skipped molecule leaves a gap. Unreadable
+// molecules are reported on the warning stream, one line each with their
+// place in the input and the identifier they would have had, and skipped. While a converter
 // exists RDKit's own log output is silenced, so that the warning stream only
 // carries this module's lines.
 class MolConverter {
@@ -78,6 +80,7 @@ class MolConverter {
   const MolConvertOptions &options() const { return options_; }
 
  private:
+  std::string identifier() const;  // of the molecule met last
   void warn(const std::string &source, long line, long molecule, const std::string &reason);
   // Counts one molecule's outcome (an Outcome of the .cpp), hands a written
   // record to the sink and warns of a failed one.
