@@ -1,7 +1,5 @@
 #include "convert/molconvert.h"
 
-#include <sys/stat.h>
-
 #include <GraphMol/Depictor/RDDepictor.h>
 #include <GraphMol/Descriptors/MolDescriptors.h>
 #include <GraphMol/FileParsers/FileParsers.h>
@@ -12,15 +10,19 @@
 #include <RDGeneral/RDLog.h>
 #include <RDGeneral/versions.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "cpdio.h"
+#include "gzinput.h"
 #include "convert/layout.h"
 #include "convert/limits.h"
 
@@ -513,6 +515,7 @@ struct MolConverter::Quiet {
 };
 
 MolFormat molformat_from_name(std::string_view path) {
+  path = without_gz(path);
   const size_t dot = path.rfind('.');
   const size_t slash = path.rfind('/');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
@@ -522,6 +525,8 @@ MolFormat molformat_from_name(std::string_view path) {
   for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (ext == "sdf" || ext == "sd" || ext == "mol") return MolFormat::kSdf;
   if (ext == "smi" || ext == "smiles" || ext == "txt") return MolFormat::kSmiles;
+  if (ext == "csv") return MolFormat::kCsv;
+  if (ext == "tsv") return MolFormat::kTsv;
   return MolFormat::kNone;
 }
 
@@ -530,6 +535,8 @@ MolFormat molformat_from_word(std::string_view word) {
   for (char &c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (w == "sdf" || w == "mol") return MolFormat::kSdf;
   if (w == "smi" || w == "smiles") return MolFormat::kSmiles;
+  if (w == "csv") return MolFormat::kCsv;
+  if (w == "tsv") return MolFormat::kTsv;
   return MolFormat::kNone;
 }
 
@@ -541,11 +548,18 @@ MolConverter::MolConverter(MolConvertOptions options, std::string program, FILE 
 
 MolConverter::~MolConverter() = default;
 
+// The identifier of the molecule met last: every molecule takes the number of
+// its place in the inputs, written or not, so a record keeps its identifier
+// whatever happens to the molecules before it.
+std::string MolConverter::identifier() const {
+  return identifier_for(options_.prefix, options_.start + seen_ - 1);
+}
+
 void MolConverter::warn(const std::string &source, long line, long molecule,
                         const std::string &reason) {
   if (warnings_ == nullptr) return;
-  std::fprintf(warnings_, "%s: %s:%ld: molecule %ld skipped: %s\n", program_.c_str(),
-               source.c_str(), line, molecule, reason.c_str());
+  std::fprintf(warnings_, "%s: %s:%ld: molecule %ld (%s) skipped: %s\n", program_.c_str(),
+               source.c_str(), line, molecule, identifier().c_str(), reason.c_str());
 }
 
 std::string MolConverter::summary() const {
@@ -567,8 +581,17 @@ enum class Outcome { kWritten, kFiltered, kFailed, kTooLarge };
 
 bool MolConverter::convert(FILE *in, const std::string &source, MolFormat format,
                            const std::function<void(const std::string &)> &sink) {
-  return format == MolFormat::kSdf ? convert_sdf(in, source, sink)
-                                   : convert_smiles(in, source, sink);
+  input_error_.clear();
+  switch (format) {
+    case MolFormat::kSdf:
+      return convert_sdf(in, source, sink);
+    case MolFormat::kCsv:
+      return convert_table(in, source, ',', sink);
+    case MolFormat::kTsv:
+      return convert_table(in, source, '\t', sink);
+    default:
+      return convert_smiles(in, source, sink);
+  }
 }
 
 namespace {
@@ -656,6 +679,65 @@ Outcome convert_sd_record(const std::vector<std::string> &lines, long first_line
   return finish(*mol, *name, options, identifier, small, record, reason);
 }
 
+// The fields of a CSV line (fields may be quoted with '"', a doubled quote
+// standing for one; a quoted field does not span lines) or of a TSV line.
+std::vector<std::string> split_fields(std::string_view line, char separator) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (separator == ',' && c == '"') {
+      if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+        fields.back() += '"';
+        ++i;
+      } else {
+        quoted = !quoted;
+      }
+    } else if (c == separator && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+struct TableColumns {
+  long smiles = -1;
+  long name = -1;  // -1: no names
+};
+
+// The column of a header named `wanted`: the exact name, else the one name
+// equal to it ignoring case; -1 when there is none.
+long column_named(const std::vector<std::string> &header, const std::string &wanted) {
+  long folded = -1;
+  int folded_count = 0;
+  for (size_t k = 0; k < header.size(); ++k) {
+    const std::string_view h = trim(header[k]);
+    if (h == wanted) return static_cast<long>(k);
+    if (h.size() == wanted.size() && strncasecmp(h.data(), wanted.data(), h.size()) == 0) {
+      folded = static_cast<long>(k);
+      ++folded_count;
+    }
+  }
+  return folded_count == 1 ? folded : -1;
+}
+
+TableColumns find_columns(const std::vector<std::string> &header, const MolConvertOptions &options,
+                          std::string *error) {
+  TableColumns c;
+  c.smiles = column_named(header, options.smiles_column);
+  if (c.smiles < 0) {
+    *error = "no column '" + options.smiles_column + "' in the header line (--smiles-column)";
+    return c;
+  }
+  c.name = column_named(header, options.name_column.empty() ? "name" : options.name_column);
+  if (c.name < 0 && !options.name_column.empty()) {
+    *error = "no column '" + options.name_column + "' in the header line (--name-column)";
+  }
+  return c;
+}
+
 }  // namespace
 
 bool MolConverter::convert_smiles(FILE *in, const std::string &source,
@@ -673,22 +755,63 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
     if (line.empty() || line[0] == '#') continue;
     ++seen_;
     ++molecule;
-    std::string smiles, name, reason, record;
+    std::string smiles, name;
     split_smiles_line(line, &smiles, &name);
-    const SmilesSize size = measure_smiles(smiles);
-    reason = size_refusal(size.atoms, size.depth, options_);
-    Outcome outcome = Outcome::kTooLarge;
-    if (reason.empty()) {
-      const bool small = size.atoms <= options_.layout_limit;
-      std::unique_ptr<RWMol> mol = parse_smiles(smiles, small, &reason);
-      outcome = Outcome::kFailed;
-      if (mol) {
-        outcome =
-            finish(*mol, name, options_, identifier_for(options_.prefix, options_.start + written_),
-                   small, &record, &reason);
-      }
+    convert_one_smiles(smiles, name, source, input.number(), molecule, sink);
+  }
+  return !input.failed();
+}
+
+void MolConverter::convert_one_smiles(const std::string &smiles, const std::string &name,
+                                      const std::string &source, long line, long molecule,
+                                      const std::function<void(const std::string &)> &sink) {
+  std::string reason, record;
+  const SmilesSize size = measure_smiles(smiles);
+  reason = size_refusal(size.atoms, size.depth, options_);
+  Outcome outcome = Outcome::kTooLarge;
+  if (smiles.empty()) {
+    outcome = Outcome::kFailed;
+    reason = "no SMILES in column '" + options_.smiles_column + "'";
+  } else if (reason.empty()) {
+    const bool small = size.atoms <= options_.layout_limit;
+    std::unique_ptr<RWMol> mol = parse_smiles(smiles, small, &reason);
+    outcome = Outcome::kFailed;
+    if (mol) outcome = finish(*mol, name, options_, identifier(), small, &record, &reason);
+  }
+  tally(static_cast<int>(outcome), source, line, molecule, name, record, reason, sink);
+}
+
+bool MolConverter::convert_table(FILE *in, const std::string &source, char separator,
+                                 const std::function<void(const std::string &)> &sink) {
+  LineInput input(in);
+  long molecule = 0;
+  std::optional<TableColumns> columns;
+  while (input.next()) {
+    if (input.binary()) {
+      ++seen_;
+      ++failed_;
+      warn(source, input.number(), ++molecule, "binary data; rest of the input ignored");
+      return !input.failed();
     }
-    tally(static_cast<int>(outcome), source, input.number(), molecule, name, record, reason, sink);
+    if (is_blank(input.line())) continue;
+    const std::vector<std::string> fields = split_fields(input.line(), separator);
+    if (!columns) {  // the header line names the columns
+      columns = find_columns(fields, options_, &input_error_);
+      if (!input_error_.empty()) {
+        input_error_ = source + ":" + std::to_string(input.number()) + ": " + input_error_;
+        return false;
+      }
+      continue;
+    }
+    ++seen_;
+    ++molecule;
+    const auto field = [&](long k) {
+      return k >= 0 && static_cast<size_t>(k) < fields.size()
+                 ? std::string(trim(fields[static_cast<size_t>(k)]))
+                 : std::string();
+    };
+    convert_one_smiles(field(columns->smiles), field(columns->name), source, input.number(),
+                       molecule, sink);
   }
   return !input.failed();
 }
@@ -726,9 +849,8 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     ++seen_;
     ++molecule;
     std::string name, record, reason;
-    const Outcome outcome = convert_sd_record(
-        lines, first_line, options_, identifier_for(options_.prefix, options_.start + written_),
-        &name, &record, &reason);
+    const Outcome outcome =
+        convert_sd_record(lines, first_line, options_, identifier(), &name, &record, &reason);
     tally(static_cast<int>(outcome), source, first_line, molecule, name, record, reason, sink);
     lines.clear();
   }
@@ -776,7 +898,7 @@ CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat forma
 }
 
 CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter,
-                                       std::vector<std::string> *names) {
+                                       std::vector<std::string> *names, std::string *error) {
   const bool is_stdin = std::strcmp(path, "-") == 0;
   if (format == MolFormat::kNone)
     format = is_stdin ? MolFormat::kSmiles : molformat_from_name(path);
@@ -784,18 +906,17 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolCo
     errno = 0;
     return nullptr;
   }
-  FILE *fp = is_stdin ? stdin : std::fopen(path, "r");
+  FILE *fp = is_stdin ? stdin : open_input_file(path, error);
   if (fp == nullptr) return nullptr;
-  struct stat st {};
-  if (fstat(fileno(fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (!is_stdin) std::fclose(fp);  // a directory opens, but fails on the first read
-    errno = EISDIR;
-    return nullptr;
-  }
   CompList *list =
       read_molecules_as_CPDMOL(fp, is_stdin ? "stdin" : path, format, converter, names);
-  const int read_error = std::ferror(fp) ? (errno != 0 ? errno : EIO) : 0;
+  int read_error = std::ferror(fp) ? (errno != 0 ? errno : EIO) : 0;
+  if (read_error != 0 && error != nullptr) *error = std::strerror(read_error);
   if (!is_stdin) std::fclose(fp);
+  if (read_error == 0 && !converter.input_error().empty()) {
+    read_error = EINVAL;
+    if (error != nullptr) *error = converter.input_error();
+  }
   if (read_error != 0) {
     delete list;  // made by complist_new; its records stay with the reader
     errno = read_error;

@@ -20,13 +20,16 @@ enum class MolFormat {
   kNone,    // not a molecule file (or not known)
   kSdf,     // SD file or MOL file
   kSmiles,  // one SMILES per line, optionally followed by a name
+  kCsv,     // comma-separated values with a header line naming the columns
+  kTsv,     // tab-separated values with a header line naming the columns
 };
 
 // Format told by a file name's extension (.sdf, .sd, .mol: SD; .smi, .smiles,
-// .txt: SMILES; case ignored); kNone for any other name.
+// .txt: SMILES; .csv, .tsv; case ignored), a final ".gz" set aside; kNone for
+// any other name.
 MolFormat molformat_from_name(std::string_view path);
-// Format named by a word ("sdf", "mol", "smi", "smiles"; case ignored); kNone
-// for any other word.
+// Format named by a word ("sdf", "mol", "smi", "smiles", "csv", "tsv"; case
+// ignored); kNone for any other word.
 MolFormat molformat_from_word(std::string_view word);
 
 struct MolConvertOptions {
@@ -39,11 +42,16 @@ struct MolConvertOptions {
   long max_atoms = 10000;    // molecules with more atoms as written (H too) are skipped
   long max_depth = 10000;    // SMILES with branches nested deeper are skipped unparsed
   long layout_limit = 300;   // larger molecules: no stereo perception, piecewise depiction
+  // CSV/TSV columns, found by their header name (exactly, else ignoring case).
+  std::string smiles_column = "smiles";
+  std::string name_column;  // empty: a column "name" if there is one, else no names
 };
 
-// Converts molecules input by input, numbering the records it writes across
-// all inputs. Unreadable molecules are reported on the warning stream, one
-// line each with their place in the input, and skipped. While a converter
+// Converts molecules input by input, numbering the molecules it meets across
+// all inputs: the N-th molecule is numbered start + N - 1 whether or not the
+// ones before it were written, so a skipped molecule leaves a gap. Unreadable
+// molecules are reported on the warning stream, one line each with their
+// place in the input and the identifier they would have had, and skipped. While a converter
 // exists RDKit's own log output is silenced, so that the warning stream only
 // carries this module's lines.
 class MolConverter {
@@ -56,9 +64,10 @@ class MolConverter {
 
   // Reads every molecule of the stream in order and hands the text of each
   // record written to `sink`. `source` names the input in warnings; `format`
-  // is kSdf or kSmiles (kNone reads SMILES). Returns false when the stream
-  // failed while being read (the molecules before the failure have been
-  // handed over).
+  // is kSdf, kSmiles, kCsv or kTsv (kNone reads SMILES). Returns false when
+  // the stream failed while being read (the molecules before the failure have
+  // been handed over), or when a table's header lacks a column it needs
+  // (input_error() then tells which).
   bool convert(FILE *in, const std::string &source, MolFormat format,
                const std::function<void(const std::string &record)> &sink);
 
@@ -76,8 +85,11 @@ class MolConverter {
   const std::string &last_name() const { return last_name_; }
 
   const MolConvertOptions &options() const { return options_; }
+  // Why the last convert() refused its input (empty when it did not).
+  const std::string &input_error() const { return input_error_; }
 
  private:
+  std::string identifier() const;  // of the molecule met last
   void warn(const std::string &source, long line, long molecule, const std::string &reason);
   // Counts one molecule's outcome (an Outcome of the .cpp), hands a written
   // record to the sink and warns of a failed one.
@@ -88,6 +100,12 @@ class MolConverter {
                    const std::function<void(const std::string &)> &sink);
   bool convert_smiles(FILE *in, const std::string &source,
                       const std::function<void(const std::string &)> &sink);
+  bool convert_table(FILE *in, const std::string &source, char separator,
+                     const std::function<void(const std::string &)> &sink);
+  // One SMILES with its name, met on `line` as the input's molecule-th.
+  void convert_one_smiles(const std::string &smiles, const std::string &name,
+                          const std::string &source, long line, long molecule,
+                          const std::function<void(const std::string &)> &sink);
 
   struct Quiet;  // RDKit's log state, restored when the converter ends
   MolConvertOptions options_;
@@ -100,6 +118,7 @@ class MolConverter {
   long filtered_ = 0;
   long too_large_ = 0;
   std::string last_name_;
+  std::string input_error_;
 };
 
 // Reads every molecule of the stream as CPDMOL records: each record text is
@@ -112,12 +131,15 @@ CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat forma
                                    MolConverter &converter,
                                    std::vector<std::string> *names = nullptr);
 
-// The same for a named file ("-" is the standard input). With kNone the
-// format comes from the file name (the standard input: SMILES). Returns null,
-// with errno set, when the file cannot be opened or read (a directory, an I/O
-// error), and null with errno 0 when its format is unknown.
+// The same for a named file ("-" is the standard input; a name ending in
+// ".gz" is decompressed first). With kNone the format comes from the file
+// name (the standard input: SMILES). Returns null, with errno set, when the
+// file cannot be opened or read (a directory, an I/O error, corrupt gzip
+// data, a table header without its SMILES column), and null with errno 0 when
+// its format is unknown; `error`, when given, then holds the reason.
 CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter,
-                                       std::vector<std::string> *names = nullptr);
+                                       std::vector<std::string> *names = nullptr,
+                                       std::string *error = nullptr);
 
 // One molecule given as SMILES: its record text with the given identifier and
 // name, the heavy-atom range not applied. Returns false, with the reason in

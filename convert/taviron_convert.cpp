@@ -17,6 +17,7 @@
 
 #include "atomic_file.h"
 #include "convert/molconvert.h"
+#include "gzinput.h"
 #include "vembo.h"
 
 namespace {
@@ -39,32 +40,38 @@ char row_keep_h[] = "keep-h      flag";
 char row_min_heavy[] = "min-heavy   str 0";
 char row_max_heavy[] = "max-heavy   str -1";
 char row_name_field[] = "name-field  str";
+char row_smiles_column[] = "smiles-column str";
+char row_name_column[] = "name-column str";
 char row_max_atoms[] = "max-atoms   str 10000";
 char row_max_depth[] = "max-depth   str 10000";
 char row_quiet[] = "q,quiet     flag";
 char row_help[] = "h,help      flag";
 char row_version[] = "version     flag";
 
-char *options[] = {row_prog,      row_inputs,     row_output,    row_in,
-                   row_prefix,    row_start,      row_keep_h,    row_min_heavy,
-                   row_max_heavy, row_name_field, row_max_atoms, row_max_depth,
-                   row_quiet,     row_help,       row_version,   nullptr};
+char *options[] = {row_prog,          row_inputs,      row_output,    row_in,        row_prefix,
+                   row_start,         row_keep_h,      row_min_heavy, row_max_heavy, row_name_field,
+                   row_max_atoms,     row_max_depth,   row_quiet,     row_help,      row_version,
+                   row_smiles_column, row_name_column, nullptr};
 
 void print_help() {
   printf("Summary : convert SD/MOL files and SMILES to QTR compound records\n");
   printf("Usage  : %s <input> ... [option ...]\n", options[0]);
   printf("Options\n");
-  printf("\t<input>             .sdf/.sd/.mol (SD), .smi/.smiles/.txt (SMILES); - is stdin\n");
+  printf("\t<input>             .sdf/.sd/.mol (SD), .smi/.smiles/.txt (SMILES), .csv/.tsv\n");
+  printf("\t                    (a header line names the columns); .gz after any of\n");
+  printf("\t                    them: gzip-compressed; - is stdin\n");
   printf("\t-o/--output <file>  write the records to this file (- or none: stdout);\n");
   printf("\t                    replaced only when records were written\n");
-  printf("\t--in <sdf|smi>      read every input in this format (from the extension;\n");
-  printf("\t                    stdin: smi)\n");
+  printf("\t--in <format>       read every input in this format: sdf, smi, csv or tsv\n");
+  printf("\t                    (from the extension; stdin: smi)\n");
   printf("\t--prefix <text>     identifier prefix (C)\n");
   printf("\t--start <number>    number of the first identifier (1)\n");
   printf("\t--keep-h            write every hydrogen as an atom of type H\n");
   printf("\t--min-heavy <n>     leave out molecules with fewer heavy atoms (0)\n");
   printf("\t--max-heavy <n>     leave out molecules with more heavy atoms (no limit)\n");
   printf("\t--name-field <name> take the name from this SD data field (title line)\n");
+  printf("\t--smiles-column <name>  CSV/TSV column of the SMILES (smiles)\n");
+  printf("\t--name-column <name>    CSV/TSV column of the names (name, if there is one)\n");
   printf("\t--max-atoms <n>     skip molecules with more atoms, hydrogens too (10000)\n");
   printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
   printf("\t-q/--quiet          no summary line\n");
@@ -133,6 +140,13 @@ MolConvertOptions conversion_options() {
   text = nullptr;
   opt_scan("name-field", &text);
   if (text != nullptr) conv.name_field = text;
+  text = nullptr;
+  opt_scan("smiles-column", &text);
+  if (text != nullptr) conv.smiles_column = text;
+  text = nullptr;
+  opt_scan("name-column", &text);
+  if (text != nullptr) conv.name_column = text;
+  if (conv.smiles_column.empty()) usage_error("--smiles-column needs a column name");
   return conv;
 }
 
@@ -141,7 +155,7 @@ MolFormat forced_format() {
   char *text = nullptr;
   if (!opt_scan("in", &text)) return MolFormat::kNone;
   const MolFormat forced = molformat_from_word(text != nullptr ? text : "");
-  if (forced == MolFormat::kNone) usage_error("--in takes sdf or smi");
+  if (forced == MolFormat::kNone) usage_error("--in takes sdf, smi, csv or tsv");
   return forced;
 }
 
@@ -159,16 +173,13 @@ std::vector<Input> open_inputs(MolFormat forced) {
       in.format = is_stdin ? MolFormat::kSmiles : molformat_from_name(in.name);
     }
     if (in.format == MolFormat::kNone) {
-      usage_error("cannot tell the format of " + in.name + " from its name; use --in sdf|smi");
+      usage_error("cannot tell the format of " + in.name +
+                  " from its name; use --in sdf|smi|csv|tsv");
     }
-    in.fp = is_stdin ? stdin : fopen(words[i], "r");
-    struct stat st {};
-    if (in.fp != nullptr && fstat(fileno(in.fp), &st) == 0 && S_ISDIR(st.st_mode)) {
-      fclose(in.fp);  // a directory opens, but fails on the first read
-      in.fp = nullptr;
-      errno = EISDIR;
-    }
-    if (in.fp == nullptr) file_error("read", in.name);
+    // A directory is refused here; a .gz file is decompressed here.
+    std::string error;
+    in.fp = is_stdin ? stdin : open_input_file(words[i], &error);
+    if (in.fp == nullptr) usage_error("cannot read " + in.name + ": " + error);
     inputs.push_back(in);
   }
   free(words);
@@ -206,6 +217,7 @@ void convert_all(MolConverter &converter, const std::vector<Input> &inputs, FILE
   for (const Input &in : inputs) {
     const std::string source = in.name == "-" ? "stdin" : in.name;
     const bool ok = converter.convert(in.fp, source, in.format, sink);
+    if (!ok && !converter.input_error().empty()) usage_error(converter.input_error());
     if (!ok) file_error("read", source);
     if (in.fp != stdin) fclose(in.fp);
   }

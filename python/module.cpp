@@ -18,6 +18,7 @@
 #include "depict/depict.h"
 #include "cpddock.h"
 #include "depict/png.h"
+#include "gzinput.h"
 #include "pyengine.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
@@ -195,7 +196,7 @@ std::vector<Compound> read_qtr(const py::object &path) {
   const py::object os = py::module_::import("os");
   const py::object name = os.attr("fspath")(path);
   const std::string file = py::cast<std::string>(py::bytes(os.attr("fsencode")(name)));
-  FILE *fp = std::fopen(file.c_str(), "r");
+  FILE *fp = open_input_file(file.c_str());  // a .gz file decompressed
   if (fp == nullptr) raise_os_error(errno, name);
   struct Close {
     FILE *fp;
@@ -325,9 +326,11 @@ py::list screen_pairs(const py::object &queries, const py::object &targets,
   const std::vector<screen::PairResult> rows = run_without_lock(q, t, triangle, so, progress);
   py::list out;
   for (const screen::PairResult &r : rows) {
-    out.append(types.row(text(q[r.query]->name), text(t[r.target]->name), r.query_atoms,
-                         r.target_atoms, r.score, r.coefficient, pyengine::status_word(r),
-                         r.proven));
+    const CPDMOL &a = *q[r.query];
+    const CPDMOL &b = *t[r.target];
+    out.append(types.row(text(a.name), text(b.name), r.query_atoms, r.target_atoms, r.score,
+                         r.coefficient, pyengine::status_word(r), r.proven, text(a.definition),
+                         text(b.definition)));
   }
   return out;
 }
@@ -393,6 +396,35 @@ Compound from_molblock(const std::string &molblock, const std::string &id) {
   }
   return record_compound(record, std::move(hydrogens));
 }
+
+// Every molecule of an SD/MOL, SMILES, CSV or TSV file (also .gz), converted
+// and numbered as taviron-convert numbers them; skipped ones leave gaps.
+std::vector<Compound> read_molecules(const py::object &path, const std::string &name_field,
+                                     const std::string &smiles_column,
+                                     const std::string &name_column) {
+  const py::object os = py::module_::import("os");
+  const py::object name = os.attr("fspath")(path);
+  const std::string file = py::cast<std::string>(py::bytes(os.attr("fsencode")(name)));
+  MolConvertOptions options;
+  options.name_field = name_field;
+  options.smiles_column = smiles_column;
+  options.name_column = name_column;
+  MolConverter converter(options, "taviron", nullptr);
+  const MolFormat format = molformat_from_name(file);
+  if (format == MolFormat::kNone) throw py::value_error("not a molecule file: " + file);
+  std::string error;
+  FILE *fp = open_input_file(file.c_str(), &error);
+  if (fp == nullptr) raise_os_error(errno, name);
+  std::vector<Compound> out;
+  const bool ok = converter.convert(fp, file, format, [&](const std::string &record) {
+    out.push_back(record_compound(record, {}));
+  });
+  const int read_error = errno;
+  std::fclose(fp);
+  if (!converter.input_error().empty()) throw py::value_error(converter.input_error());
+  if (!ok) raise_os_error(read_error != 0 ? read_error : EIO, name);
+  return out;
+}
 #endif
 
 }  // namespace
@@ -412,7 +444,7 @@ void define_types(py::module_ &m) {
   types.bond = make("Bond", {"a", "b", "order"});
   types.aligned = make("AlignedPair", {"a", "b", "piece"});
   types.row = make("Row", {"query", "target", "query_atoms", "target_atoms", "score", "coefficient",
-                           "status", "proven"});
+                           "status", "proven", "query_name", "target_name"});
 }
 
 void define_compound(py::module_ &m) {
@@ -494,6 +526,9 @@ void define_molecules(py::module_ &m) {
   m.def("from_molblock", &from_molblock, py::arg("molblock"), py::kw_only(),
         py::arg("id") = "C00001",
         "A compound from a molfile block, typed as taviron-convert types it.");
+  m.def("_read_molecules", &read_molecules, py::arg("path"), py::arg("name_field") = "",
+        py::arg("smiles_column") = "smiles", py::arg("name_column") = "",
+        "Every molecule of a molecule file, as taviron-convert converts it.");
 #else
   m.attr("HAVE_RDKIT") = false;
 #endif
@@ -507,6 +542,7 @@ PYBIND11_MODULE(_taviron, m) {
   // the interpreter's standard error.
   dock_overflow_message(false);
   m.attr("HAVE_PNG") = depict::png_available();
+  m.attr("__version__") = "1.0.7.p";  // as the programs' --version prints it
   define_types(m);
   define_compound(m);
   define_result(m);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 
 #include "cpddock.h"
 #include "cpdio.h"
+#include "gzinput.h"
 #include "search/report_html.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
@@ -56,7 +58,10 @@ const char *const kRows[] = {"(prog)",
                              "html-max     str",
                              "names        flag",
                              "no-self      flag",
-                             "name-field   str"};
+                             "name-field   str",
+                             "in           str",
+                             "smiles-column str",
+                             "name-column  str"};
 
 std::vector<std::vector<char>> &row_buffers() {
   static std::vector<std::vector<char>> rows;
@@ -80,6 +85,10 @@ std::function<void(const std::string &)> &failure_handler() {
 long long max_atoms = 10000;
 long long max_depth = 10000;
 const char *name_field = nullptr;
+// CSV/TSV columns by header name, and the format of standard input (--in).
+const char *smiles_column = nullptr;
+const char *name_column = nullptr;
+const char *stdin_format = nullptr;
 
 // The names of the compounds of molecule files as read (title line, data
 // field or name column); compounds of QTR files are named by their NAME line.
@@ -100,13 +109,17 @@ void print_help() {
   printf("Usage   : %s [option ...] QUERIES TARGETS\n", name);
   printf("          %s [option ...] --pairs FILE\n", name);
   printf("          %s --merge [--top k] [--min c] [-o FILE] PART ...\n", name);
-  printf("input (QTR, SD/MOL or SMILES files, by their extension; - reads QTR text from\n");
-  printf("standard input):\n");
+  printf("input (QTR, SD/MOL, SMILES, CSV or TSV files, by their extension: .sdf, .sd,\n");
+  printf(".mol, .smi, .smiles, .txt, .csv, .tsv, any other QTR; .gz after any of them:\n");
+  printf("gzip-compressed; - reads standard input, QTR unless --in):\n");
   printf("\tQUERIES TARGETS     compare every query record with every target record\n");
   printf("\t--pairs <file>      compare every record with every later record\n");
   printf("\t-e/--entry <entry>  query entry of QUERIES, repeatable (all records); also a\n");
   printf("\t                    compound name of an SD/MOL or SMILES file\n");
   printf("\t--name-field <name> name SD compounds by this data field (title line)\n");
+  printf("\t--smiles-column <name>  CSV/TSV column of the SMILES (smiles)\n");
+  printf("\t--name-column <name>    CSV/TSV column of the names (name, if there is one)\n");
+  printf("\t--in <format>       format of standard input: qtr, sdf, smi, csv or tsv (qtr)\n");
   printf("\t--max-atoms <n>     skip molecules of SD/SMILES files with more atoms (10000)\n");
   printf("\t--max-depth <n>     skip SMILES with branches nested deeper (10000)\n");
   printf("\n");
@@ -171,20 +184,26 @@ std::string shown_name(const char *path) {
   return std::strcmp(path, "-") == 0 ? "standard input" : path;
 }
 
-// SD, MOL and SMILES files, told by their extension (case ignored).
+// SD, MOL, SMILES, CSV and TSV files, told by their extension (case ignored;
+// a final .gz set aside); standard input by --in.
 bool is_molecule_file(const char *path) {
-  const char *dot = std::strrchr(path, '.');
-  if (dot == nullptr || std::strchr(dot, '/') != nullptr) return false;
-  for (const char *ext : {".sdf", ".sd", ".mol", ".smi", ".smiles", ".txt"}) {
-    if (strcasecmp(dot, ext) == 0) return true;
+  if (std::strcmp(path, "-") == 0) {
+    return stdin_format != nullptr && strcasecmp(stdin_format, "qtr") != 0;
+  }
+  const std::string name(without_gz(path));
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
+  for (const char *ext : {".sdf", ".sd", ".mol", ".smi", ".smiles", ".txt", ".csv", ".tsv"}) {
+    if (strcasecmp(name.c_str() + dot, ext) == 0) return true;
   }
   return false;
 }
 
 // Molecule files are converted in memory as taviron-convert would write them.
 // One converter serves every input, so identifiers run on across files and
-// never collide.
-CompList *read_molecule_input(const char *path, std::vector<std::string> &names) {
+// never collide. Standard input is read from `standard_input` when given.
+CompList *read_molecule_input(const char *path, std::vector<std::string> &names,
+                              FILE *standard_input) {
 #ifdef TAVIRON_HAVE_MOLCONVERT
   static MolConverter converter(
       [] {
@@ -192,17 +211,32 @@ CompList *read_molecule_input(const char *path, std::vector<std::string> &names)
         options.max_atoms = static_cast<long>(max_atoms);
         options.max_depth = static_cast<long>(max_depth);
         if (name_field != nullptr) options.name_field = name_field;
+        if (smiles_column != nullptr) options.smiles_column = smiles_column;
+        if (name_column != nullptr) options.name_column = name_column;
         return options;
       }(),
       program());
   errno = 0;
-  CompList *list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names);
+  std::string error;
+  CompList *list = nullptr;
+  if (std::strcmp(path, "-") == 0) {
+    FILE *in = standard_input != nullptr ? standard_input : stdin;
+    list =
+        read_molecules_as_CPDMOL(in, "stdin", molformat_from_word(stdin_format), converter, &names);
+    if (std::ferror(in)) error = std::strerror(errno != 0 ? errno : EIO);
+    if (!converter.input_error().empty()) error = converter.input_error();
+    if (!error.empty()) list = nullptr;
+  } else {
+    list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names, &error);
+  }
   if (list == nullptr) {
-    fail("cannot read " + shown_name(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
+    if (error.empty()) error = std::strerror(errno != 0 ? errno : EIO);
+    fail("cannot read " + shown_name(path) + ": " + error);
   }
   return list;
 #else
   (void)names;
+  (void)standard_input;
   fail(shown_name(path) +
        ": molecule files need taviron-search built with RDKit (apt-get install librdkit-dev "
        "libboost-dev)");
@@ -369,9 +403,9 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
   in->path = path;
   const bool from_stdin = std::strcmp(path, "-") == 0;
   try {
-    if (!from_stdin && is_molecule_file(path)) {
+    if (is_molecule_file(path)) {
       std::vector<std::string> names;
-      in->list = read_molecule_input(path, names);
+      in->list = read_molecule_input(path, names, standard_input);
       std::vector<CPDMOL *> records;
       const int n = in->list != nullptr ? complist_numberof(in->list) : 0;
       for (int k = 1; k <= n; k++) {
@@ -387,6 +421,11 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
       in->source = screen::RecordSource::held(std::move(records));
     } else if (from_stdin && standard_input != nullptr) {
       in->source = screen::RecordSource::index_qtr(standard_input, lookup);
+    } else if (!from_stdin && gz_name(path)) {
+      std::string error;
+      FILE *fp = open_input_file(path, &error);  // decompressed: a temporary file
+      if (fp == nullptr) fail("cannot read " + shown_name(path) + ": " + error);
+      in->source = screen::RecordSource::index_qtr(fp, lookup);
     } else {
       FILE *fp = from_stdin ? stdin : std::fopen(path, "r");
       if (fp == nullptr) cannot_read(path, errno);
@@ -495,6 +534,21 @@ void read_input_and_row_options(Options &o) {
   o.names = opt_scan("names") != 0;
   o.no_self = opt_scan("no-self") != 0;
   name_field = string_option("name-field");
+  smiles_column = string_option("smiles-column");
+  name_column = string_option("name-column");
+  if (smiles_column != nullptr && *smiles_column == '\0') {
+    bad_value("--smiles-column", smiles_column, "the name of a CSV/TSV column");
+  }
+  stdin_format = string_option("in");
+  if (stdin_format != nullptr) {
+    static const std::vector<std::string> kWords{"qtr",    "sdf", "mol", "smi",
+                                                 "smiles", "csv", "tsv"};
+    std::string word(stdin_format);
+    for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (std::find(kWords.begin(), kWords.end(), word) == kWords.end()) {
+      bad_value("--in", stdin_format, "qtr, sdf, smi, csv or tsv");
+    }
+  }
   if (name_field != nullptr && *name_field == '\0') {
     bad_value("--name-field", name_field, "the name of an SD data field");
   }
@@ -564,6 +618,11 @@ void check_merge_options(const Options &o) {
   }
   if (o.no_self) {
     fail("--merge keeps the rows of the parts: --no-self applies to the screens of the parts");
+  }
+  if (stdin_format != nullptr || smiles_column != nullptr || name_column != nullptr) {
+    fail(
+        "--merge reads the outputs of the parts: --in, --smiles-column and --name-column do not "
+        "apply");
   }
   if (o.names || name_field != nullptr) {
     fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
@@ -756,6 +815,12 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
     if (o.no_self) {
       items.emplace_back("no-self", "yes");
       screen_items.emplace_back("no-self", "yes");
+    }
+    for (const auto &[key, value] :
+         {std::pair{"smiles-column", smiles_column}, std::pair{"name-column", name_column}}) {
+      if (value == nullptr) continue;
+      items.emplace_back(key, value);
+      screen_items.emplace_back(key, value);
     }
     output.path = output_fn;
     if (o.shard)

@@ -1,6 +1,7 @@
 import os
 from typing import Any, Callable, Iterable, Literal, NamedTuple, Optional, Union
 
+__version__: str
 HAVE_PNG: bool
 HAVE_RDKIT: bool
 RDKIT_VERSION: str
@@ -31,6 +32,8 @@ class Row(NamedTuple):
     coefficient: float
     status: str
     proven: bool
+    query_name: str
+    target_name: str
 
 class Compound:
     @property
@@ -65,10 +68,17 @@ class Result:
     def to_png(self, *, scale: float = 2.0) -> bytes: ...
 
 def read_qtr(path: Union[str, os.PathLike[str]]) -> list[Compound]: ...
+def read(
+    path: Union[str, os.PathLike[str]],
+    *,
+    name_field: str = "",
+    smiles_column: str = "smiles",
+    name_column: str = "",
+) -> list[Compound]: ...
 def parse_qtr(text: Union[str, bytes]) -> list[Compound]: ...
 def compare(
-    a: Compound,
-    b: Compound,
+    a: Any,  # a Compound or an RDKit Mol
+    b: Any,
     *,
     atom: bool = False,
     trick: bool = False,
@@ -76,8 +86,8 @@ def compare(
     limit: int = 10000,
 ) -> Result: ...
 def screen(
-    queries: Iterable[Compound],
-    targets: Optional[Iterable[Compound]] = None,
+    queries: Iterable[Any],  # Compounds or RDKit Mols
+    targets: Optional[Iterable[Any]] = None,
     *,
     min: Optional[float] = None,
     top: Optional[int] = None,

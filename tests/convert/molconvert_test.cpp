@@ -481,12 +481,14 @@ TEST(ConvertInput, UnparsableSmilesInTheMiddle) {
   const Conversion run = convert_text(
       "CCO ethanol\nC(C broken\n\n# note\nc1cccc1 ring\nCC ethane\n", MolFormat::kSmiles);
   ASSERT_EQ(run.records.size(), 2u);
-  // Numbers stay consecutive over the skipped molecules.
-  EXPECT_EQ(parse(run.records[1]).id, "C00002");
+  // Each molecule keeps the number of its place: the skipped ones leave gaps.
+  EXPECT_EQ(parse(run.records[0]).id, "C00001");
+  EXPECT_EQ(parse(run.records[1]).id, "C00004");
   EXPECT_EQ(parse(run.records[1]).first_name, "ethane");
   EXPECT_EQ(run.warnings,
-            "conv: in:2: molecule 2 skipped: cannot parse SMILES \"C(C\"\n"
-            "conv: in:5: molecule 3 skipped: Can't kekulize mol. Unkekulized atoms: 0 1 2 3 4\n");
+            "conv: in:2: molecule 2 (C00002) skipped: cannot parse SMILES \"C(C\"\n"
+            "conv: in:5: molecule 3 (C00003) skipped: Can't kekulize mol. Unkekulized atoms: 0 1 "
+            "2 3 4\n");
   EXPECT_EQ(run.seen, 4);
   EXPECT_EQ(run.failed, 2);
   EXPECT_TRUE(run.ok);
@@ -501,8 +503,10 @@ TEST(ConvertInput, BadRecordInSdFile) {
   const Conversion run = convert_text(sdf, MolFormat::kSdf);
   ASSERT_EQ(run.records.size(), 2u);
   EXPECT_EQ(run.warnings,
-            "conv: in:28: molecule 2 skipped: Cannot convert ' xx' to unsigned int on line 31\n");
+            "conv: in:28: molecule 2 (C00002) skipped: Cannot convert ' xx' to unsigned int on "
+            "line 31\n");
   EXPECT_EQ(parse(run.records[1]).first_name, "C00003");  // the title line
+  EXPECT_EQ(parse(run.records[1]).id, "C00003");          // and its place
 }
 
 TEST(ConvertInput, EmptyAndBinary) {
@@ -520,7 +524,7 @@ TEST(ConvertInput, EmptyAndBinary) {
     EXPECT_EQ(run.written, 0);
     EXPECT_EQ(run.failed, 1);
     EXPECT_EQ(run.warnings,
-              "conv: in:1: molecule 1 skipped: binary data; rest of the input ignored\n");
+              "conv: in:1: molecule 1 (C00001) skipped: binary data; rest of the input ignored\n");
   }
 }
 
@@ -562,7 +566,8 @@ TEST(ConvertInput, LinesNamesAndOptions) {
       MolFormat::kSmiles, opt);
   ASSERT_EQ(run.records.size(), 2u);
   EXPECT_EQ(run.filtered, 2);
-  EXPECT_NE(run.records[0].find("ENTRY       D00041 "), std::string::npos);
+  // methane, left out, keeps its number D00041.
+  EXPECT_NE(run.records[0].find("ENTRY       D00042 "), std::string::npos);
   EXPECT_NE(run.records[0].find("NAME        ethane;\n            bis-methyl\nFORMULA"),
             std::string::npos);
   EXPECT_EQ(parse(run.records[1]).first_name, "benzene");  // after the CXSMILES extension
@@ -618,10 +623,11 @@ TEST(ConvertLimits, LargeMoleculesSkippedWithAWarning) {
       convert_text("CCCCCC hexane\nC(C(C(C))) deep\nCCO ethanol\n", MolFormat::kSmiles, opt);
   ASSERT_EQ(run.records.size(), 1u);
   EXPECT_EQ(parse(run.records[0]).first_name, "ethanol");
-  EXPECT_EQ(run.warnings,
-            "conv: in:1: molecule 1 skipped: 6 atoms, more than the limit of 5 (--max-atoms)\n"
-            "conv: in:2: molecule 2 skipped: branches nested 3 deep, more than the limit of 2 "
-            "(--max-depth)\n");
+  EXPECT_EQ(
+      run.warnings,
+      "conv: in:1: molecule 1 (C00001) skipped: 6 atoms, more than the limit of 5 (--max-atoms)\n"
+      "conv: in:2: molecule 2 (C00002) skipped: branches nested 3 deep, more than the limit of 2 "
+      "(--max-depth)\n");
   MolConvertOptions ten = opt;
   ten.max_atoms = 10;
   MolConverter counts(ten, "conv", nullptr);
