@@ -229,9 +229,20 @@ std::vector<Compound> parse_qtr(const py::object &source) {
   }
 }
 
+// Seconds of clique search per pair: None for no limit.
+double checked_time_limit(std::optional<double> seconds) {
+  if (!seconds) return 0;
+  if (!(*seconds > 0 && *seconds <= 1e6)) {
+    throw py::value_error("bad value for time_limit: " + std::to_string(*seconds) +
+                          " (expected seconds above 0, up to 1000000, or None)");
+  }
+  return *seconds;
+}
+
 Result compare(const Compound &a, const Compound &b, bool atom, bool trick, long long repeat,
-               long long limit) {
+               long long limit, std::optional<double> time_limit) {
   Result r{a, b, options(atom, trick, repeat, limit), {}, std::nullopt};
+  r.options.time_limit = checked_time_limit(time_limit);
   py::gil_scoped_release release;
   r.pair = pyengine::compare(a.mol(), b.mol(), r.options);
   return r;
@@ -309,9 +320,11 @@ std::vector<screen::PairResult> run_without_lock(const std::vector<CPDMOL *> &q,
 py::list screen_pairs(const py::object &queries, const py::object &targets,
                       std::optional<double> min, std::optional<long long> top,
                       std::optional<long long> jobs, bool atom, bool trick, long long repeat,
-                      long long limit, const py::object &progress) {
+                      long long limit, std::optional<double> time_limit,
+                      const py::object &progress) {
   pyengine::ScreenOptions so;
   so.engine = options(atom, trick, repeat, limit);
+  so.engine.time_limit = checked_time_limit(time_limit);
   so.min = checked_min(min);
   so.top = checked_top(top);
   so.threads = checked_jobs(jobs);
@@ -505,11 +518,13 @@ void define_functions(py::module_ &m) {
   m.def("parse_qtr", &parse_qtr, py::arg("text"), "Every compound record of a QTR text.");
   m.def("compare", &compare, py::arg("a"), py::arg("b"), py::kw_only(), py::arg("atom") = false,
         py::arg("trick") = false, py::arg("repeat") = -1, py::arg("limit") = 10000,
+        py::arg("time_limit") = py::none(),
         "The similarity of two compounds, as taviron computes it.");
   m.def("screen", &screen_pairs, py::arg("queries"), py::arg("targets") = py::none(), py::kw_only(),
         py::arg("min") = py::none(), py::arg("top") = py::none(), py::arg("jobs") = py::none(),
         py::arg("atom") = false, py::arg("trick") = false, py::arg("repeat") = -1,
-        py::arg("limit") = 10000, py::arg("progress") = py::none(),
+        py::arg("limit") = 10000, py::arg("time_limit") = py::none(),
+        py::arg("progress") = py::none(),
         "The rows of taviron-search for queries against targets (all pairs within queries "
         "when targets is None).");
   m.def("_engine_seconds", &engine_seconds, py::arg("a"), py::arg("b"), py::arg("n"),

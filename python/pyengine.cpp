@@ -110,6 +110,7 @@ class MemoryStream {
 
 void init(const Options &o, int output_mode) {
   init_exe1(o.atom ? 2 : 1, o.trick ? 8 : 1, output_mode, o.repeat, o.limit);
+  exe1_set_time_limit(o.time_limit);
 }
 
 }  // namespace
@@ -336,7 +337,7 @@ ScreenWorkers::ScreenWorkers(const std::vector<CPDMOL *> &queries,
       nt_(static_cast<int>(targets.size())),
       chunk_(std::max(1, options.chunk)),
       config_{options.engine.atom ? 2 : 1, options.engine.trick ? 8 : 1, options.engine.repeat,
-              options.engine.limit},
+              options.engine.limit, options.engine.time_limit},
       window_(64 * static_cast<std::size_t>(std::max(1, options.threads)) + 64),
       slots_(window_),
       next_target_(nq_ > 0 ? first_target(0) : 0) {

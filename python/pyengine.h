@@ -61,10 +61,11 @@ std::vector<Bond> bonds_of(const CPDMOL &mol);
 
 // taviron's computation options, with its defaults.
 struct Options {
-  bool atom = false;    // dock atoms by element (--atom)
-  bool trick = false;   // grow the best alignment along bonds (--trick)
-  int repeat = -1;      // step budget of the clique search; -1 the default, 0 none
-  int limit = CPD_MAX;  // largest docking graph searched, 1..CPD_MAX
+  bool atom = false;      // dock atoms by element (--atom)
+  bool trick = false;     // grow the best alignment along bonds (--trick)
+  int repeat = -1;        // step budget of the clique search; -1 the default, 0 none
+  int limit = CPD_MAX;    // largest docking graph searched, 1..CPD_MAX
+  double time_limit = 0;  // seconds of clique search per pair; 0: none
 };
 
 // Checks repeat and limit as taviron reads them: limit outside 1..CPD_MAX

@@ -45,6 +45,7 @@ const char *const kRows[] = {"(prog)",
                              "trick        str",
                              "repeat       str",
                              "limit        str",
+                             "time-limit   str",
                              "max-atoms    str",
                              "max-depth    str",
                              "quiet,q      flag",
@@ -147,6 +148,8 @@ void print_help() {
   printf("\t--trick <mode>      extend the best alignment along bonds\n");
   printf("\t--repeat <integer>  step budget of the clique search (15000; 0 none)\n");
   printf("\t--limit <number>    largest docking graph searched, 1 to 10000 (10000)\n");
+  printf("\t--time-limit <s>    seconds of clique search per pair; a pair stopped by it\n");
+  printf("\t                    is not proven (none: results never depend on the clock)\n");
   printf("\t-j/--jobs <n>       threads (one per processor)\n");
   printf("\t--block <n>         targets read at a time, at most as many queries per pass (1024)\n");
   for (const std::string &line : program_text->extra_help) printf("%s\n", line.c_str());
@@ -588,6 +591,15 @@ void read_run_options(Options &o) {
   // Values outside 1..10000 mean the full capacity, as in taviron.
   if (static_cast<unsigned>(limit) - 1u > 9999u) limit = CPD_MAX;
   run.engine.limit = limit;
+  if (const char *t = string_option("time-limit")) {
+    char *end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(t, &end);
+    if (end == t || *end != '\0' || errno != 0 || !(seconds > 0 && seconds <= 1e6)) {
+      bad_value("--time-limit", t, "a number of seconds above 0, up to 1000000");
+    }
+    run.engine.time_limit = seconds;
+  }
 }
 
 // The sizes above which molecules of SD and SMILES files are skipped.
@@ -804,6 +816,12 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
     items.emplace_back("atom", std::to_string(o.run.engine.atom_mode));
     items.emplace_back("trick", std::to_string(o.run.engine.exec_mode));
     items.emplace_back("repeat", std::to_string(o.run.engine.maxrepeat));
+    // Only when given, so that the screens without it keep their fingerprint.
+    if (o.run.engine.time_limit > 0) {
+      char seconds[64];
+      std::snprintf(seconds, sizeof seconds, "%.17g", o.run.engine.time_limit);
+      items.emplace_back("time-limit", seconds);
+    }
     items.emplace_back("limit", std::to_string(o.run.engine.limit));
     screen_items.insert(screen_items.end(), items.begin() + static_cast<long>(screen_items.size()),
                         items.end());

@@ -33,6 +33,7 @@ void prepare_records(std::span<CPDMOL *const> mols) {
 void init_engine(const EngineConfig &config) {
   // Output mode 1: the score line, which is all a screen reports.
   init_exe1(config.atom_mode, config.exec_mode, 1, config.maxrepeat, config.limit);
+  exe1_set_time_limit(config.time_limit);
 }
 
 double coefficient(int pairs, int atoms_a, int atoms_b) {

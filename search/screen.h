@@ -31,6 +31,7 @@ struct EngineConfig {
   int exec_mode = 1;  // 8: extend the best clique
   int maxrepeat = -1;
   int limit = CPD_MAX;
+  double time_limit = 0;  // seconds of clique search per pair; 0: no limit
 };
 
 // What taviron reports for one pair.

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <chrono>
+
 #include "cpdcommon.h"
 #include "cpddock.h"
 
@@ -16,8 +18,11 @@ namespace cpdcf2 {
 
 // What a test may observe of, or swap into, one search.
 struct SearchProbe {
-  long long steps = 0;                    // out: the step counter when the search ended
-  bool cut = false;                       // out: the budget ended it (the engine's search)
+  long long steps = 0;  // out: the step counter when the search ended
+  bool cut = false;     // out: the budget ended it (the engine's search)
+  // in: a wall-clock deadline for the engine's search, which then ends as
+  // if its budget ran out (cut); the default, the clock's epoch, sets none.
+  std::chrono::steady_clock::time_point deadline{};
   void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
   void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays
 };

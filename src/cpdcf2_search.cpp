@@ -5,6 +5,7 @@
 // build (portable, or bmi2 with the bit-manipulation instructions enabled).
 #include "cpdcf2_search.h"
 
+#include <chrono>
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -478,6 +479,8 @@ class CliqueSearch {
  public:
   CliqueSearch(const DockBits &graph, int repeat, MCS *list, SearchProbe *probe, Scratch &scratch)
       : max_repeat_(repeat >= 0 ? repeat : kDefaultBudget),
+        timed_(probe != nullptr && probe->deadline != std::chrono::steady_clock::time_point{}),
+        deadline_(probe != nullptr ? probe->deadline : std::chrono::steady_clock::time_point{}),
         repeat_changeover_(graph.n / 2),
         mcslist_(list),
         graph_(graph),
@@ -505,7 +508,8 @@ class CliqueSearch {
   int mcsnum() const { return mcsnum_; }
   int maxsize() const { return maxsize_; }
   long long steps() const { return repeat_; }
-  // True when the budget ended the search: a larger clique may exist.
+  // True when the budget or the deadline ended the search: a larger clique
+  // may exist.
   bool cut() const { return cut_; }
 
  private:
@@ -520,6 +524,9 @@ class CliqueSearch {
 
   // Counts one pass of a candidate loop; true when the budget is used up.
   bool count_step() {
+    if (timed_) [[unlikely]] {
+      if (past_deadline()) return true;
+    }
     if (max_repeat_ == 0) return false;
     ++repeat_;
     if (repeat_ <= max_repeat_) return false;
@@ -583,8 +590,20 @@ class CliqueSearch {
   void record(const int *tail, int tailnum);
   void record_space(const Level &lv, const int *old, int num);
 
+  // A deadline is read every 256 steps; results depend on the clock only
+  // when one is set.
+  bool past_deadline() {
+    if (cut_) return true;
+    if ((++clock_steps_ & 255u) != 0) return false;
+    cut_ = std::chrono::steady_clock::now() >= deadline_;
+    return cut_;
+  }
+
   long long max_repeat_;  // 0: no budget
-  bool cut_ = false;      // the budget ended the search
+  bool timed_;            // a deadline is set
+  std::chrono::steady_clock::time_point deadline_;
+  unsigned clock_steps_ = 0;
+  bool cut_ = false;      // the budget or the deadline ended the search
   long long repeat_ = 0;  // step counter; 64 bits so a budget near INT_MAX cannot overflow it
   int repeat_changeover_;
   int mcsnum_ = 0;

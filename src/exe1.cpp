@@ -2,6 +2,7 @@
 // and the optional extension of the best clique; then the result report.
 #include "exe1.h"
 
+#include <chrono>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -142,6 +143,10 @@ void init_exe1(int atom, int exem, int outm, int maxr, int lmt) {
   st.limit = lmt;
 }
 
+void exe1_set_time_limit(double seconds) {
+  exe1_state().time_limit = seconds > 0 ? seconds : 0;
+}
+
 bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2) {
   Engine &e = engine();
   Exe1State &st = *e.state;
@@ -218,10 +223,15 @@ double compute_docked(bool alignment) {
   const bool listing = aligned || reference != nullptr;
   if (reference != nullptr) {
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
-  } else if (!listing && st.maxrepeat == 0) {
+  } else if (!listing && st.maxrepeat == 0 && st.time_limit <= 0) {
     count_unbudgeted(graph, st);  // finishes: nothing to cut
   } else {
     cpdcf2::SearchProbe probe;
+    if (st.time_limit > 0) {
+      probe.deadline = std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(st.time_limit));
+    }
     cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, listing ? st.mcslist : nullptr,
                             &st.mcs_max, &probe);
     st.search_cut = probe.cut;

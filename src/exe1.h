@@ -38,9 +38,13 @@ struct Exe1State {
   SCCS sccslist[CPD_MAX];
   char mcs_sccs_table[CPD_MAX * CPD_MAX];
   int status;
-  // The step budget ended the clique search: mcs_max may be below the
-  // largest clique. False for a search that finished, or none.
+  // The step budget (or the time limit) ended the clique search: mcs_max
+  // may be below the largest clique. False for a search that finished, or
+  // none.
   bool search_cut;
+  // Seconds the clique search of a pair may take; 0: no limit, and then
+  // nothing depends on the machine's speed.
+  double time_limit;
 };
 
 // The engine instance of the calling thread, created on first use. Every
@@ -69,6 +73,11 @@ double compute_similarity(CPDMOL *mol_1, CPDMOL *mol_2);
 // mcsnum_overflow are as with it, the clique list holds only emptied
 // entries, and there is no piece and no best clique. That is all a score
 // needs.
+// A wall-clock limit on each pair's clique search of the calling thread's
+// engine, in seconds (0: none, the default). A search stopped by it gives
+// the best size found, as one its budget stopped (search_cut).
+void exe1_set_time_limit(double seconds);
+
 bool dock_pair(CPDMOL *mol_1, CPDMOL *mol_2);
 double compute_docked(bool alignment = true);
 // An upper bound on the largest clique of the graph dock_pair() built (the

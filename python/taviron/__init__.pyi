@@ -84,6 +84,7 @@ def compare(
     trick: bool = False,
     repeat: int = -1,
     limit: int = 10000,
+    time_limit: Optional[float] = None,  # seconds of clique search; not proven when it stops
 ) -> Result: ...
 def screen(
     queries: Iterable[Any],  # Compounds or RDKit Mols
@@ -96,6 +97,7 @@ def screen(
     trick: bool = False,
     repeat: int = -1,
     limit: int = 10000,
+    time_limit: Optional[float] = None,
     progress: Optional[Callable[[int, int], object]] = None,
 ) -> list[Row]: ...
 def from_smiles(smiles: str, name: str = "", *, id: str = "C00001") -> Compound: ...

@@ -2,10 +2,12 @@
 the package, taviron and taviron-search; limits, paths, text and identifiers
 that used to be taken or refused wrongly."""
 
+import os
+
 import pytest
 
 import taviron
-from conftest import COMPOUNDS, NCI, run
+from conftest import COMPOUNDS, EXAMPLES, NCI, run
 
 
 def records(path, first, last):
@@ -107,3 +109,17 @@ def test_proven_tells_a_budget_cut():
         assert (r.score, r.proven) == (9, True)
     rows = taviron.screen([nci1], [nci1], repeat=5)
     assert [row.proven for row in rows] == [False]
+
+
+def test_time_limit_stops_a_search_unproven():
+    # Two drug molecules whose atom-mode search takes minutes without a
+    # budget: a time limit ends it with the best size found, not proven.
+    drugs = os.path.join(EXAMPLES, "..", "bench", "drugs", "drugs.qtr")
+    cs = {c.id: c for c in taviron.read_qtr(drugs)}
+    a, b = cs["D00954"], cs["D01114"]
+    r = taviron.compare(a, b, atom=True, repeat=0, time_limit=0.2)
+    assert not r.proven and r.score > 0
+    [row] = taviron.screen([a], [b], atom=True, repeat=0, time_limit=0.2)
+    assert not row.proven
+    with pytest.raises(ValueError, match="time_limit"):
+        taviron.compare(a, b, time_limit=-1)
