@@ -223,16 +223,8 @@ void convert_all(MolConverter &converter, const std::vector<Input> &inputs, FILE
   }
 }
 
-// Base name of the program, for the option facility's messages.
-const char *program_name(int argc, char **argv) {
-  static std::string name;
-  name = argc > 0 && argv[0] != nullptr ? argv[0] : "taviron-convert";
-  name = name.substr(name.rfind('/') + 1);
-  return name.c_str();
-}
-
 int run(int argc, char **argv) {
-  opt_setMessagePrefix(program_name(argc, argv));
+  opt_setMessagePrefix(argc > 0 && argv[0] != nullptr ? argv[0] : "taviron-convert");
   opt_check(argc, argv, options);
   if (opt_scan("help")) opt_exit(kExitWritten, print_help);
   if (opt_scan("version")) opt_exit(kExitWritten, print_version);

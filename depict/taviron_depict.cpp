@@ -182,16 +182,8 @@ void refuse_input_as_output(const char *input_fn, const char *output_fn) {
   }
 }
 
-// Base name of the program, for the option facility's messages.
-const char *program_name(int argc, char **argv) {
-  static std::string name;
-  name = argc > 0 && argv[0] != nullptr ? argv[0] : "taviron-depict";
-  name = name.substr(name.rfind('/') + 1);
-  return name.c_str();
-}
-
 int run(int argc, char **argv) {
-  opt_setMessagePrefix(program_name(argc, argv));
+  opt_setMessagePrefix(argc > 0 && argv[0] != nullptr ? argv[0] : "taviron-depict");
   opt_check(argc, argv, options);
   if (opt_scan("help")) opt_exit(0, print_help);
   if (opt_scan("version")) opt_exit(0, print_version);

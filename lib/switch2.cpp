@@ -704,6 +704,13 @@ void opt_reset() {
   leading_run = true;
 }
 
-void opt_setMessagePrefix(const char *prefix) {
-  user_prefix = prefix != nullptr ? prefix : kModule;
+void opt_setMessagePrefix(const char *program) {
+  static std::string name;
+  if (program == nullptr || *program == '\0') {
+    user_prefix = kModule;
+    return;
+  }
+  name = program;
+  name = name.substr(name.rfind('/') + 1);
+  user_prefix = name.c_str();
 }

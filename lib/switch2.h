@@ -14,8 +14,8 @@ void opt_exit(int status, void (*func)());
 void opt_setDebugMode(char flag);
 // The word the user's option errors ("illegal option", "no value was found")
 // start with: "switch2" by default (nullptr restores it); a program may give
-// its own name.
-void opt_setMessagePrefix(const char *prefix);
+// its own name or path (argv[0]), of which the base name is used.
+void opt_setMessagePrefix(const char *program);
 
 // Testing and fuzzing support: forgets the parsed table and all module state
 // (debug mode included) and releases what the facility allocated, so that

@@ -484,9 +484,7 @@ void parse_command_line(int argc, char **argv, const ProgramText &text) {
   for (auto &row : rows) table.push_back(row.data());
   table.push_back(nullptr);
   // Option errors name the program, as every other message does.
-  static std::string name;
-  name = argc > 0 ? std::string(argv[0]).substr(std::string(argv[0]).rfind('/') + 1) : "";
-  if (!name.empty()) opt_setMessagePrefix(name.c_str());
+  if (argc > 0) opt_setMessagePrefix(argv[0]);
   opt_check(argc, argv, table.data());
   if (opt_scan("help")) opt_exit(0, print_help);
   if (opt_scan("version")) opt_exit(0, print_version);

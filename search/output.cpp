@@ -31,21 +31,6 @@ extern "C" void on_interrupt(int sig) {
   caught_signal = sig;
 }
 
-// First line where two fingerprints differ, for the refusal message.
-std::string first_difference(const std::string &a, const std::string &b) {
-  std::istringstream x(a), y(b);
-  std::string lx, ly;
-  for (;;) {
-    const bool more_x = static_cast<bool>(std::getline(x, lx));
-    const bool more_y = static_cast<bool>(std::getline(y, ly));
-    if (!more_x && !more_y) return "";
-    if (!more_x || !more_y || lx != ly) {
-      const std::string &line = more_y ? ly : lx;
-      return line.substr(0, line.find(' '));
-    }
-  }
-}
-
 }  // namespace
 
 void StreamSink::write(std::string_view rows) {
@@ -264,6 +249,20 @@ void SafeOutput::abandon() {
   fp_ = nullptr;
   std::remove(part_.c_str());
   std::remove(state_.c_str());
+}
+
+std::string first_difference(const std::string &a, const std::string &b) {
+  std::istringstream x(a), y(b);
+  std::string lx, ly;
+  for (;;) {
+    const bool more_x = static_cast<bool>(std::getline(x, lx));
+    const bool more_y = static_cast<bool>(std::getline(y, ly));
+    if (!more_x && !more_y) return "";
+    if (!more_x || !more_y || lx != ly) {
+      const std::string &line = more_y ? ly : lx;
+      return line.substr(0, line.find(' '));
+    }
+  }
 }
 
 std::string input_content(const std::string &path) {

@@ -106,6 +106,10 @@ class SafeOutput final : public RowSink {
   std::chrono::steady_clock::time_point saved_;
 };
 
+// The key (first word) of the first "key value" line in which two
+// fingerprints differ; empty when they are the same.
+std::string first_difference(const std::string &a, const std::string &b);
+
 // What an input holds, told by its content: its size and CRC-32 (a file
 // changed in place with its modification time restored is still told apart).
 std::string input_content(const std::string &path);

@@ -6,27 +6,13 @@
 #include <sstream>
 
 #include "search/checksum.h"
+#include "search/output.h"
 
 namespace screen {
 
 namespace {
 
 constexpr const char *kTag = "taviron-search part 1";
-
-// The first "key value" line in which two screens differ, by its key.
-std::string first_difference(const std::string &a, const std::string &b) {
-  std::istringstream x(a), y(b);
-  std::string lx, ly;
-  while (true) {
-    const bool more_x = static_cast<bool>(std::getline(x, lx));
-    const bool more_y = static_cast<bool>(std::getline(y, ly));
-    if (!more_x && !more_y) return "the screen";
-    if (!more_x || !more_y || lx != ly) {
-      const std::string &line = more_x ? lx : ly;
-      return line.substr(0, line.find(' '));
-    }
-  }
-}
 
 PartRecord read_record(const std::string &path) {
   const std::string where = part_record_path(path);
