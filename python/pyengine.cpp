@@ -185,20 +185,7 @@ screen::PairResult compare(CPDMOL *a, CPDMOL *b, const Options &options) {
 }
 
 std::string status_word(const screen::PairResult &r) {
-  switch (r.status) {
-    case kStatusComputed:
-      return "ok";
-    case kStatusNoAtoms:
-      return "no-atoms";
-    case kStatusEmptyGraph:
-      return "no-match";
-    case kStatusGraphTooLarge:
-      return "too-large:" + std::to_string(r.status_count);
-    case kStatusCliquesCut:
-      return "cut:" + std::to_string(r.status_count);
-    default:
-      return "missing";
-  }
+  return screen::status_text(r);  // the screens' words
 }
 
 std::string report(CPDMOL *a, CPDMOL *b, const Options &options, ReportForm form) {
