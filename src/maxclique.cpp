@@ -233,6 +233,20 @@ struct Level {
   int hi = 0;
 };
 
+// The candidates of the next level, q = p AND r over the words of `lv`, and
+// the words in which any remain (lo >= hi: none).
+inline Level narrowed(const Word *p, const Word *r, Word *q, Level lv) {
+  Level next{lv.hi, lv.lo};
+  for (int k = lv.lo; k < lv.hi; ++k) {
+    q[k] = p[k] & r[k];
+    if (q[k] != 0) {
+      next.lo = std::min(next.lo, k);
+      next.hi = k + 1;
+    }
+  }
+  return next;
+}
+
 // Nodes a search node branches on, in the order they were coloured, and
 // their colours (ascending).
 struct Branches {
@@ -428,20 +442,11 @@ void Search::expand(int depth) {
     if (depth + list.colour[i] < need_) return;
     const int v = list.node[i];
     clique_[depth] = v;
-    const Word *r = row(v);
-    int lo = lv.hi, hi = lv.lo;
-    for (int k = lv.lo; k < lv.hi; ++k) {
-      q[k] = p[k] & r[k];
-      if (q[k] != 0) {
-        lo = std::min(lo, k);
-        hi = k + 1;
-      }
-    }
-    const bool more = lo < hi;
+    const Level next = narrowed(p, row(v), q, lv);
     if (goal_ != Goal::kCount && depth + 1 >= need_) record(depth + 1);
     if (stop_) return;
-    if (more) {
-      level_[depth + 1] = {lo, hi};
+    if (next.lo < next.hi) {
+      level_[depth + 1] = next;
       expand(depth + 1);
     } else if (goal_ == Goal::kCount && depth + 1 == need_) {
       record(depth + 1);
@@ -471,19 +476,11 @@ void Search::expand_by_atoms(int depth) {
       for (Word x = p[w] & mine[w]; x != 0; x &= x - 1) {
         const int v = (w << 6) + std::countr_zero(x);
         clique_[depth] = v;
-        const Word *r = row(v);
-        int lo = lv.hi, hi = lv.lo;
-        for (int k = lv.lo; k < lv.hi; ++k) {
-          q[k] = p[k] & r[k];
-          if (q[k] != 0) {
-            lo = std::min(lo, k);
-            hi = k + 1;
-          }
-        }
+        const Level next = narrowed(p, row(v), q, lv);
         if (goal_ != Goal::kCount && depth + 1 >= need_) record(depth + 1);
         if (stop_) return;
-        if (lo < hi) {
-          level_[depth + 1] = {lo, hi};
+        if (next.lo < next.hi) {
+          level_[depth + 1] = next;
           expand_by_atoms(depth + 1);
         } else if (goal_ == Goal::kCount && depth + 1 == need_) {
           record(depth + 1);
