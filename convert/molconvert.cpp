@@ -7,6 +7,7 @@
 #include <GraphMol/MolOps.h>
 #include <GraphMol/PeriodicTable.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
+#include <GraphMol/SmilesParse/SmilesWrite.h>
 #include <RDGeneral/RDLog.h>
 #include <RDGeneral/versions.h>
 
@@ -409,6 +410,37 @@ std::string record_text(const RWMol &mol, const std::vector<bool> &aromatic,
   return out;
 }
 
+// Each atom's index in the molecule as read, before hydrogens go or come.
+constexpr const char *kInputIndex = "taviron_input_index";
+
+void tag_input_indices(RWMol &mol) {
+  for (Atom *atom : mol.atoms()) atom->setProp<int>(kInputIndex, static_cast<int>(atom->getIdx()));
+}
+
+// Where the atoms of a prepared (kekulized) molecule came from, and the
+// molecule as SMILES numbered by record atom.
+MoleculeAtoms input_atoms(const RWMol &mol) {
+  MoleculeAtoms out;
+  RWMol numbered(mol);
+  for (Atom *atom : numbered.atoms()) {
+    int index = -1;
+    atom->getPropIfPresent<int>(kInputIndex, index);
+    out.input.push_back(index);
+    atom->setAtomMapNum(static_cast<int>(atom->getIdx()) + 1);
+  }
+  RDKit::SmilesWriteParams ps;
+  ps.doKekule = true;
+  ps.canonical = false;
+  try {  // the indices stand without it: matched parts are then left empty
+    numbered.updatePropertyCache(false);
+    if (!numbered.getRingInfo()->isInitialized()) RDKit::MolOps::fastFindRings(numbered);
+    out.smiles = RDKit::MolToSmiles(numbered, ps);
+  } catch (const std::exception &) {
+    out.smiles.clear();
+  }
+  return out;
+}
+
 // Hydrogens of each atom of a prepared molecule that its record does not
 // write as atoms (all of them, unless keep_h made them atoms).
 std::vector<int> implicit_hydrogens(const RWMol &mol) {
@@ -600,13 +632,15 @@ namespace {
 // `sanitized` tells whether the parser sanitized it.
 Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &options,
                const std::string &identifier, bool sanitized, std::string *record,
-               std::string *reason, std::vector<int> *hydrogens = nullptr) {
+               std::string *reason, std::vector<int> *hydrogens = nullptr,
+               MoleculeAtoms *atoms = nullptr) {
   // The counts the text gave are checked before parsing; this catches any
   // input whose parsed molecule came out larger.
   *reason = size_refusal(mol.getNumAtoms(), 0, options);
   if (!reason->empty()) return Outcome::kTooLarge;
   std::vector<bool> aromatic;
   int heavy = 0;
+  if (atoms != nullptr) tag_input_indices(mol);
   const bool ok = guarded(
       [&] {
         remove_hydrogens(mol, sanitized);
@@ -622,6 +656,7 @@ Outcome finish(RWMol &mol, std::string_view name, const MolConvertOptions &optio
   if (!guarded([&] { aromatic = prepare(mol, options, sanitized, true); }, reason)) {
     return Outcome::kFailed;
   }
+  if (atoms != nullptr) *atoms = input_atoms(mol);
   *record = record_text(mol, aromatic, identifier, name);
   if (hydrogens != nullptr) *hydrogens = implicit_hydrogens(mol);
   return Outcome::kWritten;
@@ -656,7 +691,8 @@ std::unique_ptr<RWMol> parse_molfile(const std::vector<std::string> &lines, long
 // or the name field; *name is the name it goes by.
 Outcome convert_sd_record(const std::vector<std::string> &lines, long first_line,
                           const MolConvertOptions &options, const std::string &identifier,
-                          std::string *name, std::string *record, std::string *reason) {
+                          std::string *name, std::string *record, std::string *reason,
+                          MoleculeAtoms *origins) {
   // The molfile part ends at "M  END"; data fields follow it.
   size_t end = 0;
   while (end < lines.size() && lines[end].substr(0, 6) != "M  END") ++end;
@@ -676,7 +712,7 @@ Outcome convert_sd_record(const std::vector<std::string> &lines, long first_line
   const bool small = atoms <= options.layout_limit;
   std::unique_ptr<RWMol> mol = parse_molfile(lines, first_line, small, reason);
   if (!mol) return Outcome::kFailed;
-  return finish(*mol, *name, options, identifier, small, record, reason);
+  return finish(*mol, *name, options, identifier, small, record, reason, nullptr, origins);
 }
 
 // The fields of a CSV line (fields may be quoted with '"', a doubled quote
@@ -776,7 +812,10 @@ void MolConverter::convert_one_smiles(const std::string &smiles, const std::stri
     const bool small = size.atoms <= options_.layout_limit;
     std::unique_ptr<RWMol> mol = parse_smiles(smiles, small, &reason);
     outcome = Outcome::kFailed;
-    if (mol) outcome = finish(*mol, name, options_, identifier(), small, &record, &reason);
+    if (mol) {
+      outcome = finish(*mol, name, options_, identifier(), small, &record, &reason, nullptr,
+                       options_.atom_origins ? &atoms_ : nullptr);
+    }
   }
   tally(static_cast<int>(outcome), source, line, molecule, name, record, reason, sink);
 }
@@ -850,7 +889,8 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
     ++molecule;
     std::string name, record, reason;
     const Outcome outcome =
-        convert_sd_record(lines, first_line, options_, identifier(), &name, &record, &reason);
+        convert_sd_record(lines, first_line, options_, identifier(), &name, &record, &reason,
+                          options_.atom_origins ? &atoms_ : nullptr);
     tally(static_cast<int>(outcome), source, first_line, molecule, name, record, reason, sink);
     lines.clear();
   }
@@ -865,6 +905,8 @@ void MolConverter::tally(int outcome, const std::string &source, long line, long
     case Outcome::kWritten:
       ++written_;
       last_name_ = name;
+      last_atoms_ = std::move(atoms_);
+      atoms_ = {};
       sink(record);
       break;
     case Outcome::kFiltered:
@@ -882,7 +924,8 @@ void MolConverter::tally(int outcome, const std::string &source, long line, long
 }
 
 CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat format,
-                                   MolConverter &converter, std::vector<std::string> *names) {
+                                   MolConverter &converter, std::vector<std::string> *names,
+                                   std::vector<MoleculeAtoms> *atoms) {
   CompList *list = complist_new();
   converter.convert(fp, source != nullptr ? source : "", format, [&](const std::string &text) {
     // The reader takes the record from a stream over the text itself.
@@ -891,6 +934,7 @@ CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat forma
     if (CPDMOL *mol = read_CPDMOL_QTR(mem)) {
       complist_add(list, mol);
       if (names != nullptr) names->push_back(converter.last_name());
+      if (atoms != nullptr) atoms->push_back(converter.last_atoms());
     }
     std::fclose(mem);
   });
@@ -898,7 +942,8 @@ CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat forma
 }
 
 CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter,
-                                       std::vector<std::string> *names, std::string *error) {
+                                       std::vector<std::string> *names, std::string *error,
+                                       std::vector<MoleculeAtoms> *atoms) {
   const bool is_stdin = std::strcmp(path, "-") == 0;
   if (format == MolFormat::kNone)
     format = is_stdin ? MolFormat::kSmiles : molformat_from_name(path);
@@ -909,7 +954,7 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolCo
   FILE *fp = is_stdin ? stdin : open_input_file(path, error);
   if (fp == nullptr) return nullptr;
   CompList *list =
-      read_molecules_as_CPDMOL(fp, is_stdin ? "stdin" : path, format, converter, names);
+      read_molecules_as_CPDMOL(fp, is_stdin ? "stdin" : path, format, converter, names, atoms);
   int read_error = std::ferror(fp) ? (errno != 0 ? errno : EIO) : 0;
   if (read_error != 0 && error != nullptr) *error = std::strerror(read_error);
   if (!is_stdin) std::fclose(fp);
@@ -927,7 +972,8 @@ CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolCo
 
 bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
-                   std::string *record, std::string *error, std::vector<int> *hydrogens) {
+                   std::string *record, std::string *error, std::vector<int> *hydrogens,
+                   MoleculeAtoms *atoms) {
   RDLog::LogStateSetter quiet;
   const SmilesSize size = measure_smiles(smiles);
   std::string reason = size_refusal(size.atoms, size.depth, options);
@@ -936,8 +982,10 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
   if (reason.empty()) mol = parse_smiles(smiles, small, &reason);
   if (mol) reason = size_refusal(mol->getNumAtoms(), 0, options);
   std::vector<bool> aromatic;
+  if (mol && atoms != nullptr) tag_input_indices(*mol);
   if (mol && reason.empty() &&
       guarded([&] { aromatic = prepare(*mol, options, true, small); }, &reason)) {
+    if (atoms != nullptr) *atoms = input_atoms(*mol);
     *record = record_text(*mol, aromatic, identifier, name);
     if (hydrogens != nullptr) *hydrogens = implicit_hydrogens(*mol);
     return true;
@@ -948,7 +996,7 @@ bool smiles_to_QTR(const std::string &smiles, const std::string &name,
 
 bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
                      const MolConvertOptions &options, std::string *record, std::string *error,
-                     std::vector<int> *hydrogens) {
+                     std::vector<int> *hydrogens, MoleculeAtoms *origins) {
   auto fail = [error](const std::string &reason) {
     if (error != nullptr) *error = reason;
     return false;
@@ -984,7 +1032,7 @@ bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
   MolConvertOptions all = options;  // one molecule asked for: no heavy-atom range
   all.min_heavy = 0;
   all.max_heavy = -1;
-  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason, hydrogens) ==
+  if (mol && finish(*mol, lines[0], all, identifier, small, record, &reason, hydrogens, origins) ==
                  Outcome::kWritten) {
     return true;
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cpdcommon.h"
+#include "convert/substructure.h"
 
 enum class MolFormat {
   kNone,    // not a molecule file (or not known)
@@ -44,7 +45,8 @@ struct MolConvertOptions {
   long layout_limit = 300;   // larger molecules: no stereo perception, piecewise depiction
   // CSV/TSV columns, found by their header name (exactly, else ignoring case).
   std::string smiles_column = "smiles";
-  std::string name_column;  // empty: a column "name" if there is one, else no names
+  std::string name_column;    // empty: a column "name" if there is one, else no names
+  bool atom_origins = false;  // keep where each record atom came from (last_atoms())
 };
 
 // Converts molecules input by input, numbering the molecules it meets across
@@ -83,6 +85,9 @@ class MolConverter {
   // (title line, data field or name column), before the record's NAME line
   // splits it at ";" and blanks its control characters.
   const std::string &last_name() const { return last_name_; }
+  // Where the atoms of that record came from (with the atom_origins option;
+  // empty without it).
+  const MoleculeAtoms &last_atoms() const { return last_atoms_; }
 
   const MolConvertOptions &options() const { return options_; }
   // Why the last convert() refused its input (empty when it did not).
@@ -118,6 +123,8 @@ class MolConverter {
   long filtered_ = 0;
   long too_large_ = 0;
   std::string last_name_;
+  MoleculeAtoms last_atoms_;
+  MoleculeAtoms atoms_;  // of the molecule being converted
   std::string input_error_;
 };
 
@@ -126,10 +133,12 @@ class MolConverter {
 // the converted file would get. Returns the list (possibly empty); the
 // converter's counters and warnings tell what was skipped, and a failed read
 // leaves ferror(fp) set. With `names`, the name of each record in the list is
-// appended there (MolConverter::last_name).
+// appended there (MolConverter::last_name), and with `atoms` where its atoms
+// came from (MolConverter::last_atoms, with the atom_origins option).
 CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat format,
                                    MolConverter &converter,
-                                   std::vector<std::string> *names = nullptr);
+                                   std::vector<std::string> *names = nullptr,
+                                   std::vector<MoleculeAtoms> *atoms = nullptr);
 
 // The same for a named file ("-" is the standard input; a name ending in
 // ".gz" is decompressed first). With kNone the format comes from the file
@@ -139,25 +148,29 @@ CompList *read_molecules_as_CPDMOL(FILE *fp, const char *source, MolFormat forma
 // its format is unknown; `error`, when given, then holds the reason.
 CompList *read_molecule_file_as_CPDMOL(const char *path, MolFormat format, MolConverter &converter,
                                        std::vector<std::string> *names = nullptr,
-                                       std::string *error = nullptr);
+                                       std::string *error = nullptr,
+                                       std::vector<MoleculeAtoms> *atoms = nullptr);
 
 // One molecule given as SMILES: its record text with the given identifier and
 // name, the heavy-atom range not applied. Returns false, with the reason in
 // *error, when RDKit cannot read it. With `hydrogens`, the hydrogens of each
 // atom that the record does not write as atoms are stored there, one count
 // per atom line (pictures show them; the record text is the same either way).
+// With `atoms`, where the record's atoms came from.
 bool smiles_to_QTR(const std::string &smiles, const std::string &name,
                    const std::string &identifier, const MolConvertOptions &options,
-                   std::string *record, std::string *error, std::vector<int> *hydrogens = nullptr);
+                   std::string *record, std::string *error, std::vector<int> *hydrogens = nullptr,
+                   MoleculeAtoms *atoms = nullptr);
 
 // One molecule given as a molfile (an SD record; data fields after "M  END"
 // are ignored): its record text with the given identifier, named by the title
 // line as taviron-convert names it, the heavy-atom range not applied. Returns
 // false, with the reason in *error, when RDKit cannot read it or the text
-// holds no molecule or more than one. `hydrogens` as for smiles_to_QTR.
+// holds no molecule or more than one. `hydrogens` and `atoms` as for
+// smiles_to_QTR.
 bool molblock_to_QTR(const std::string &molblock, const std::string &identifier,
                      const MolConvertOptions &options, std::string *record, std::string *error,
-                     std::vector<int> *hydrogens = nullptr);
+                     std::vector<int> *hydrogens = nullptr, MoleculeAtoms *atoms = nullptr);
 
 // Version of the RDKit library the converter was built with.
 const char *molconvert_rdkit_version();

@@ -53,7 +53,7 @@ fi
 cmp -s "$inc.tmp" "$inc" 2>/dev/null && rm "$inc.tmp" || mv "$inc.tmp" "$inc"
 
 headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1,maxclique}.h
-         "$root"/convert/{molconvert,layout,limits}.h "$inc")
+         "$root"/convert/{molconvert,layout,limits,substructure}.h "$inc")
 newest_header=$(ls -t "${headers[@]}" | head -n 1)
 stale() {  # stale OBJECT SOURCE
   [ ! -e "$1" ] || [ "$2" -nt "$1" ] || [ "$newest_header" -nt "$1" ]

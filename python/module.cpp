@@ -23,6 +23,7 @@
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
 #endif
+#include "convert/substructure.h"  // MoleculeAtoms alone needs no RDKit
 
 namespace py = pybind11;
 
@@ -50,6 +51,7 @@ Types types;
 struct Compound {
   pyengine::Record record;
   std::vector<int> hydrogens;  // per atom, from the molecule of from_smiles etc.; else empty
+  std::shared_ptr<const MoleculeAtoms> origins;  // of a converted molecule; else null
 
   CPDMOL *mol() const { return record.mol; }
   std::string id() const { return mol()->name != nullptr ? mol()->name : ""; }
@@ -58,7 +60,7 @@ struct Compound {
 std::vector<Compound> compounds(std::vector<pyengine::Record> records) {
   std::vector<Compound> out;
   out.reserve(records.size());
-  for (auto &r : records) out.push_back({std::move(r), {}});
+  for (auto &r : records) out.push_back({std::move(r), {}, nullptr});
   return out;
 }
 
@@ -106,6 +108,33 @@ struct Result {
   }
 };
 
+// The common substructure in the molecules' own atom indices.
+CommonSubstructure common_part(Result &r) {
+  std::vector<std::pair<int, int>> aligned;
+  for (const pyengine::AlignedPair &p : r.alignment()) aligned.emplace_back(p.a, p.b);
+#ifdef TAVIRON_HAVE_MOLCONVERT
+  return common_substructure(*r.a.mol(), r.a.origins.get(), *r.b.mol(), r.b.origins.get(), aligned);
+#else
+  CommonSubstructure out;  // records read from QTR text: positions of their atom lines
+  for (const auto &[a, b] : aligned) out.atom_pairs.emplace_back(a - 1, b - 1);
+  return out;
+#endif
+}
+
+py::list atom_pairs_list(Result &r) {
+  py::list out;
+  for (const auto &[a, b] : common_part(r).atom_pairs) out.append(py::make_tuple(a, b));
+  return out;
+}
+
+// The matched part of compound a (first) or b as SMILES; None for a record
+// read from QTR text.
+py::object matched_part(Result &r, bool first) {
+  if ((first ? r.a : r.b).origins == nullptr) return py::none();
+  const CommonSubstructure common = common_part(r);
+  return text(first ? common.smiles_a : common.smiles_b);
+}
+
 py::list alignment_list(Result &r) {
   py::list out;
   for (const pyengine::AlignedPair &p : r.alignment()) out.append(types.aligned(p.a, p.b, p.piece));
@@ -141,6 +170,9 @@ py::dict as_dict(Result &r) {
   for (const pyengine::AlignedPair &p : r.alignment())
     pairs.append(py::make_tuple(p.a, p.b, p.piece));
   d["alignment"] = pairs;
+  d["atom_pairs"] = atom_pairs_list(r);
+  d["smiles_a"] = matched_part(r, true);
+  d["smiles_b"] = matched_part(r, false);
   return d;
 }
 
@@ -382,9 +414,11 @@ void check_no_nul(const std::string &text, const char *what) {
   }
 }
 
-Compound record_compound(const std::string &record, std::vector<int> hydrogens) {
+Compound record_compound(const std::string &record, std::vector<int> hydrogens,
+                         MoleculeAtoms origins) {
   std::vector<pyengine::Record> r = pyengine::parse_records(record, "<molecule>");
-  return {std::move(r.front()), std::move(hydrogens)};
+  return {std::move(r.front()), std::move(hydrogens),
+          std::make_shared<const MoleculeAtoms>(std::move(origins))};
 }
 
 Compound from_smiles(const std::string &smiles, const std::string &name, const std::string &id) {
@@ -393,10 +427,12 @@ Compound from_smiles(const std::string &smiles, const std::string &name, const s
   check_no_nul(name, "the name");
   std::string record, error;
   std::vector<int> hydrogens;
-  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error, &hydrogens)) {
+  MoleculeAtoms origins;
+  if (!smiles_to_QTR(smiles, name, id, MolConvertOptions{}, &record, &error, &hydrogens,
+                     &origins)) {
     throw py::value_error(error);
   }
-  return record_compound(record, std::move(hydrogens));
+  return record_compound(record, std::move(hydrogens), std::move(origins));
 }
 
 Compound from_molblock(const std::string &molblock, const std::string &id) {
@@ -404,10 +440,11 @@ Compound from_molblock(const std::string &molblock, const std::string &id) {
   check_no_nul(molblock, "the MOL block");
   std::string record, error;
   std::vector<int> hydrogens;
-  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error, &hydrogens)) {
+  MoleculeAtoms origins;
+  if (!molblock_to_QTR(molblock, id, MolConvertOptions{}, &record, &error, &hydrogens, &origins)) {
     throw py::value_error(error);
   }
-  return record_compound(record, std::move(hydrogens));
+  return record_compound(record, std::move(hydrogens), std::move(origins));
 }
 
 // Every molecule of an SD/MOL, SMILES, CSV or TSV file (also .gz), converted
@@ -422,6 +459,7 @@ std::vector<Compound> read_molecules(const py::object &path, const std::string &
   options.name_field = name_field;
   options.smiles_column = smiles_column;
   options.name_column = name_column;
+  options.atom_origins = true;
   MolConverter converter(options, "taviron", nullptr);
   const MolFormat format = molformat_from_name(file);
   if (format == MolFormat::kNone) throw py::value_error("not a molecule file: " + file);
@@ -430,7 +468,7 @@ std::vector<Compound> read_molecules(const py::object &path, const std::string &
   if (fp == nullptr) raise_os_error(errno, name);
   std::vector<Compound> out;
   const bool ok = converter.convert(fp, file, format, [&](const std::string &record) {
-    out.push_back(record_compound(record, {}));
+    out.push_back(record_compound(record, {}, converter.last_atoms()));
   });
   const int read_error = errno;
   std::fclose(fp);
@@ -501,6 +539,18 @@ void define_result(py::module_ &m) {
           "Matchable atoms of the second compound.")
       .def_property_readonly("alignment", &alignment_list,
                              "Aligned atoms as AlignedPair(a, b, piece), as --align lists them.")
+      .def_property_readonly(
+          "atom_pairs", &atom_pairs_list,
+          "Aligned atoms as (a, b): 0-based indices of the atoms of the molecules given (in their "
+          "order as written, hydrogens written as atoms included; for QTR records the atom "
+          "lines), in the order of alignment.")
+      .def_property_readonly(
+          "smiles_a", [](Result &r) { return matched_part(r, true); },
+          "The matched part of the first molecule as SMILES: its aligned atoms and the bonds "
+          "that join aligned atoms in both (None for a QTR record).")
+      .def_property_readonly(
+          "smiles_b", [](Result &r) { return matched_part(r, false); },
+          "The matched part of the second molecule as SMILES (None for a QTR record).")
       .def("as_dict", &as_dict, "The result as a dict of plain values.")
       .def("report", &report, py::arg("form") = "score",
            "Exactly the text taviron prints for this pair: form 'score', 'align' or 'qtr'.")

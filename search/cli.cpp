@@ -19,11 +19,14 @@
 
 #include "cpddock.h"
 #include "cpdio.h"
+#include "depict/depict.h"
+#include "exe1.h"
 #include "gzinput.h"
 #include "search/report_html.h"
 #ifdef TAVIRON_HAVE_MOLCONVERT
 #include "convert/molconvert.h"
 #endif
+#include "convert/substructure.h"  // MoleculeAtoms alone needs no RDKit
 #include "vembo.h"
 
 namespace screen_cli {
@@ -58,6 +61,7 @@ const char *const kRows[] = {"(prog)",
                              "html         str",
                              "html-max     str",
                              "names        flag",
+                             "substructure flag",
                              "no-self      flag",
                              "name-field   str",
                              "in           str",
@@ -98,6 +102,14 @@ std::unordered_map<const CPDMOL *, std::string> &molecule_names() {
   return names;
 }
 
+// Where the atoms of the compounds of molecule files came from, with
+// --substructure.
+std::unordered_map<const CPDMOL *, MoleculeAtoms> &molecule_atoms() {
+  static std::unordered_map<const CPDMOL *, MoleculeAtoms> atoms;
+  return atoms;
+}
+bool substructure_wanted = false;
+
 std::string_view name_of(const CPDMOL &mol) {
   const auto &names = molecule_names();
   if (const auto it = names.find(&mol); it != names.end()) return it->second;
@@ -128,6 +140,9 @@ void print_help() {
   printf("\t-o/--output <file>  output file (stdout)\n");
   printf("\t--format <format>   tsv or jsonl (tsv)\n");
   printf("\t--names             add the compounds' names: query_name, target_name\n");
+  printf("\t--substructure      add the common substructure: atom_pairs (aligned atoms,\n");
+  printf("\t                    0-based indices of the input molecules), query_match and\n");
+  printf("\t                    target_match (the matched parts as SMILES)\n");
   printf("\t--min <c>           keep pairs with a coefficient of at least c, 0 to 1\n");
   printf("\t--top <k>           keep the best k targets of each query, best first\n");
   printf("\t                    (higher coefficient; on ties, target order)\n");
@@ -206,7 +221,7 @@ bool is_molecule_file(const char *path) {
 // One converter serves every input, so identifiers run on across files and
 // never collide. Standard input is read from `standard_input` when given.
 CompList *read_molecule_input(const char *path, std::vector<std::string> &names,
-                              FILE *standard_input) {
+                              std::vector<MoleculeAtoms> *atoms, FILE *standard_input) {
 #ifdef TAVIRON_HAVE_MOLCONVERT
   static MolConverter converter(
       [] {
@@ -216,6 +231,7 @@ CompList *read_molecule_input(const char *path, std::vector<std::string> &names,
         if (name_field != nullptr) options.name_field = name_field;
         if (smiles_column != nullptr) options.smiles_column = smiles_column;
         if (name_column != nullptr) options.name_column = name_column;
+        options.atom_origins = substructure_wanted;
         return options;
       }(),
       program());
@@ -224,13 +240,13 @@ CompList *read_molecule_input(const char *path, std::vector<std::string> &names,
   CompList *list = nullptr;
   if (std::strcmp(path, "-") == 0) {
     FILE *in = standard_input != nullptr ? standard_input : stdin;
-    list =
-        read_molecules_as_CPDMOL(in, "stdin", molformat_from_word(stdin_format), converter, &names);
+    list = read_molecules_as_CPDMOL(in, "stdin", molformat_from_word(stdin_format), converter,
+                                    &names, atoms);
     if (std::ferror(in)) error = std::strerror(errno != 0 ? errno : EIO);
     if (!converter.input_error().empty()) error = converter.input_error();
     if (!error.empty()) list = nullptr;
   } else {
-    list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names, &error);
+    list = read_molecule_file_as_CPDMOL(path, MolFormat::kNone, converter, &names, &error, atoms);
   }
   if (list == nullptr) {
     if (error.empty()) error = std::strerror(errno != 0 ? errno : EIO);
@@ -239,6 +255,7 @@ CompList *read_molecule_input(const char *path, std::vector<std::string> &names,
   return list;
 #else
   (void)names;
+  (void)atoms;
   (void)standard_input;
   fail(shown_name(path) +
        ": molecule files need taviron-search built with RDKit (apt-get install librdkit-dev "
@@ -408,7 +425,9 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
   try {
     if (is_molecule_file(path)) {
       std::vector<std::string> names;
-      in->list = read_molecule_input(path, names, standard_input);
+      std::vector<MoleculeAtoms> atoms;
+      in->list =
+          read_molecule_input(path, names, substructure_wanted ? &atoms : nullptr, standard_input);
       std::vector<CPDMOL *> records;
       const int n = in->list != nullptr ? complist_numberof(in->list) : 0;
       for (int k = 1; k <= n; k++) {
@@ -418,6 +437,9 @@ std::unique_ptr<Screen::Input> open_input(const char *path, screen::EntryLookup 
         // One name per record of the list, in its order.
         if (static_cast<std::size_t>(k) <= names.size()) {
           molecule_names()[mol] = std::move(names[static_cast<std::size_t>(k) - 1]);
+        }
+        if (static_cast<std::size_t>(k) <= atoms.size()) {
+          molecule_atoms()[mol] = std::move(atoms[static_cast<std::size_t>(k) - 1]);
         }
       }
       in->records = records;
@@ -533,6 +555,7 @@ void read_input_and_row_options(Options &o) {
   // Quiet means quiet: the row's status tells of an oversized docking graph.
   if (o.quiet) dock_overflow_message(false);
   o.names = opt_scan("names") != 0;
+  o.substructure = substructure_wanted = opt_scan("substructure") != 0;
   o.no_self = opt_scan("no-self") != 0;
   name_field = string_option("name-field");
   smiles_column = string_option("smiles-column");
@@ -637,6 +660,7 @@ void check_merge_options(const Options &o) {
   if (o.names || name_field != nullptr) {
     fail("--merge keeps the columns of the parts: --names and --name-field do not apply");
   }
+  if (o.substructure) fail("--merge keeps the columns of the parts: --substructure does not apply");
 }
 
 // A screen names its inputs one way, and resumes only a regular output file.
@@ -685,7 +709,7 @@ int run_merge(const Options &o) {
   try {
     const screen::MergeLayout layout = screen::merge_layout(parts);
     parts = screen::ordered_parts(parts);
-    const std::string head = screen::header(layout.format, layout.names);
+    const std::string head = screen::header(layout.format, layout.names, layout.substructure);
     if (output_fn != nullptr && regular_output(output_fn)) {
       file = std::make_unique<screen::SafeOutput>(output_target(output_fn), "", head, false, false);
       screen::merge_parts(parts, layout, options, *file);
@@ -832,6 +856,10 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
       items.emplace_back("no-self", "yes");
       screen_items.emplace_back("no-self", "yes");
     }
+    if (o.substructure) {
+      items.emplace_back("substructure", "yes");
+      screen_items.emplace_back("substructure", "yes");
+    }
     for (const auto &[key, value] :
          {std::pair{"smiles-column", smiles_column}, std::pair{"name-column", name_column}}) {
       if (value == nullptr) continue;
@@ -844,8 +872,8 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
           screen::PartRecord{*o.shard, s.first, s.last, 0, 0, fingerprint_of(screen_items)};
     try {
       output.file = std::make_unique<screen::SafeOutput>(
-          output_target(output_fn), fingerprint_of(items), screen::header(o.format, o.names),
-          o.resume, output.resumable);
+          output_target(output_fn), fingerprint_of(items),
+          screen::header(o.format, o.names, o.substructure), o.resume, output.resumable);
     } catch (const screen::ResumeRefused &e) {
       fail(e.message);
     } catch (const screen::OutputRefused &e) {
@@ -860,9 +888,36 @@ Output open_output(const Options &o, Screen &s, const std::function<bool()> &pro
       write_failed(output, errno);
     }
     output.stream = std::make_unique<screen::StreamSink>(output.out, output.name);
-    output.stream->write(screen::header(o.format, o.names));
+    output.stream->write(screen::header(o.format, o.names, o.substructure));
   }
   return output;
+}
+
+// The common substructure of a kept row's pair, from the alignment that
+// taviron --align reports for it, computed again on the calling thread.
+screen::RowSubstructure row_substructure(const screen::EngineConfig &config, CPDMOL &query,
+                                         CPDMOL &target) {
+  screen::init_engine(config);
+  compute_similarity(&query, &target);
+  std::vector<std::pair<int, int>> aligned;
+  for (const depict::AlignedAtom &a : depict::engine_alignment()) aligned.emplace_back(a.a, a.b);
+  screen::RowSubstructure out;
+#ifdef TAVIRON_HAVE_MOLCONVERT
+  const auto origins = [](const CPDMOL &mol) -> const MoleculeAtoms * {
+    const auto &atoms = molecule_atoms();
+    const auto it = atoms.find(&mol);
+    return it != atoms.end() ? &it->second : nullptr;
+  };
+  const MoleculeAtoms *qa = origins(query), *ta = origins(target);
+  CommonSubstructure common = common_substructure(query, qa, target, ta, aligned);
+  out.atom_pairs = std::move(common.atom_pairs);
+  if (qa != nullptr) out.query_match = std::move(common.smiles_a);
+  if (ta != nullptr) out.target_match = std::move(common.smiles_b);
+#else
+  // Records read from QTR text: the positions of their atom lines.
+  for (const auto &[a, b] : aligned) out.atom_pairs.emplace_back(a - 1, b - 1);
+#endif
+  return out;
 }
 
 screen::StreamOptions stream_options(const Options &o, const Screen &s) {
@@ -873,6 +928,11 @@ screen::StreamOptions stream_options(const Options &o, const Screen &s) {
   if (o.names) {
     so.query_name = name_of;
     so.target_name = name_of;
+  }
+  if (o.substructure) {
+    so.substructure = [config = o.run.engine](CPDMOL &q, CPDMOL &t) {
+      return row_substructure(config, q, t);
+    };
   }
   so.target_block = o.block;
   so.max_query_block = std::min(o.block, so.max_query_block);

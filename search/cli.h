@@ -65,6 +65,7 @@ struct Options {
   int html_max = 200;
   bool quiet = false;
   bool names = false;
+  bool substructure = false;  // rows end with the pair's common substructure
   bool resume = false;
   bool merge = false;
   bool no_self = false;  // leave out each query's own record (QUERIES and TARGETS one file)

@@ -321,11 +321,12 @@ void TopSelector::finish() {
   kept_.clear();
 }
 
-std::string header(Format format, bool names) {
+std::string header(Format format, bool names, bool substructure) {
   if (format == Format::kJsonl) return "";
   return std::string(
              "query\ttarget\tquery_atoms\ttarget_atoms\tscore\tcoefficient\tstatus\tproven") +
-         (names ? "\tquery_name\ttarget_name\n" : "\n");
+         (names ? "\tquery_name\ttarget_name" : "") +
+         (substructure ? "\tatom_pairs\tquery_match\ttarget_match\n" : "\n");
 }
 
 void append_tsv_cell(std::string &out, std::string_view text) {
@@ -399,8 +400,39 @@ void append_json_string(std::string &out, std::string_view text) {
   out += '"';
 }
 
+namespace {
+
+void append_substructure(std::string &out, Format format, const RowSubstructure &sub) {
+  const bool tsv = format == Format::kTsv;
+  out += tsv ? "\t" : ",\"atom_pairs\":[";
+  char pair[32];
+  for (std::size_t k = 0; k < sub.atom_pairs.size(); k++) {
+    const auto [a, b] = sub.atom_pairs[k];
+    std::snprintf(pair, sizeof pair, tsv ? "%s%d:%d" : "%s[%d,%d]", k > 0 ? "," : "", a, b);
+    out += pair;
+  }
+  if (!tsv) out += ']';
+  for (const auto &[key, match] : {std::pair{",\"query_match\":", &sub.query_match},
+                                   std::pair{",\"target_match\":", &sub.target_match}}) {
+    if (tsv) {
+      out += '\t';
+      if (*match) append_tsv_cell(out, **match);
+    } else {
+      out += key;
+      if (*match) {
+        append_json_string(out, **match);
+      } else {
+        out += "null";
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void append_row(std::string &out, Format format, const PairResult &r, const char *query_name,
-                const char *target_name, const RowNames *names) {
+                const char *target_name, const RowNames *names,
+                const RowSubstructure *substructure) {
   const char *q = query_name != nullptr ? query_name : "";
   const char *t = target_name != nullptr ? target_name : "";
   char numbers[128];
@@ -419,6 +451,7 @@ void append_row(std::string &out, Format format, const PairResult &r, const char
       out += '\t';
       append_tsv_cell(out, names->target);
     }
+    if (substructure != nullptr) append_substructure(out, format, *substructure);
     out += '\n';
     return;
   }
@@ -439,6 +472,7 @@ void append_row(std::string &out, Format format, const PairResult &r, const char
     out += ",\"target_name\":";
     append_json_string(out, names->target);
   }
+  if (substructure != nullptr) append_substructure(out, format, *substructure);
   out += "}\n";
 }
 

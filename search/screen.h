@@ -152,8 +152,9 @@ class TopSelector {
 enum class Format { kTsv, kJsonl };
 
 // The header line of the format (empty for JSON lines); with `names`, the
-// columns query_name and target_name end it.
-std::string header(Format format, bool names = false);
+// columns query_name and target_name follow, and with `substructure`
+// atom_pairs, query_match and target_match.
+std::string header(Format format, bool names = false, bool substructure = false);
 
 // The status column: ok, no-atoms, no-match, too-large:N, cut:N.
 std::string status_text(const PairResult &r);
@@ -164,9 +165,22 @@ struct RowNames {
   std::string_view target;
 };
 
-// Appends one line for the result; with `names`, query_name and target_name end it.
+// The common substructure of a row's pair (--substructure): the aligned
+// atoms as 0-based atom indices of the query and the target molecule, and
+// the matched part of each as SMILES (none for a record read from QTR text).
+struct RowSubstructure {
+  std::vector<std::pair<int, int>> atom_pairs;
+  std::optional<std::string> query_match;
+  std::optional<std::string> target_match;
+};
+
+// Appends one line for the result; with `names`, query_name and target_name
+// follow, and with `substructure` its three columns (TSV: atom_pairs as
+// "0:3,1:4", an unknown match as an empty cell; JSON: atom_pairs as
+// [[0,3],[1,4]], an unknown match as null).
 void append_row(std::string &out, Format format, const PairResult &r, const char *query_name,
-                const char *target_name, const RowNames *names = nullptr);
+                const char *target_name, const RowNames *names = nullptr,
+                const RowSubstructure *substructure = nullptr);
 
 // Appends a TSV cell: a tab, CR or LF in the text becomes a space, so that
 // the cell never breaks the table.

@@ -89,9 +89,9 @@ bool finish_row(Row &row, std::string_view atoms_a, std::string_view atoms_b,
   return true;
 }
 
-bool parse_tsv(std::string_view line, bool names, Row &row) {
-  const int fields = names ? 10 : 8;
-  std::string_view f[10];
+bool parse_tsv(std::string_view line, const MergeLayout &layout, Row &row) {
+  const int fields = (layout.names ? 10 : 8) + (layout.substructure ? 3 : 0);
+  std::string_view f[13];
   for (int i = 0; i < fields; i++) {
     const std::size_t tab = line.find('\t');
     if ((tab == std::string_view::npos) != (i == fields - 1)) return false;
@@ -137,7 +137,26 @@ bool skip_string_member(std::string_view &text, std::string_view key) {
   return end != 0;
 }
 
-bool parse_json(std::string_view line, bool names, Row &row) {
+// `,"atom_pairs":[[0,3],...]` and the two matches, strings or null.
+bool skip_substructure(std::string_view &text) {
+  if (!expect(text, ",\"atom_pairs\":[")) return false;
+  if (!expect(text, "]")) {
+    take_until(text, ']');
+    while (expect(text, "],[")) take_until(text, ']');
+    if (!expect(text, "]]")) return false;
+  }
+  for (const std::string_view key : {",\"query_match\":", ",\"target_match\":"}) {
+    if (!expect(text, key)) return false;
+    if (expect(text, "null")) continue;
+    const std::size_t end = json_string_end(text);
+    if (end == 0) return false;
+    text.remove_prefix(end);
+  }
+  return true;
+}
+
+bool parse_json(std::string_view line, const MergeLayout &layout, Row &row) {
+  const bool names = layout.names;
   if (!expect(line, "{\"query\":")) return false;
   const std::size_t q = json_string_end(line);
   if (q == 0) return false;
@@ -163,6 +182,7 @@ bool parse_json(std::string_view line, bool names, Row &row) {
       !(skip_string_member(line, "query_name") && skip_string_member(line, "target_name"))) {
     return false;
   }
+  if (layout.substructure && !skip_substructure(line)) return false;
   if (line != "}") return false;
   return finish_row(row, a, b, m, status);
 }
@@ -220,7 +240,7 @@ std::string errno_text() {
 
 MergeLayout merge_layout(const std::vector<std::string> &paths) {
   std::optional<Format> format;
-  std::optional<bool> names;
+  std::optional<bool> names, substructure;
   for (const std::string &path : paths) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw MergeError{"cannot read " + path + ": " + errno_text()};
@@ -229,9 +249,15 @@ MergeLayout merge_layout(const std::vector<std::string> &paths) {
       if (in.bad()) throw MergeError{"cannot read " + path + ": " + errno_text()};
       continue;  // JSON lines without rows
     }
-    const bool tsv_names = line + "\n" == header(Format::kTsv, true);
-    const Format f =
-        tsv_names || line + "\n" == header(Format::kTsv) ? Format::kTsv : Format::kJsonl;
+    // The TSV header tells both; a JSON line by its members.
+    std::optional<std::pair<bool, bool>> tsv;  // names, substructure
+    for (const bool n : {false, true}) {
+      for (const bool sub : {false, true}) {
+        if (line + "\n" == header(Format::kTsv, n, sub)) tsv = {n, sub};
+      }
+    }
+    const bool tsv_names = tsv && tsv->first;
+    const Format f = tsv ? Format::kTsv : Format::kJsonl;
     if (f == Format::kJsonl && !line.starts_with("{")) {
       throw MergeError{path + ": not an output of taviron-search"};
     }
@@ -240,8 +266,13 @@ MergeLayout merge_layout(const std::vector<std::string> &paths) {
     const bool n = f == Format::kTsv ? tsv_names : line.find(",\"query_name\":") != line.npos;
     if (names && *names != n) throw MergeError{path + ": parts with and without --names"};
     names = n;
+    const bool sub = f == Format::kTsv ? tsv->second : line.find(",\"atom_pairs\":") != line.npos;
+    if (substructure && *substructure != sub) {
+      throw MergeError{path + ": parts with and without --substructure"};
+    }
+    substructure = sub;
   }
-  return {format.value_or(Format::kJsonl), names.value_or(false)};
+  return {format.value_or(Format::kJsonl), names.value_or(false), substructure.value_or(false)};
 }
 
 void merge_parts(const std::vector<std::string> &paths, const MergeLayout &layout,
@@ -258,14 +289,14 @@ void merge_parts(const std::vector<std::string> &paths, const MergeLayout &layou
       const std::string where = path + ":" + std::to_string(number);
       if (in.eof()) throw MergeError{where + ": the last line is cut short"};
       if (format == Format::kTsv && number == 1) {
-        if (line + "\n" != header(Format::kTsv, layout.names)) {
+        if (line + "\n" != header(Format::kTsv, layout.names, layout.substructure)) {
           throw MergeError{where + ": no TSV header"};
         }
         continue;
       }
       Row row;
-      if (!(format == Format::kTsv ? parse_tsv(line, layout.names, row)
-                                   : parse_json(line, layout.names, row))) {
+      if (!(format == Format::kTsv ? parse_tsv(line, layout, row)
+                                   : parse_json(line, layout, row))) {
         throw MergeError{where + ": not a row of taviron-search"};
       }
       if (options.min && row.coefficient < *options.min) continue;

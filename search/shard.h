@@ -48,6 +48,7 @@ struct MergeError {
 struct MergeLayout {
   Format format = Format::kJsonl;
   bool names = false;
+  bool substructure = false;  // rows end with atom_pairs, query_match, target_match
 };
 
 // Reads the parts (outputs of the shards of one screen, in part order, all

@@ -521,18 +521,24 @@ void StreamRun::take_row(Pass &pass, std::int64_t ta, const std::vector<CPDMOL *
   PairResult g = r;
   g.query = static_cast<int>(pass.qa + r.query);
   g.target = static_cast<int>(ta + r.target);
+  const auto lq = static_cast<std::size_t>(r.query);
+  // A row that would not enter the query's best rows is not worth writing.
+  std::vector<Kept> *best = top ? &pass.kept[lq] : nullptr;
+  if (best != nullptr && best->size() >= k && !better(Kept{g, {}}, best->front())) return;
   std::string row;
-  const CPDMOL &qm = *pass.records[static_cast<std::size_t>(r.query)];
-  const CPDMOL &tm = *trecs[static_cast<std::size_t>(r.target)];
+  CPDMOL &qm = *pass.records[static_cast<std::size_t>(r.query)];
+  CPDMOL &tm = *trecs[static_cast<std::size_t>(r.target)];
+  std::optional<RowSubstructure> sub;
+  if (options.substructure) sub = options.substructure(qm, tm);
+  const RowSubstructure *shown = sub ? &*sub : nullptr;
   if (options.query_name) {
     const RowNames names{options.query_name(qm), options.target_name(tm)};
-    append_row(row, options.format, g, qm.name, tm.name, &names);
+    append_row(row, options.format, g, qm.name, tm.name, &names, shown);
   } else {
-    append_row(row, options.format, g, qm.name, tm.name);
+    append_row(row, options.format, g, qm.name, tm.name, nullptr, shown);
   }
-  const auto lq = static_cast<std::size_t>(r.query);
   if (top) {
-    keep_best(pass.kept[lq], k, Kept{g, std::move(row)});
+    keep_best(*best, k, Kept{g, std::move(row)});
     return;
   }
   stats.kept++;

@@ -118,6 +118,10 @@ struct StreamOptions {
   // them for the records of the query and the target list.
   std::function<std::string_view(const CPDMOL &)> query_name;
   std::function<std::string_view(const CPDMOL &)> target_name;
+  // With a function here rows end with the pair's common substructure, as it
+  // gives it. It runs on the thread that writes the rows, only for rows that
+  // are kept (with --top: that enter the query's best rows so far).
+  std::function<RowSubstructure(CPDMOL &query, CPDMOL &target)> substructure;
   // With a function here the pair of query q (numbered in the whole query
   // list) with target own_target(q), its own record, is left out: counted
   // among the pairs, never computed nor written; -1 leaves none out.

@@ -1,0 +1,1 @@
+cmp merged.tsv whole.tsv
