@@ -24,7 +24,7 @@ flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
 sources=(lib/complist.cpp lib/string1.cpp lib/string2.cpp lib/string3.cpp lib/tokenizer.cpp
          lib/switch2.cpp lib/switch.cpp lib/basic.cpp lib/atomic_file.cpp lib/gzinput.cpp
          src/cpdio.cpp src/cpddock.cpp src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/exe1.cpp
-         src/maxclique.cpp)
+         src/maxclique.cpp src/mcsplit.cpp)
 targets=(compare_fuzzer options_fuzzer)
 
 # The molecule target is built on the system's RDKit, which stays
@@ -52,7 +52,7 @@ if ! grep -q '^char \*options\[\]' "$inc.tmp"; then
 fi
 cmp -s "$inc.tmp" "$inc" 2>/dev/null && rm "$inc.tmp" || mv "$inc.tmp" "$inc"
 
-headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1,maxclique}.h
+headers=("$root"/lib/*.h "$root"/src/{cpdcommon,cpdio,cpddock,cpdcf2,cpdcf2_search,cpdgraph,cpdsc,exe1,maxclique,mcsplit}.h
          "$root"/convert/{molconvert,layout,limits,substructure}.h "$inc")
 newest_header=$(ls -t "${headers[@]}" | head -n 1)
 stale() {  # stale OBJECT SOURCE
@@ -62,7 +62,7 @@ stale() {  # stale OBJECT SOURCE
 # The search and scoring loops compare small counts millions of times per
 # input; tracing those comparisons slows the fuzzer down several times and
 # guides nothing, so these files get edge coverage only.
-untraced=" src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/maxclique.cpp "
+untraced=" src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/maxclique.cpp src/mcsplit.cpp "
 
 compile() {  # compile SOURCE OBJECT
   local rel="${1#"$root"/}" extra=()

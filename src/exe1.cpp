@@ -13,6 +13,7 @@
 #include "cpddock.h"
 #include "cpdgraph.h"
 #include "maxclique.h"
+#include "mcsplit.h"
 
 namespace {
 
@@ -109,6 +110,17 @@ void count_unbudgeted(const DockBits &graph, Exe1State &st) {
   cpdcf2::SearchProbe probe;
   cpdcf2::clifinder2_bits(graph, kFirstBudget, &st.mcsnum, nullptr, &st.mcs_max, &probe);
   if (!probe.cut) return;  // it finished: its answer is the unbudgeted one
+  // On the compounds directly where the pairs fall into label classes (the
+  // usual case); the clique solver otherwise.
+  mcsplit::Options on_atoms;
+  on_atoms.lower_bound = st.mcs_max;
+  const mcsplit::Problem problem =
+      mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
+  if (const std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms)) {
+    st.mcs_max = m->size;
+    st.mcsnum = m->count;
+    return;
+  }
   maxclique::Options options;
   options.lower_bound = st.mcs_max;
   const maxclique::Result exact = maxclique::largest_docked(graph, st.nodelist, options);

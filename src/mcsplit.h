@@ -1,0 +1,54 @@
+// The largest cliques of a docking graph found on the two compounds
+// directly: a clique is a mapping of atoms of the first compound onto atoms
+// of the second, each pair a docking node, that keeps every bond and every
+// non-bond. When the pairs that may be nodes fall into label classes (every
+// first-compound atom of a class may pair with every second-compound atom of
+// it, and with no other), the search keeps, per class, the atoms still free
+// on either side, split further by their bonds to the atoms mapped so far;
+// the sum over the classes of the smaller side bounds what can still be
+// added. That bound is far tighter than a colouring of the docking graph on
+// molecules, whose graphs are large and dense.
+#pragma once
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "cpdcommon.h"
+
+namespace mcsplit {
+
+struct Problem {
+  // Bond matrices (1 for bonded atoms, 0 otherwise; the diagonal is not
+  // read) of the two compounds, left * left and right * right entries.
+  int left = 0;
+  int right = 0;
+  std::vector<unsigned char> bonds_left;
+  std::vector<unsigned char> bonds_right;
+  // The atom pairs that may be aligned (the docking graph's nodes), as
+  // (left atom, right atom).
+  std::vector<std::pair<int, int>> pairs;
+};
+
+struct Options {
+  int lower_bound = 0;      // a mapping of this many pairs is known to exist
+  int count_cap = CPD_MAX;  // largest mappings are counted up to here
+  int max_atoms = 4096;     // larger compounds are left to the clique solver
+};
+
+struct Result {
+  int size = 0;            // pairs of the largest mapping
+  int count = 0;           // largest mappings, at most count_cap (0 when size is 0)
+  long long branches = 0;  // search nodes visited, for measurements
+};
+
+// The size and capped count of the largest mappings (equal to the largest
+// cliques of the docking graph of the pairs); nothing when the pairs do not
+// fall into label classes or a compound has more than max_atoms atoms.
+std::optional<Result> largest(const Problem &problem, const Options &options = {});
+
+// The problem of the docking graph of two records (nodes as built by
+// make_DockingGraph: e1, e2), whose bond matrices are built.
+Problem problem_of(const CPDMOL &a, const CPDMOL &b, const DNODE *nodes, int n);
+
+}  // namespace mcsplit
