@@ -7,11 +7,13 @@ namespace mcsplit {
 
 namespace {
 
-// Atoms still free in one label class: left_[l, l + ll) may pair with
-// right_[r, r + rl), and all of them have the same bonds to every atom
-// mapped so far.
+// Atoms still free in one label class: atoms_[s][at[s], at[s] + len[s]) of
+// side s (0 the first compound, 1 the second) may pair with those of the
+// other side, and all of them have the same bonds to every atom mapped so
+// far.
 struct Bidomain {
-  int l = 0, r = 0, ll = 0, rl = 0;
+  int at[2] = {0, 0};
+  int len[2] = {0, 0};
 };
 
 enum class Goal { kLargest, kCount };
@@ -22,12 +24,14 @@ class Search {
          std::vector<int> right)
       : p_(p),
         start_(std::move(start)),
-        left_(std::move(left)),
-        right_(std::move(right)),
-        domains_(static_cast<std::size_t>(p.left) + 2),
-        degree_(static_cast<std::size_t>(p.left), 0) {
-    for (int v = 0; v < p.left; ++v) {
-      for (int u = 0; u < p.left; ++u) degree_[v] += u != v && bonded_left(v, u) ? 1 : 0;
+        atoms_{std::move(left), std::move(right)},
+        domains_(static_cast<std::size_t>(p.left + p.right) + 2) {
+    for (int s : {0, 1}) {
+      const int n = s == 0 ? p.left : p.right;
+      degree_[s].assign(static_cast<std::size_t>(n), 0);
+      for (int v = 0; v < n; ++v) {
+        for (int u = 0; u < n; ++u) degree_[s][v] += u != v && bonded(s, v, u) ? 1 : 0;
+      }
     }
   }
 
@@ -53,11 +57,9 @@ class Search {
   long long branches() const { return branches_; }
 
  private:
-  bool bonded_left(int v, int u) const {
-    return p_.bonds_left[static_cast<std::size_t>(v) * p_.left + u] != 0;
-  }
-  bool bonded_right(int w, int u) const {
-    return p_.bonds_right[static_cast<std::size_t>(w) * p_.right + u] != 0;
+  bool bonded(int side, int v, int u) const {
+    return side == 0 ? p_.bonds_left[static_cast<std::size_t>(v) * p_.left + u] != 0
+                     : p_.bonds_right[static_cast<std::size_t>(v) * p_.right + u] != 0;
   }
 
   void run() {
@@ -65,37 +67,47 @@ class Search {
     solve(0, 0);
   }
 
-  // Moves the atoms of a[start, start + len) bonded to `v` to the front;
-  // returns how many there are.
-  template <typename Bonded>
-  static int partition(std::vector<int> &a, int start, int len, Bonded bonded) {
+  // Moves the atoms of side s in [start, start + len) bonded to v to the
+  // front; returns how many there are.
+  int partition(int s, int start, int len, int v) {
+    std::vector<int> &a = atoms_[s];
     int front = 0;
     for (int k = 0; k < len; ++k) {
-      if (bonded(a[start + k])) std::swap(a[start + front++], a[start + k]);
+      if (bonded(s, v, a[start + k])) std::swap(a[start + front++], a[start + k]);
     }
     return front;
   }
 
-  // The classes once v is mapped onto w: each splits into the atoms bonded
-  // to v (to w) and those not.
-  void split(const std::vector<Bidomain> &from, int v, int w, std::vector<Bidomain> &to) {
+  // The classes once atom[0] is mapped onto atom[1]: each splits into the
+  // atoms bonded to them and those not.
+  void split(const std::vector<Bidomain> &from, const int (&atom)[2], std::vector<Bidomain> &to) {
     to.clear();
     for (const Bidomain &d : from) {
-      if (d.ll == 0 || d.rl == 0) continue;
-      const int la = partition(left_, d.l, d.ll, [&](int u) { return bonded_left(v, u); });
-      const int ra = partition(right_, d.r, d.rl, [&](int u) { return bonded_right(w, u); });
-      if (d.ll > la && d.rl > ra) to.push_back({d.l + la, d.r + ra, d.ll - la, d.rl - ra});
-      if (la > 0 && ra > 0) to.push_back({d.l, d.r, la, ra});
+      if (d.len[0] == 0 || d.len[1] == 0) continue;
+      Bidomain bonded_part, other;
+      bool both = true, none = true;
+      for (int s : {0, 1}) {
+        const int b = partition(s, d.at[s], d.len[s], atom[s]);
+        bonded_part.at[s] = d.at[s];
+        bonded_part.len[s] = b;
+        other.at[s] = d.at[s] + b;
+        other.len[s] = d.len[s] - b;
+        both = both && b > 0;
+        none = none && d.len[s] > b;
+      }
+      if (none) to.push_back(other);
+      if (both) to.push_back(bonded_part);
     }
   }
 
-  // The class to branch on: the one with the fewest atoms on its larger side.
+  // The class to branch on: the one with the fewest atoms on its larger
+  // side; its smaller side is branched on.
   static int choose(const std::vector<Bidomain> &ds) {
     int best = -1, width = 0;
     for (int k = 0; k < static_cast<int>(ds.size()); ++k) {
       const Bidomain &d = ds[k];
-      if (d.ll == 0 || d.rl == 0) continue;
-      const int w = std::max(d.ll, d.rl);
+      if (d.len[0] == 0 || d.len[1] == 0) continue;
+      const int w = std::max(d.len[0], d.len[1]);
       if (best < 0 || w < width) {
         best = k;
         width = w;
@@ -104,30 +116,32 @@ class Search {
     return best;
   }
 
-  // Takes the left atom with the most bonds out of the class: it goes last,
-  // outside the class's range.
-  int take_left(Bidomain &d) {
-    int at = d.l;
-    for (int k = d.l + 1; k < d.l + d.ll; ++k) {
-      const int u = left_[k], b = left_[at];
-      if (degree_[u] > degree_[b] || (degree_[u] == degree_[b] && u < b)) at = k;
+  // Takes the atom of side s with the most bonds out of the class: it goes
+  // last, outside the class's range.
+  int take_widest(Bidomain &d, int s) {
+    std::vector<int> &a = atoms_[s];
+    const std::vector<int> &deg = degree_[s];
+    int at = d.at[s];
+    for (int k = at + 1; k < d.at[s] + d.len[s]; ++k) {
+      if (deg[a[k]] > deg[a[at]] || (deg[a[k]] == deg[a[at]] && a[k] < a[at])) at = k;
     }
-    const int v = left_[at];
-    std::swap(left_[at], left_[d.l + d.ll - 1]);
-    --d.ll;
+    const int v = a[at];
+    std::swap(a[at], a[d.at[s] + d.len[s] - 1]);
+    --d.len[s];
     return v;
   }
 
-  // The right atom of the class that comes next after `previous` by number,
-  // moved last and out of the class's range; children reorder the range.
-  int take_right_after(Bidomain &d, int previous) {
+  // The atom of side s that comes next after `previous` by number, moved
+  // last and out of the class's range; children reorder the range.
+  int take_after(Bidomain &d, int s, int previous) {
+    std::vector<int> &a = atoms_[s];
     int at = -1;
-    for (int k = d.r; k < d.r + d.rl; ++k) {
-      if (right_[k] > previous && (at < 0 || right_[k] < right_[at])) at = k;
+    for (int k = d.at[s]; k < d.at[s] + d.len[s]; ++k) {
+      if (a[k] > previous && (at < 0 || a[k] < a[at])) at = k;
     }
-    const int w = right_[at];
-    std::swap(right_[at], right_[d.r + d.rl - 1]);
-    --d.rl;
+    const int w = a[at];
+    std::swap(a[at], a[d.at[s] + d.len[s] - 1]);
+    --d.len[s];
     return w;
   }
 
@@ -135,7 +149,7 @@ class Search {
     ++branches_;
     std::vector<Bidomain> &ds = domains_[depth];
     int bound = size;
-    for (const Bidomain &d : ds) bound += std::min(d.ll, d.rl);
+    for (const Bidomain &d : ds) bound += std::min(d.len[0], d.len[1]);
     if (goal_ == Goal::kLargest) {
       best_ = std::max(best_, size);
       if (bound <= best_) return;
@@ -149,26 +163,28 @@ class Search {
     }
     const int k = choose(ds);
     if (k < 0) return;
-    const int v = take_left(ds[k]);
-    const int options = ds[k].rl;
+    // The atom of the smaller side meets each partner in turn, then none.
+    const int s = ds[k].len[0] <= ds[k].len[1] ? 0 : 1;
+    int atom[2];
+    atom[s] = take_widest(ds[k], s);
+    const int options = ds[k].len[1 - s];
     int previous = -1;
     for (int n = 0; n < options && !stop_; ++n) {
-      const int w = take_right_after(ds[k], previous);
-      previous = w;
-      split(ds, v, w, domains_[depth + 1]);
+      atom[1 - s] = previous = take_after(ds[k], 1 - s, previous);
+      split(ds, atom, domains_[depth + 1]);
       solve(depth + 1, size + 1);
-      ++ds[k].rl;
+      ++ds[k].len[1 - s];
     }
     if (stop_) return;
-    domains_[depth + 1] = ds;  // v left unmapped
+    domains_[depth + 1] = ds;  // the atom left unmapped
     solve(depth + 1, size);
   }
 
   const Problem &p_;
   const std::vector<Bidomain> start_;
-  std::vector<int> left_, right_;
+  std::vector<int> atoms_[2];
   std::vector<std::vector<Bidomain>> domains_;  // per depth
-  std::vector<int> degree_;
+  std::vector<int> degree_[2];
   Goal goal_ = Goal::kLargest;
   int best_ = 0;
   int target_ = 0;
@@ -201,8 +217,12 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
       if (taken[w]) return std::nullopt;
       taken[w] = 1;
     }
-    start.push_back({static_cast<int>(left.size()), static_cast<int>(right.size()),
-                     static_cast<int>(atoms.size()), static_cast<int>(s.size())});
+    Bidomain d;
+    d.at[0] = static_cast<int>(left.size());
+    d.at[1] = static_cast<int>(right.size());
+    d.len[0] = static_cast<int>(atoms.size());
+    d.len[1] = static_cast<int>(s.size());
+    start.push_back(d);
     left.insert(left.end(), atoms.begin(), atoms.end());
     right.insert(right.end(), s.begin(), s.end());
   }
