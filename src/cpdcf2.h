@@ -23,6 +23,14 @@ struct SearchProbe {
   // in: a wall-clock deadline for the engine's search, which then ends as
   // if its budget ran out (cut); the default, the clock's epoch, sets none.
   std::chrono::steady_clock::time_point deadline{};
+  // in: for a listing search without a budget or deadline, the size of the
+  // largest clique known beforehand and each node's atom in either compound
+  // (graph.n entries each; DNODE e1, e2): the same cliques in the same order,
+  // sooner, and the same steps unless the list fills up (the search then
+  // ends). 0 or null: not known.
+  int known_size = 0;
+  const int *side1 = nullptr;
+  const int *side2 = nullptr;
   void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
   void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays
 };

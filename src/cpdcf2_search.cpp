@@ -5,6 +5,8 @@
 // build (portable, or bmi2 with the bit-manipulation instructions enabled).
 #include "cpdcf2_search.h"
 
+#include "maxclique.h"
+
 #include <chrono>
 #include <algorithm>
 #include <bit>
@@ -505,6 +507,29 @@ class CliqueSearch {
     explore_sum(top.order.data(), nodenum);
   }
 
+  // The size of the largest clique known beforehand, with each node's atom
+  // in either compound: a listing search without a budget then leaves every
+  // branch whose candidates cannot pair enough atoms once it has found a
+  // clique of that size. From then on its best size stays, so the lists of
+  // the branches it searches are the same, and a left branch holds no clique
+  // of that size nor any clique test (those record a clique of the best
+  // size or more): the same cliques in the same order, and the same steps
+  // until the list is full, when the search ends.
+  void know_size(int size, const int *side1, const int *side2) {
+    if (max_repeat_ != 0 || timed_ || mcslist_ == nullptr || size <= 0) return;
+    known_ = size;
+    side_[0] = side1;
+    side_[1] = side2;
+    int atoms[2] = {0, 0};
+    for (int v = 0; v < graph_.n; ++v)
+      for (int s : {0, 1}) atoms[s] = std::max(atoms[s], side_[s][v] + 1);
+    for (int s : {0, 1}) {
+      seen_[s].assign(static_cast<std::size_t>(atoms[s]), -1);
+      number_[s].resize(static_cast<std::size_t>(atoms[s]));
+      match_[s].resize(static_cast<std::size_t>(atoms[s]));
+    }
+  }
+
   int mcsnum() const { return mcsnum_; }
   int maxsize() const { return maxsize_; }
   long long steps() const { return repeat_; }
@@ -527,6 +552,10 @@ class CliqueSearch {
     if (timed_) [[unlikely]] {
       if (past_deadline()) return true;
     }
+    // A full list of cliques of the known largest size takes no more: the
+    // search has nothing left to find.
+    if (known_ > 0 && mcsnum_ >= CPD_MAX && maxsize_ >= known_) [[unlikely]]
+      return true;
     if (max_repeat_ == 0) return false;
     ++repeat_;
     if (repeat_ <= max_repeat_) return false;
@@ -536,6 +565,11 @@ class CliqueSearch {
 
   template <bool kSum>
   void branch(Level &lv, int *old, int cutnum);
+  bool atoms_reach(const Level &lv, const Word *set, int words, int need);
+  bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
+  // Branches of more nodes than this are decided by the exact solver.
+  static constexpr int kDecideAbove = 48;
+  bool augment(int u, int stamp);
   template <bool kKeys>
   void gather(const Level &parent, Level &lv, int count, const Word *set);
   bool pack(Level &lv, int count);
@@ -611,6 +645,18 @@ class CliqueSearch {
   const DockBits &graph_;
   int degree_ = 0;
   int maxsize_ = 0;
+  // The largest size known beforehand (0: not known) and what bounds a
+  // branch by it: the nodes' atoms, and a matching of a branch's atoms.
+  int known_ = 0;
+  const int *side_[2] = {nullptr, nullptr};
+  std::vector<int> seen_[2];                // atom -> the stamp of the branch that met it last
+  std::vector<int> number_[2];              // atom -> its number in that branch
+  std::vector<int> match_[2];               // by number: the partner, or -1
+  std::vector<std::vector<int>> partners_;  // by first-compound number
+  std::vector<int> visit_;
+  int stamp_ = 0;
+  DockBits sub_;  // the graph of a branch for the exact solver
+  std::vector<int> sub_local_, sub_side_[2];
   void *(*alloc_)(std::size_t);
   void (*release_)(void *);
   std::vector<int> &selected_;
@@ -1017,6 +1063,89 @@ void CliqueSearch::count_known(const Tally &tally) {
     mcsnum_ = static_cast<int>(std::min<long long>(mcsnum_ + tally.records, CPD_MAX));
 }
 
+// Whether the nodes of `set` (of level lv) can hold a clique of `need`
+// nodes as far as their atoms tell: a clique pairs each atom once, so it is
+// a matching between the atoms the nodes pair.
+bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int need) {
+  if (++stamp_ == 0) {  // wrapped: every mark is stale again
+    for (int s : {0, 1}) std::fill(seen_[s].begin(), seen_[s].end(), -1);
+    stamp_ = 1;
+  }
+  int count[2] = {0, 0};
+  for (std::size_t u = 0; u < partners_.size(); ++u) partners_[u].clear();
+  for (int w = 0; w < words; ++w) {
+    for (Word b = set[w]; b != 0; b &= b - 1) {
+      const int id = lv.ids[w * 64 + std::countr_zero(b)];
+      int at[2];
+      for (int s : {0, 1}) {
+        const int atom = side_[s][id];
+        // Atoms met first in this branch get the next number.
+        if (seen_[s][atom] != stamp_) {
+          seen_[s][atom] = stamp_;
+          number_[s][atom] = count[s]++;
+        }
+        at[s] = number_[s][atom];
+      }
+      if (at[0] >= static_cast<int>(partners_.size())) partners_.resize(at[0] + 1);
+      partners_[at[0]].push_back(at[1]);
+    }
+  }
+  if (count[0] < need || count[1] < need) return false;
+  std::fill_n(match_[0].begin(), count[0], -1);
+  std::fill_n(match_[1].begin(), count[1], -1);
+  visit_.assign(static_cast<std::size_t>(count[0]), -1);
+  int matched = 0;
+  for (int u = 0; u < count[0] && matched < need; ++u) {
+    if (count[0] - u + matched < need) return false;
+    if (augment(u, u)) ++matched;
+  }
+  if (matched < need) return false;
+  // A large branch is worth settling exactly: the exact solver's decision.
+  int nodes = 0;
+  for (int w = 0; w < words; ++w) nodes += std::popcount(set[w]);
+  if (nodes < kDecideAbove) return true;
+  return clique_in(lv, set, words, nodes, need);
+}
+
+// Whether the nodes of `set` hold a clique of `need` nodes, by the exact
+// solver on the graph they span.
+bool CliqueSearch::clique_in(const Level &lv, const Word *set, int words, int nodes, int need) {
+  std::vector<int> &local = sub_local_;
+  local.clear();
+  for (int w = 0; w < words; ++w)
+    for (Word b = set[w]; b != 0; b &= b - 1) local.push_back(w * 64 + std::countr_zero(b));
+  sub_.reset(nodes);
+  sub_side_[0].resize(nodes);
+  sub_side_[1].resize(nodes);
+  for (int x = 0; x < nodes; ++x) {
+    const Word *row = lv.rows + static_cast<std::size_t>(local[x]) * words;
+    Word *to = sub_.row(x);
+    for (int y = 0; y < nodes; ++y)
+      if ((row[local[y] >> 6] >> (local[y] & 63)) & 1u) to[y >> 6] |= Word{1} << (y & 63);
+    sub_side_[0][x] = side_[0][lv.ids[local[x]]];
+    sub_side_[1][x] = side_[1][lv.ids[local[x]]];
+  }
+  maxclique::Options o;
+  o.side1 = sub_side_[0];
+  o.side2 = sub_side_[1];
+  return maxclique::has_clique(sub_, need, o);
+}
+
+// An augmenting path from first-compound atom u (Kuhn's), `stamp` marking
+// the atoms visited on this attempt.
+bool CliqueSearch::augment(int u, int stamp) {
+  visit_[u] = stamp;
+  for (int v : partners_[u]) {
+    const int m = match_[1][v];
+    if (m < 0 || (visit_[m] != stamp && augment(m, stamp))) {
+      match_[0][u] = v;
+      match_[1][v] = u;
+      return true;
+    }
+  }
+  return false;
+}
+
 // The candidate loop shared by both strategies: candidates by descending
 // key, each tried as the next node of the clique while its key and the
 // candidates left can still reach the best size.
@@ -1057,6 +1186,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
       if (newnum + 1 < t) continue;
       next.share_space(lv);
       for (int w = 0; w < words; ++w) next_rest[w] = row[w] & rest[w];
+      if (known_ > 0 && !atoms_reach(lv, next_rest, words, t - 1)) continue;
       next.from = i;
       next.end = cutnum;
       selected_[degree_++] = lv.ids[old[i]];
@@ -1356,6 +1486,9 @@ void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *
   constexpr int kKeptNodes = 2048;
   thread_local Scratch scratch;
   CliqueSearch search(graph, repeat, ret_mcs, probe, scratch);
+  if (probe != nullptr && probe->known_size > 0 && probe->side1 != nullptr &&
+      probe->side2 != nullptr)
+    search.know_size(probe->known_size, probe->side1, probe->side2);
   if (graph.n > 0) search.run();
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();

@@ -128,6 +128,17 @@ void count_unbudgeted(const DockBits &graph, Exe1State &st) {
   st.mcsnum = exact.count;
 }
 
+// The size of the largest clique of the graph, as the score line without a
+// budget finds it; the state's counts are left as they were.
+int known_size(const DockBits &graph, Exe1State &st) {
+  const int num = st.mcsnum, max = st.mcs_max;
+  count_unbudgeted(graph, st);
+  const int size = st.mcs_max;
+  st.mcsnum = num;
+  st.mcs_max = max;
+  return size;
+}
+
 Engine &engine() {
   thread_local Engine instance;
   return instance;
@@ -239,6 +250,17 @@ double compute_docked(bool alignment) {
     count_unbudgeted(graph, st);  // finishes: nothing to cut
   } else {
     cpdcf2::SearchProbe probe;
+    // Without a budget the same list comes sooner once its size is known.
+    std::vector<int> side1, side2;
+    if (listing && st.maxrepeat == 0 && st.time_limit <= 0) {
+      probe.known_size = known_size(graph, st);
+      for (int v = 0; v < graph.n; ++v) {
+        side1.push_back(st.nodelist[v].e1);
+        side2.push_back(st.nodelist[v].e2);
+      }
+      probe.side1 = side1.data();
+      probe.side2 = side2.data();
+    }
     if (st.time_limit > 0) {
       probe.deadline = std::chrono::steady_clock::now() +
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(

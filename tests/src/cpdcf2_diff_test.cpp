@@ -13,6 +13,7 @@
 #include "cpdcf2.h"
 #include "cpdcf2_ref.h"
 #include "cpdcf2_search.h"
+#include "cpddock.h"
 #include "cpdio.h"
 #include "exe1.h"
 
@@ -243,6 +244,72 @@ TEST(FinderDifferential, CompoundPairsOfTheExamples) {
           << a->name << " " << b->name << ": " << line;
     }
   }
+}
+
+// Without a budget, knowing the largest size and the nodes' atoms changes
+// nothing the search reports: the same cliques in the same order and the
+// same steps, on docking graphs of every pair of the bundled compounds and of
+// random pairs of nci.qtr, in both matching modes; and whole reports in every
+// form, with and without the extension.
+TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
+  CompList *lists[2];
+  for (int k = 0; k < 2; ++k) {
+    FILE *fp = std::fopen(
+        k == 0 ? TAVIRON_EXAMPLES_DIR "/compounds.qtr" : TAVIRON_EXAMPLES_DIR "/nci.qtr", "r");
+    ASSERT_NE(fp, nullptr);
+    lists[k] = read_CPDMOL_list_QTR(fp);
+    std::fclose(fp);
+  }
+  std::vector<std::pair<CPDMOL *, CPDMOL *>> pairs;
+  const int small = complist_numberof(lists[0]), nci = complist_numberof(lists[1]);
+  for (int p = 1; p <= small; ++p)
+    for (int q = 1; q <= small; ++q)
+      pairs.emplace_back(static_cast<CPDMOL *>(complist_getdata(lists[0], p)),
+                         static_cast<CPDMOL *>(complist_getdata(lists[0], q)));
+  std::mt19937 rng(515u);
+  for (int round = 0; round < 60; ++round)
+    pairs.emplace_back(
+        static_cast<CPDMOL *>(complist_getdata(lists[1], 1 + static_cast<int>(rng() % nci))),
+        static_cast<CPDMOL *>(complist_getdata(lists[1], 1 + static_cast<int>(rng() % nci))));
+  std::vector<DNODE> nodes(CPD_MAX);
+  std::vector<char> matrix(static_cast<std::size_t>(CPD_MAX) * DOCK_STRIDE);
+  const auto all = finders();
+  int searched = 0;
+  for (const auto &[a, b] : pairs) {
+    for (int mode : {1, 2}) {
+      int n = 0;
+      make_DockingGraph(a, b, mode, &n, nodes.data(), matrix.data());
+      if (n <= 0 || n > 120) continue;
+      ++searched;
+      DockBits g;
+      dockbits_from_matrix(n, matrix.data(), g);
+      const Outcome want = run_reference(matrix, n, 0);
+      std::vector<int> e1(n), e2(n);
+      for (int v = 0; v < n; ++v) e1[v] = nodes[v].e1, e2[v] = nodes[v].e2;
+      for (const auto &[name, finder] : all) {
+        List list;
+        cpdcf2::SearchProbe probe;
+        probe.known_size = want.max;
+        probe.side1 = e1.data();
+        probe.side2 = e2.data();
+        int num = 0, max = 0;
+        finder(g, 0, &num, list.mcs.data(), &max, &probe);
+        // A full list ends the search: its steps are those counted so far.
+        const long long steps = num < CPD_MAX ? probe.steps : want.steps;
+        EXPECT_TRUE(list.take(num, max, steps) == want)
+            << name << ": " << a->name << " " << b->name << " mode " << mode;
+      }
+      if (a == b || std::string(a->name) < b->name) continue;  // reports: one way round
+      for (int exec : {1, 8}) {
+        exe1_set_reference_finder(cpdcf2_ref::engine_finder);
+        const std::string reports = cpdcf2_ref::all_reports(a, b, mode, exec, 0);
+        exe1_set_reference_finder(nullptr);
+        EXPECT_EQ(cpdcf2_ref::all_reports(a, b, mode, exec, 0), reports)
+            << a->name << " " << b->name << " mode " << mode << " exec " << exec;
+      }
+    }
+  }
+  EXPECT_GT(searched, 600);
 }
 
 }  // namespace
