@@ -665,6 +665,7 @@ bool StreamRun::compare_block(Pass &pass, std::int64_t ta, std::int64_t tb,
                                 done, block_progress, stop);
   stats.skipped += st.skipped;
   stats.skipped_clique += st.skipped_clique;
+  stats.done += st.done;
   done_before += st.pairs;
   return !st.stopped;
 }
