@@ -90,48 +90,7 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
   }
   const int fd = open_part(!resume);
   if (resume) {
-    try {
-      read_state();
-    } catch (...) {
-      close(fd);
-      throw;
-    }
-    // A constructor that throws runs no destructor: the stream goes here.
-    const auto drop = [&] {
-      const int error = errno;
-      if (fp_ != nullptr) std::fclose(fp_);
-      if (fp_ == nullptr) close(fd);
-      fp_ = nullptr;
-      return error;
-    };
-    fp_ = fdopen(fd, "r+");
-    struct stat st {};
-    if (fp_ == nullptr || fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < bytes_) {
-      drop();
-      throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
-    }
-    // The kept rows must be the ones the state was saved for.
-    const std::optional<FileSum> kept = file_sum(part_, bytes_);
-    if (!kept || kept->crc != crc_) {
-      drop();
-      throw ResumeRefused{"cannot resume " + path_ + ": " + part_ +
-                          " does not match its resume state (run without --resume to start "
-                          "again)"};
-    }
-    try {
-      open_spill(true);
-    } catch (...) {
-      close_spill(false);
-      drop();
-      throw;
-    }
-    // Rows past the saved point may be cut short: they are done again.
-    if (ftruncate(fd, static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
-      throw WriteError{drop(), part_};
-    }
-    written_ = bytes_;
-    written_crc_ = crc_;
-    start_pairs_ = pairs_;
+    continue_part(fd);
     return;
   }
   // An earlier interrupted run of this output is replaced, not continued.
@@ -152,6 +111,53 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
   write(header);
   bytes_ = written_;
   crc_ = written_crc_;
+}
+
+// The kept rows of an interrupted run, checked against its state, and its
+// spill; FILE.part (open as `fd`) goes on after them.
+void SafeOutput::continue_part(int fd) {
+  try {
+    read_state();
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  // A constructor that throws runs no destructor: the stream goes here.
+  const auto drop = [&] {
+    const int error = errno;
+    if (fp_ != nullptr) std::fclose(fp_);
+    if (fp_ == nullptr) close(fd);
+    fp_ = nullptr;
+    return error;
+  };
+  fp_ = fdopen(fd, "r+");
+  struct stat st {};
+  if (fp_ == nullptr || fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < bytes_) {
+    drop();
+    throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
+  }
+  // The kept rows must be the ones the state was saved for.
+  const std::optional<FileSum> kept = file_sum(part_, bytes_);
+  if (!kept || kept->crc != crc_) {
+    drop();
+    throw ResumeRefused{"cannot resume " + path_ + ": " + part_ +
+                        " does not match its resume state (run without --resume to start "
+                        "again)"};
+  }
+  try {
+    open_spill(true);
+  } catch (...) {
+    close_spill(false);
+    drop();
+    throw;
+  }
+  // Rows past the saved point may be cut short: they are done again.
+  if (ftruncate(fd, static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
+    throw WriteError{drop(), part_};
+  }
+  written_ = bytes_;
+  written_crc_ = crc_;
+  start_pairs_ = pairs_;
 }
 
 void SafeOutput::open_spill(bool resume) {

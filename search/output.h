@@ -97,6 +97,7 @@ class SafeOutput final : public RowSink {
   void flush();
   void read_state();
   int open_part(bool create);    // FILE.part opened and locked; throws OutputRefused
+  void continue_part(int fd);    // an interrupted run's rows and spill, checked
   void open_spill(bool resume);  // FILE.spill, checked against the state on a resume
   void close_spill(bool remove);
   std::string spill_link_message() const;
