@@ -594,6 +594,25 @@ void MolConverter::warn(const std::string &source, long line, long molecule,
                source.c_str(), line, molecule, identifier().c_str(), reason.c_str());
 }
 
+// A MOL file holds one record and needs no "$$$$" after it; any other SD
+// input ends each record with one. An input cut inside the molfile part has
+// lost atoms or bonds either way.
+void MolConverter::check_cut_record(const std::vector<std::string> &lines,
+                                    const std::string &source, long line, long molecule) {
+  const bool molfile_ends = std::any_of(
+      lines.begin(), lines.end(), [](const std::string &l) { return l.substr(0, 6) == "M  END"; });
+  const std::string_view name = without_gz(source);
+  const bool mol_file =
+      name.size() > 4 && strncasecmp(name.data() + name.size() - 4, ".mol", 4) == 0;
+  if (molfile_ends && mol_file) return;
+  cut_record_ = source + ":" + std::to_string(line) + ": the last record, molecule " +
+                std::to_string(molecule) + " (" + identifier() + "), ends without its " +
+                (molfile_ends ? "$$$$" : "M  END") + " line";
+  if (warnings_ != nullptr) {
+    std::fprintf(warnings_, "%s: warning: %s\n", program_.c_str(), cut_record_.c_str());
+  }
+}
+
 std::string MolConverter::summary() const {
   char buf[256];
   std::snprintf(buf, sizeof buf,
@@ -614,6 +633,7 @@ enum class Outcome { kWritten, kFiltered, kFailed, kTooLarge };
 bool MolConverter::convert(FILE *in, const std::string &source, MolFormat format,
                            const std::function<void(const std::string &)> &sink) {
   input_error_.clear();
+  cut_record_.clear();
   switch (format) {
     case MolFormat::kSdf:
       return convert_sdf(in, source, sink);
@@ -892,6 +912,7 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
         convert_sd_record(lines, first_line, options_, identifier(), &name, &record, &reason,
                           options_.atom_origins ? &atoms_ : nullptr);
     tally(static_cast<int>(outcome), source, first_line, molecule, name, record, reason, sink);
+    if (!more) check_cut_record(lines, source, first_line, molecule);
     lines.clear();
   }
   return !input.failed();

@@ -92,10 +92,18 @@ class MolConverter {
   const MolConvertOptions &options() const { return options_; }
   // Why the last convert() refused its input (empty when it did not).
   const std::string &input_error() const { return input_error_; }
+  // When the last convert() met an SD input whose last record ends without
+  // its "$$$$" line, or a MOL/SD input that ends before "M  END": the
+  // warning that says so, naming the record, without the program's name
+  // (empty otherwise). It is also printed on the warning stream.
+  const std::string &cut_record() const { return cut_record_; }
 
  private:
   std::string identifier() const;  // of the molecule met last
   void warn(const std::string &source, long line, long molecule, const std::string &reason);
+  // The last SD record of an input ended with the input, not with "$$$$".
+  void check_cut_record(const std::vector<std::string> &lines, const std::string &source, long line,
+                        long molecule);
   // Counts one molecule's outcome (an Outcome of the .cpp), hands a written
   // record to the sink and warns of a failed one.
   void tally(int outcome, const std::string &source, long line, long molecule,
@@ -126,6 +134,7 @@ class MolConverter {
   MoleculeAtoms last_atoms_;
   MoleculeAtoms atoms_;  // of the molecule being converted
   std::string input_error_;
+  std::string cut_record_;
 };
 
 // Reads every molecule of the stream as CPDMOL records: each record text is

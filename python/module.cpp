@@ -223,6 +223,18 @@ pyengine::Options options(bool atom, bool trick, long long repeat, long long lim
   throw py::error_already_set();
 }
 
+// An input read as far as it goes, but not in silence: a UserWarning that
+// names the cut record (an error when warnings are turned into errors).
+void warn_cut_record(const std::string &message) {
+  if (message.empty()) return;
+  if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) throw py::error_already_set();
+}
+
+void warn_cut_qtr(const std::string &source, const std::string &id) {
+  if (!id.empty())
+    warn_cut_record(source + ": the last record, " + id + ", ends without its /// line");
+}
+
 std::vector<Compound> read_qtr(const py::object &path) {
   // str, bytes or a path object, as open() takes them.
   const py::object os = py::module_::import("os");
@@ -235,7 +247,10 @@ std::vector<Compound> read_qtr(const py::object &path) {
     ~Close() { std::fclose(fp); }
   } close{fp};
   try {
-    return compounds(pyengine::read_records(fp, file));
+    std::vector<Compound> out = compounds(pyengine::read_records(fp, file));
+    warn_cut_qtr(py::cast<std::string>(os.attr("fsdecode")(name)),
+                 pyengine::cut_record(fileno(fp)));
+    return out;
   } catch (const std::system_error &e) {
     raise_os_error(e.code().value(), name);
   } catch (const pyengine::NoRecords &e) {
@@ -255,7 +270,9 @@ std::vector<Compound> parse_qtr(const py::object &source) {
     throw py::type_error("parse_qtr() expects str or bytes");
   }
   try {
-    return compounds(pyengine::parse_records(data, "<string>"));
+    std::vector<Compound> out = compounds(pyengine::parse_records(data, "<string>"));
+    warn_cut_qtr("<string>", pyengine::cut_record_of_text(data));
+    return out;
   } catch (const pyengine::NoRecords &e) {
     throw py::value_error(e.what());
   }
@@ -474,6 +491,7 @@ std::vector<Compound> read_molecules(const py::object &path, const std::string &
   std::fclose(fp);
   if (!converter.input_error().empty()) throw py::value_error(converter.input_error());
   if (!ok) raise_os_error(read_error != 0 ? read_error : EIO, name);
+  warn_cut_record(converter.cut_record());
   return out;
 }
 #endif

@@ -1,6 +1,8 @@
 #include "pyengine.h"
 
 #include <sched.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -17,6 +19,7 @@
 
 #include "depict/depict.h"
 #include "exe1.h"
+#include "qtrscan.h"
 
 namespace pyengine {
 
@@ -114,6 +117,31 @@ void init(const Options &o, int output_mode) {
 }
 
 }  // namespace
+
+std::string cut_record(int fd) {
+  if (lseek(fd, 0, SEEK_SET) < 0) return {};
+  qtrscan::Scanner scanner(fd);
+  qtrscan::Record rec;
+  std::string cut;
+  while (scanner.next(rec)) cut = rec.cut ? rec.name : std::string();
+  return cut;
+}
+
+std::string cut_record_of_text(const std::string &text) {
+  // The scanner reads a file: the text goes into one held in memory.
+  const int fd = memfd_create("qtr", MFD_CLOEXEC);
+  if (fd < 0) return {};
+  std::string cut;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const ssize_t n = write(fd, text.data() + at, text.size() - at);
+    if (n <= 0) break;
+    at += static_cast<std::size_t>(n);
+  }
+  if (at == text.size()) cut = cut_record(fd);
+  close(fd);
+  return cut;
+}
 
 std::vector<Record> read_records(FILE *fp, const std::string &source) {
   return read_into_arena(fp, source, true);

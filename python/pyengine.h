@@ -40,6 +40,12 @@ std::vector<Record> read_records(FILE *fp, const std::string &source);
 // Every record of a QTR text.
 std::vector<Record> parse_records(const std::string &text, const std::string &source);
 
+// The identifier of the last record of a QTR input when the input ends
+// inside it (before its "///" line), as the record scanner tells it; empty
+// otherwise. The first reads the file `fd` from its start.
+std::string cut_record(int fd);
+std::string cut_record_of_text(const std::string &text);
+
 struct Atom {
   int number = 0;  // 1-based position, as the engine numbers atoms
   std::string type;

@@ -1013,11 +1013,12 @@ int finish(const Options &o, Screen &s, Output &output, const screen::RunStats &
   if (stats.stopped) {
     const int sig = screen::interrupt_signal();
     if (output.resumable) {
+      // Every pair computed is kept: in FILE.part, or held back for its turn.
       std::fprintf(stderr,
                    "%s: interrupted after %lld of %lld pairs; %s was left as it was; the rows so "
                    "far are kept in %s: run the same command with --resume to continue\n",
-                   program(), static_cast<long long>(output.file->checkpoint_pairs() - s.first),
-                   static_cast<long long>(s.last - s.first), o.output_fn,
+                   program(), static_cast<long long>(stats.done),
+                   static_cast<long long>(stats.pairs), o.output_fn,
                    output.file->partial_path().c_str());
     } else {
       std::fprintf(stderr,

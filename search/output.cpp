@@ -22,13 +22,38 @@ namespace {
 constexpr std::size_t kBuffer = 1 << 16;
 // A running screen saves its state at most this often.
 constexpr auto kSaveInterval = std::chrono::seconds(1);
-// Version 2 carries checksums of the kept rows and of the state itself.
-constexpr const char *kStateTag = "taviron-search resume 2";
+// Version 2 carries checksums of the kept rows and of the state itself;
+// version 3 may add the line of a pass under way. Both are read.
+constexpr const char *kStateTag = "taviron-search resume 3";
+constexpr const char *kStateTag2 = "taviron-search resume 2";
 
 volatile std::sig_atomic_t caught_signal = 0;
 
 extern "C" void on_interrupt(int sig) {
   caught_signal = sig;
+}
+
+// "qa qb head bytes crc done..." of a pass under way.
+std::string pass_text(const PassPoint &p) {
+  std::ostringstream text;
+  text << p.qa << ' ' << p.qb << ' ' << p.head << ' ' << p.spill_bytes << ' ' << hex32(p.spill_crc);
+  for (const std::int64_t d : p.done) text << ' ' << d;
+  return text.str();
+}
+
+std::optional<PassPoint> parse_pass(const std::string &text) {
+  std::istringstream in(text);
+  PassPoint p;
+  std::string crc;
+  if (!(in >> p.qa >> p.qb >> p.head >> p.spill_bytes >> crc) || crc.size() != 8) return {};
+  char *end = nullptr;
+  p.spill_crc = static_cast<std::uint32_t>(std::strtoul(crc.c_str(), &end, 16));
+  for (std::int64_t d = 0; in >> d;) p.done.push_back(d);
+  if (*end != 0 || !in.eof() || p.qa < 0 || p.qb <= p.qa ||
+      p.done.size() != static_cast<std::size_t>(p.qb - p.qa)) {
+    return {};
+  }
+  return p;
 }
 
 }  // namespace
@@ -51,49 +76,21 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
     : path_(std::move(path)),
       part_(path_ + ".part"),
       state_(path_ + ".resume"),
+      spill_path_(path_ + ".spill"),
       fingerprint_(std::move(fingerprint)),
       resumable_(resumable),
       saved_(std::chrono::steady_clock::now()) {
   if (resume && access(state_.c_str(), F_OK) != 0) {
     throw ResumeRefused{"nothing to resume: " + state_ + " not found"};
   }
+  // Told before anything is touched; opening it never follows a link anyway.
+  struct stat link {};
+  if (resumable_ && lstat(spill_path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    throw OutputRefused{spill_link_message()};
+  }
   const int fd = open_part(!resume);
   if (resume) {
-    try {
-      read_state();
-    } catch (...) {
-      close(fd);
-      throw;
-    }
-    // A constructor that throws runs no destructor: the stream goes here.
-    const auto drop = [&] {
-      const int error = errno;
-      if (fp_ != nullptr) std::fclose(fp_);
-      if (fp_ == nullptr) close(fd);
-      fp_ = nullptr;
-      return error;
-    };
-    fp_ = fdopen(fd, "r+");
-    struct stat st {};
-    if (fp_ == nullptr || fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < bytes_) {
-      drop();
-      throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
-    }
-    // The kept rows must be the ones the state was saved for.
-    const std::optional<FileSum> kept = file_sum(part_, bytes_);
-    if (!kept || kept->crc != crc_) {
-      drop();
-      throw ResumeRefused{"cannot resume " + path_ + ": " + part_ +
-                          " does not match its resume state (run without --resume to start "
-                          "again)"};
-    }
-    // Rows past the saved point may be cut short: they are done again.
-    if (ftruncate(fd, static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
-      throw WriteError{drop(), part_};
-    }
-    written_ = bytes_;
-    written_crc_ = crc_;
-    start_pairs_ = pairs_;
+    continue_part(fd);
     return;
   }
   // An earlier interrupted run of this output is replaced, not continued.
@@ -103,9 +100,112 @@ SafeOutput::SafeOutput(std::string path, std::string fingerprint, std::string_vi
     throw WriteError{error, part_};
   }
   std::remove(state_.c_str());
+  try {
+    open_spill(false);
+  } catch (...) {
+    close_spill(false);
+    std::fclose(fp_);
+    fp_ = nullptr;
+    throw;
+  }
   write(header);
   bytes_ = written_;
   crc_ = written_crc_;
+}
+
+// The kept rows of an interrupted run, checked against its state, and its
+// spill; FILE.part (open as `fd`) goes on after them.
+void SafeOutput::continue_part(int fd) {
+  try {
+    read_state();
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  // A constructor that throws runs no destructor: the stream goes here.
+  const auto drop = [&] {
+    const int error = errno;
+    if (fp_ != nullptr) std::fclose(fp_);
+    if (fp_ == nullptr) close(fd);
+    fp_ = nullptr;
+    return error;
+  };
+  fp_ = fdopen(fd, "r+");
+  struct stat st {};
+  if (fp_ == nullptr || fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < bytes_) {
+    drop();
+    throw ResumeRefused{"cannot resume " + path_ + ": " + part_ + " is missing or too short"};
+  }
+  // The kept rows must be the ones the state was saved for.
+  const std::optional<FileSum> kept = file_sum(part_, bytes_);
+  if (!kept || kept->crc != crc_) {
+    drop();
+    throw ResumeRefused{"cannot resume " + path_ + ": " + part_ +
+                        " does not match its resume state (run without --resume to start "
+                        "again)"};
+  }
+  try {
+    open_spill(true);
+  } catch (...) {
+    close_spill(false);
+    drop();
+    throw;
+  }
+  // Rows past the saved point may be cut short: they are done again.
+  if (ftruncate(fd, static_cast<off_t>(bytes_)) != 0 || fseeko(fp_, 0, SEEK_END) != 0) {
+    throw WriteError{drop(), part_};
+  }
+  written_ = bytes_;
+  written_crc_ = crc_;
+  start_pairs_ = pairs_;
+}
+
+void SafeOutput::open_spill(bool resume) {
+  if (!resumable_) return;
+  const std::uint64_t keep = resume && resumed_ ? resumed_->spill_bytes : 0;
+  const std::string refused = "cannot resume " + path_ + ": " + spill_path_ +
+                              " does not match its resume state (run without --resume to start "
+                              "again)";
+  // Never through a link, as FILE.part; rows kept aside must be there.
+  const int fd =
+      open(spill_path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | (keep ? 0 : O_CREAT), 0600);
+  if (fd < 0 && errno == ELOOP) throw OutputRefused{spill_link_message()};
+  if (fd < 0 && errno == ENOENT && keep > 0) throw ResumeRefused{refused};
+  if (fd < 0) throw WriteError{errno, spill_path_};
+  if ((spill_ = fdopen(fd, "r+")) == nullptr) {
+    const int error = errno;
+    close(fd);
+    throw WriteError{error, spill_path_};
+  }
+  if (keep > 0) {
+    const std::optional<FileSum> kept = file_sum(spill_path_, keep);
+    if (!kept || kept->size != keep || kept->crc != resumed_->spill_crc) {
+      throw ResumeRefused{refused};
+    }
+  }
+  // Past the saved point the rows are done again.
+  if (ftruncate(fd, static_cast<off_t>(keep)) != 0) throw WriteError{errno, spill_path_};
+}
+
+std::string SafeOutput::spill_link_message() const {
+  return "cannot write " + path_ + ": " + spill_path_ + " is a symbolic link (remove it first)";
+}
+
+void SafeOutput::close_spill(bool remove) {
+  if (spill_ != nullptr) std::fclose(spill_);
+  spill_ = nullptr;
+  if (remove) std::remove(spill_path_.c_str());
+}
+
+FILE *SafeOutput::spill_file(bool resumed) {
+  if (spill_ == nullptr) return nullptr;
+  // A new pass empties the file: the state saved at the end of the one
+  // before no longer needs it.
+  if (std::fflush(spill_) != 0 || (!resumed && ftruncate(fileno(spill_), 0) != 0) ||
+      fseeko(spill_, 0, resumed ? SEEK_END : SEEK_SET) != 0) {
+    throw WriteError{errno != 0 ? errno : EIO, spill_path_};
+  }
+  return spill_;
 }
 
 void SafeOutput::read_state() {
@@ -123,12 +223,23 @@ void SafeOutput::read_state() {
   std::getline(in, tag);
   in >> pairs_ >> bytes_ >> crc;
   std::getline(in, line);
-  while (std::getline(in, line)) saved_fingerprint += line + "\n";
+  bool pass_ok = true;
+  while (std::getline(in, line)) {
+    if (line.starts_with("pass ") && saved_fingerprint.empty() && !resumed_) {
+      resumed_ = parse_pass(line.substr(5));
+      pass_ok = resumed_.has_value() && tag == kStateTag;
+    } else {
+      saved_fingerprint += line + "\n";
+    }
+  }
   char *end = nullptr;
   crc_ = static_cast<std::uint32_t>(std::strtoul(crc.c_str(), &end, 16));
-  if (!whole || tag != kStateTag || !in.eof() || pairs_ < 0 || crc.size() != 8 || *end != 0) {
+  if (!whole || (tag != kStateTag && tag != kStateTag2) || !pass_ok || !in.eof() || pairs_ < 0 ||
+      crc.size() != 8 || *end != 0) {
     throw ResumeRefused{state_ + " is not a resume state of this program, or it was changed"};
   }
+  pass_ = resumed_;
+  saved_pass_ = resumed_.has_value();
   if (saved_fingerprint != fingerprint_) {
     throw ResumeRefused{"cannot resume " + path_ + ": " +
                         first_difference(saved_fingerprint, fingerprint_) +
@@ -165,6 +276,7 @@ int SafeOutput::open_part(bool create) {
 
 SafeOutput::~SafeOutput() {
   if (fp_ != nullptr) std::fclose(fp_);
+  if (spill_ != nullptr) std::fclose(spill_);
 }
 
 void SafeOutput::write(std::string_view rows) {
@@ -187,10 +299,31 @@ void SafeOutput::checkpoint(std::int64_t pairs) {
   pairs_ = pairs;
   bytes_ = written_;
   crc_ = written_crc_;
-  if (resumable_ && std::chrono::steady_clock::now() - saved_ >= kSaveInterval) {
+  if (save_due()) {
     flush();
     save_state();
   }
+}
+
+void SafeOutput::pass_checkpoint(std::int64_t pairs, const PassPoint *pass) {
+  pairs_ = pairs;
+  bytes_ = written_;
+  crc_ = written_crc_;
+  if (pass != nullptr) {
+    pass_ = *pass;
+  } else {
+    pass_.reset();
+  }
+  // Once a pass has ended, a state that still names it goes at once: the
+  // next pass starts its spill file afresh.
+  if (save_due() || (pass == nullptr && saved_pass_)) {
+    flush();
+    save_state();
+  }
+}
+
+bool SafeOutput::save_due() const {
+  return resumable_ && std::chrono::steady_clock::now() - saved_ >= kSaveInterval;
 }
 
 void SafeOutput::save_state() {
@@ -206,7 +339,8 @@ void SafeOutput::save_state() {
     throw WriteError{error, tmp};
   }
   const std::string text = std::string(kStateTag) + "\n" + std::to_string(pairs_) + " " +
-                           std::to_string(bytes_) + " " + hex32(crc_) + "\n" + fingerprint_;
+                           std::to_string(bytes_) + " " + hex32(crc_) + "\n" +
+                           (pass_ ? "pass " + pass_text(*pass_) + "\n" : "") + fingerprint_;
   std::fprintf(fp, "%scheck %s\n", text.c_str(), hex32(crc32_of(text)).c_str());
   bool failed = std::ferror(fp) != 0;
   failed = std::fclose(fp) != 0 || failed;
@@ -216,6 +350,7 @@ void SafeOutput::save_state() {
     throw WriteError{error != 0 ? error : EIO, state_};
   }
   saved_ = std::chrono::steady_clock::now();
+  saved_pass_ = pass_.has_value();
 }
 
 void SafeOutput::commit() {
@@ -226,6 +361,7 @@ void SafeOutput::commit() {
   // between the last row and the rename.
   if (std::rename(part_.c_str(), path_.c_str()) != 0) throw WriteError{errno, path_};
   std::remove(state_.c_str());
+  close_spill(true);
   const bool failed = std::fclose(fp_) != 0;
   fp_ = nullptr;
   if (failed) throw WriteError{errno != 0 ? errno : EIO, path_};
@@ -242,6 +378,8 @@ void SafeOutput::keep_for_resume() {
   std::fclose(fp_);
   fp_ = nullptr;
   save_state();
+  // Rows held aside stay only for a pass under way.
+  close_spill(!pass_);
 }
 
 void SafeOutput::abandon() {
@@ -249,6 +387,7 @@ void SafeOutput::abandon() {
   fp_ = nullptr;
   std::remove(part_.c_str());
   std::remove(state_.c_str());
+  close_spill(true);
 }
 
 std::string first_difference(const std::string &a, const std::string &b) {

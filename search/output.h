@@ -8,15 +8,17 @@
 // never written through a symbolic link, and FILE keeps the mode of the file
 // it replaces.
 // While the screen runs, the point up to which the rows are complete is saved
-// now and then in FILE.resume, with a fingerprint of the options and inputs;
-// an interrupted screen keeps both files, and the same command with --resume
-// continues from that point.
+// about once a second in FILE.resume, with a fingerprint of the options and
+// inputs; rows a pass holds back for later queries are kept in FILE.spill
+// and the state says how far each of its queries got. An interrupted screen
+// keeps these files, and the same command with --resume continues from there.
 #pragma once
 
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -71,6 +73,10 @@ class SafeOutput final : public RowSink {
 
   void write(std::string_view rows) override;
   void checkpoint(std::int64_t pairs) override;
+  void pass_checkpoint(std::int64_t pairs, const PassPoint *pass) override;
+  bool save_due() const override;
+  FILE *spill_file(bool resumed) override;
+  const PassPoint *resumed_pass() const override { return resumed_ ? &*resumed_ : nullptr; }
 
   // The screen is complete: FILE.part becomes FILE, FILE.resume goes.
   void commit();
@@ -90,10 +96,14 @@ class SafeOutput final : public RowSink {
  private:
   void flush();
   void read_state();
-  int open_part(bool create);  // FILE.part opened and locked; throws OutputRefused
+  int open_part(bool create);    // FILE.part opened and locked; throws OutputRefused
+  void continue_part(int fd);    // an interrupted run's rows and spill, checked
+  void open_spill(bool resume);  // FILE.spill, checked against the state on a resume
+  void close_spill(bool remove);
+  std::string spill_link_message() const;
   void save_state();
 
-  std::string path_, part_, state_, fingerprint_;
+  std::string path_, part_, state_, spill_path_, fingerprint_;
   bool resumable_;
   FILE *fp_ = nullptr;
   std::string buf_;
@@ -103,6 +113,10 @@ class SafeOutput final : public RowSink {
   std::uint64_t bytes_ = 0;        // ...the bytes of their rows...
   std::uint32_t crc_ = 0;          // ...and their CRC-32
   std::uint32_t written_crc_ = 0;  // CRC-32 of the file and the buffer
+  std::optional<PassPoint> pass_;  // ...and the pass under way
+  bool saved_pass_ = false;        // the saved state names a pass (its spill is in use)
+  std::optional<PassPoint> resumed_;
+  FILE *spill_ = nullptr;
   std::chrono::steady_clock::time_point saved_;
 };
 

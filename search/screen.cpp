@@ -796,6 +796,7 @@ RunStats run_pairs(std::span<CPDMOL *const> queries, std::span<CPDMOL *const> ta
   workers.stop();
   workers.rethrow_failure();
   if (progress && !stats.stopped) progress(done, stats.pairs);
+  stats.done = done;
   return stats;
 }
 

@@ -208,6 +208,7 @@ struct RunStats {
   std::int64_t skipped = 0;         // pairs the bounds ruled out
   std::int64_t skipped_clique = 0;  // of those, ruled out by the clique bound
   std::int64_t kept = 0;            // results handed on
+  std::int64_t done = 0;            // pairs computed (all of them, unless stopped)
   bool stopped = false;             // ended early on request
 };
 

@@ -13,6 +13,7 @@
 
 #include "cpdio.h"
 #include "qtrscan.h"
+#include "search/checksum.h"
 
 namespace screen {
 
@@ -222,19 +223,44 @@ bool better(const Kept &x, const Kept &y) {
   return ranked_before(x.result, y.result);
 }
 
-// Rows of later queries of a pass, kept in an unnamed file until their turn.
+// Rows of later queries of a pass, kept in a file until their turn: an
+// unnamed one, or the sink's, kept for a resume. Each piece of rows follows
+// a line "R query bytes" (the query numbered in the whole list); with a
+// selection of the best targets, each row that entered a query's best is
+// logged after a line "K query result bytes", so that a resumed pass can
+// find them again.
 class Spill {
  public:
+  Spill() = default;
+  Spill(const Spill &) = delete;
+  Spill &operator=(const Spill &) = delete;
   ~Spill() {
-    if (fp_ != nullptr) std::fclose(fp_);
+    if (owned_ && fp_ != nullptr) std::fclose(fp_);
   }
-  void add(std::size_t query, const std::string &rows) {
+  // Where the rows go: the sink's file (emptied), else an unnamed one made
+  // when the first rows come.
+  void open(RowSink &sink) {
+    fp_ = sink.spill_file(false);
+    kept_ = fp_ != nullptr;
+  }
+  bool kept_for_resume() const { return kept_; }
+  void add(std::size_t query, std::int64_t number, const std::string &rows) {
     if (rows.empty()) return;
-    if (fp_ == nullptr && (fp_ = std::tmpfile()) == nullptr) throw_errno(errno);
+    char line[64];
+    std::snprintf(line, sizeof line, "R %lld %zu\n", static_cast<long long>(number), rows.size());
+    put(line);
     if (segments_.size() <= query) segments_.resize(query + 1);
-    if (std::fwrite(rows.data(), 1, rows.size(), fp_) != rows.size()) throw_errno(errno);
     segments_[query].push_back({end_, rows.size()});
-    end_ += rows.size();
+    put(rows);
+  }
+  // A row that entered the best of its query, with its result.
+  void log(const PairResult &r, const std::string &row) {
+    char line[256];
+    std::snprintf(line, sizeof line, "K %d %d %d %d %d %a %d %d %d %zu\n", r.query, r.target,
+                  r.query_atoms, r.target_atoms, r.score, r.coefficient, r.status, r.status_count,
+                  r.proven ? 1 : 0, row.size());
+    put(line);
+    put(row);
   }
   // Hands the rows of `query` to `sink`, in the order they were added.
   void replay(std::size_t query, RowSink &sink) {
@@ -251,12 +277,83 @@ class Spill {
     }
     if (fseeko(fp_, 0, SEEK_END) != 0) throw_errno(errno);
   }
+  // What the file holds so far, written through to it.
+  std::pair<std::uint64_t, std::uint32_t> sum() {
+    if (fp_ != nullptr && std::fflush(fp_) != 0) throw_errno(errno);
+    return {end_, crc_};
+  }
+  // The sink's file as an interrupted pass [qa, ...) left it: its pieces
+  // again, and its logged rows handed to `kept`.
+  using KeptRow = std::function<void(const PairResult &, std::string row)>;
+  void reopen(RowSink &sink, const PassPoint &point, std::int64_t qa, const KeptRow &kept);
 
  private:
+  void put(std::string_view bytes) {
+    if (fp_ == nullptr) {
+      if ((fp_ = std::tmpfile()) == nullptr) throw_errno(errno);
+      owned_ = true;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), fp_) != bytes.size()) throw_errno(errno);
+    end_ += bytes.size();
+    if (kept_) crc_ = crc32_of(bytes, crc_);
+  }
+
   FILE *fp_ = nullptr;
+  bool owned_ = false;  // an unnamed file of its own
+  bool kept_ = false;   // the sink's file
   std::uint64_t end_ = 0;
+  std::uint32_t crc_ = 0;
   std::vector<std::vector<std::pair<std::uint64_t, std::size_t>>> segments_;
 };
+
+[[noreturn]] void bad_spill() {
+  throw std::runtime_error("the spill file of the interrupted pass cannot be read back");
+}
+
+void Spill::reopen(RowSink &sink, const PassPoint &point, std::int64_t qa, const KeptRow &kept) {
+  if ((fp_ = sink.spill_file(true)) == nullptr) bad_spill();
+  kept_ = true;
+  end_ = point.spill_bytes;
+  crc_ = point.spill_crc;
+  if (fseeko(fp_, 0, SEEK_SET) != 0) throw_errno(errno);
+  std::uint64_t at = 0;
+  std::string row;
+  char line[256];
+  while (at < end_) {
+    if (std::fgets(line, sizeof line, fp_) == nullptr) bad_spill();
+    at += std::strlen(line);
+    char kind = 0;
+    long long query = 0;
+    std::size_t size = 0;
+    PairResult r;
+    int proven = 0, used = 0;
+    if (std::sscanf(line, "R %lld %zu\n%n", &query, &size, &used) == 2 && line[used] == 0) {
+      kind = 'R';
+    } else if (std::sscanf(line, "K %d %d %d %d %d %la %d %d %d %zu\n%n", &r.query, &r.target,
+                           &r.query_atoms, &r.target_atoms, &r.score, &r.coefficient, &r.status,
+                           &r.status_count, &proven, &size, &used) == 10 &&
+               line[used] == 0) {
+      kind = 'K';
+      query = r.query;
+      r.proven = proven != 0;
+    }
+    if (kind == 0 || query >= point.qb || size > end_ - at) bad_spill();
+    if (kind == 'R' && query >= qa) {
+      const auto local = static_cast<std::size_t>(query - qa);
+      if (segments_.size() <= local) segments_.resize(local + 1);
+      segments_[local].push_back({at, size});
+    }
+    if (kind == 'K' && query >= qa) {
+      row.resize(size);
+      if (std::fread(row.data(), 1, size, fp_) != size) bad_spill();
+      kept(r, row);
+    } else if (fseeko(fp_, static_cast<off_t>(at + size), SEEK_SET) != 0) {
+      throw_errno(errno);
+    }
+    at += size;
+  }
+  if (fseeko(fp_, 0, SEEK_END) != 0) throw_errno(errno);
+}
 
 // Records of a block of targets with the arena that owns them.
 struct TargetBlock {
@@ -272,8 +369,9 @@ TargetBlock load_block(RecordSource &targets, std::int64_t a, std::int64_t b) {
   return block;
 }
 
-// Keeps `item` in a heap of at most k rows, the worst kept row on top.
-void keep_best(std::vector<Kept> &heap, std::size_t k, Kept item) {
+// Keeps `item` in a heap of at most k rows, the worst kept row on top;
+// false when it is not among them.
+bool keep_best(std::vector<Kept> &heap, std::size_t k, Kept item) {
   if (heap.size() < k) {
     heap.push_back(std::move(item));
     std::push_heap(heap.begin(), heap.end(), better);
@@ -281,7 +379,10 @@ void keep_best(std::vector<Kept> &heap, std::size_t k, Kept item) {
     std::pop_heap(heap.begin(), heap.end(), better);
     heap.back() = std::move(item);
     std::push_heap(heap.begin(), heap.end(), better);
+  } else {
+    return false;
   }
+  return true;
 }
 
 // The queries [qa, qb) of one pass over the targets, and their rows until
@@ -291,8 +392,12 @@ struct Pass {
   RecordArena arena;  // owns `records`
   std::vector<CPDMOL *> records;
   std::vector<AtomProfile> profiles;    // with a minimum
+  std::vector<std::int64_t> lo, hi;     // each query's targets in this run
+  std::vector<std::int64_t> done;       // each query's targets before this are done
   std::int64_t tmin = 0, tmax = 0;      // the targets that some query meets
   std::int64_t head = -1;               // the first query with pairs: its rows go out at once
+  std::int64_t prefix = 0;              // the pairs whose rows are all written
+  bool resumed = false;                 // taken on from an interrupted run's spill
   Spill spill;                          // rows of the later queries, block by block
   std::vector<std::string> pending;     // rows of later queries in this block
   std::vector<std::vector<Kept>> kept;  // with --top: each query's best rows so far
@@ -312,7 +417,11 @@ struct StreamRun {
   std::pair<std::int64_t, std::int64_t> target_range(std::int64_t q) const;
   std::pair<std::int64_t, std::int64_t> queries_in_range() const;
   std::int64_t queries_per_pass() const;
-  void open_pass(Pass &pass, std::int64_t qa, std::int64_t qb);
+  bool one_pass(std::int64_t qa, std::int64_t qb, const PassPoint *resumed);
+  void open_pass(Pass &pass, std::int64_t qa, std::int64_t qb, const PassPoint *resumed);
+  void reopen_spill(Pass &pass, const PassPoint &point);
+  void record_pass(Pass &pass);
+  void chunk_done(Pass &pass, std::int64_t ta, int query, int end);
   std::int64_t block_end(const Pass &pass, std::int64_t ta) const;
   bool over_targets(Pass &pass);
   bool compare_block(Pass &pass, std::int64_t ta, std::int64_t tb,
@@ -394,22 +503,42 @@ std::int64_t StreamRun::queries_per_pass() const {
 RunStats StreamRun::all_passes() {
   const auto [q_lo, q_hi] = queries_in_range();
   const std::int64_t per_pass = queries_per_pass();
-  for (std::int64_t qa = q_lo; qa < q_hi; qa += per_pass) {
-    Pass pass;
-    open_pass(pass, qa, std::min<std::int64_t>(q_hi, qa + per_pass));
-    if (!over_targets(pass)) {
-      stats.stopped = true;
-      return stats;
+  std::int64_t qa = q_lo;
+  // An interrupted run may have stopped inside a pass: it goes on from there.
+  if (const PassPoint *resumed = sink.resumed_pass(); resumed != nullptr && q_lo < q_hi) {
+    if (resumed->qa > q_lo || resumed->qb <= q_lo || resumed->qb > q_hi ||
+        resumed->done.size() != static_cast<std::size_t>(resumed->qb - resumed->qa)) {
+      throw std::runtime_error("the resume state does not fit this screen");
     }
-    end_pass(pass);
+    if (!one_pass(q_lo, resumed->qb, resumed)) return stats;
+    qa = resumed->qb;
+  }
+  for (; qa < q_hi; qa += per_pass) {
+    if (!one_pass(qa, std::min<std::int64_t>(q_hi, qa + per_pass), nullptr)) return stats;
   }
   return stats;
 }
 
-// Reads the queries of the pass and finds the targets they meet.
-void StreamRun::open_pass(Pass &pass, std::int64_t qa, std::int64_t qb) {
+// One pass over the targets; false when the screen was stopped, its work
+// then kept by the sink as far as it went.
+bool StreamRun::one_pass(std::int64_t qa, std::int64_t qb, const PassPoint *resumed) {
+  Pass pass;
+  open_pass(pass, qa, qb, resumed);
+  if (!over_targets(pass)) {
+    record_pass(pass);
+    stats.stopped = true;
+    return false;
+  }
+  end_pass(pass);
+  return true;
+}
+
+// Reads the queries of the pass and finds the targets they meet; a resumed
+// pass takes each query on where the interrupted run left it.
+void StreamRun::open_pass(Pass &pass, std::int64_t qa, std::int64_t qb, const PassPoint *resumed) {
   pass.qa = qa;
   pass.qb = qb;
+  pass.prefix = std::clamp(space.start(qa), first, last);
   {
     RecordArena::Scope scope(pass.arena);
     pass.records = queries.load(static_cast<int>(qa), static_cast<int>(qb));
@@ -420,7 +549,16 @@ void StreamRun::open_pass(Pass &pass, std::int64_t qa, std::int64_t qb) {
   pass.tmin = space.targets;
   pass.tmax = 0;
   for (std::int64_t q = qa; q < qb; q++) {
-    const auto [lo, hi] = target_range(q);
+    auto [lo, hi] = target_range(q);
+    if (resumed != nullptr) {
+      const std::int64_t done = resumed->done[static_cast<std::size_t>(q - resumed->qa)];
+      const std::int64_t from = std::clamp(done, lo, std::max(lo, hi));
+      stats.pairs -= from - lo;  // done by the interrupted run
+      lo = from;
+    }
+    pass.lo.push_back(lo);
+    pass.hi.push_back(hi);
+    pass.done.push_back(lo);
     if (lo >= hi) continue;
     if (pass.head < 0) pass.head = q;
     pass.tmin = std::min(pass.tmin, lo);
@@ -428,6 +566,42 @@ void StreamRun::open_pass(Pass &pass, std::int64_t qa, std::int64_t qb) {
   }
   pass.pending.resize(pass.size());
   if (top) pass.kept.resize(pass.size());
+  if (resumed == nullptr) {
+    pass.spill.open(sink);
+  } else {
+    // The first query of the range comes first, whether or not pairs of it
+    // are left; its spilled rows go out now.
+    pass.head = qa;
+    pass.resumed = true;
+    reopen_spill(pass, *resumed);
+  }
+}
+
+// The spill of the interrupted pass, its rows and its queries' best again.
+void StreamRun::reopen_spill(Pass &pass, const PassPoint &point) {
+  pass.spill.reopen(sink, point, pass.qa, [&](const PairResult &r, std::string row) {
+    if (top)
+      keep_best(pass.kept[static_cast<std::size_t>(r.query - pass.qa)], k, {r, std::move(row)});
+  });
+  if (!top && point.head != pass.head) pass.spill.replay(0, sink);
+}
+
+// Hands the sink where the pass stands: every row computed so far is either
+// written or in the spill file. A fresh pass that has kept nothing aside is
+// only a point of the output.
+void StreamRun::record_pass(Pass &pass) {
+  bool aside = top || pass.resumed;
+  for (std::size_t q = 0; q < pass.size() && !aside; q++) {
+    aside = static_cast<std::int64_t>(pass.qa + q) != pass.head && pass.done[q] > pass.lo[q];
+  }
+  if (!aside || !pass.spill.kept_for_resume()) {
+    sink.checkpoint(pass.prefix);
+    return;
+  }
+  spill_pending(pass);
+  const auto [bytes, crc] = pass.spill.sum();
+  const PassPoint point{pass.qa, pass.qb, top ? -1 : pass.head, pass.done, bytes, crc};
+  sink.pass_checkpoint(pass.prefix, &point);
 }
 
 // The end of the block of targets that starts at ta.
@@ -456,6 +630,9 @@ bool StreamRun::over_targets(Pass &pass) {
       next = std::async(std::launch::async, load_block, std::ref(targets), tb, next_end);
     if (!compare_block(pass, ta, tb, block.records)) return false;
     spill_pending(pass);
+    for (std::size_t q = 0; q < pass.size(); q++) {
+      pass.done[q] = std::max(pass.done[q], std::clamp(tb, pass.lo[q], pass.hi[q]));
+    }
     if (stop && stop()) return false;
     if (next.valid())
       block = next.get();
@@ -477,12 +654,7 @@ bool StreamRun::compare_block(Pass &pass, std::int64_t ta, std::int64_t tb,
   }
   const PairRanges ranges = block_ranges(pass, ta, tb);
   const Emit emit = [&](const PairResult &r) { take_row(pass, ta, trecs, r); };
-  const ChunkDone chunk_done = [&](int query, int end) {
-    if (top || pass.qa + query != pass.head) return;
-    sink.write(pass.direct);
-    pass.direct.clear();
-    sink.checkpoint(space.start(pass.head) + (ta + end - space.first(pass.head)));
-  };
+  const ChunkDone done = [&](int query, int end) { chunk_done(pass, ta, query, end); };
   Progress block_progress;
   if (progress) {
     block_progress = [&](std::int64_t done, std::int64_t) {
@@ -490,18 +662,38 @@ bool StreamRun::compare_block(Pass &pass, std::int64_t ta, std::int64_t tb,
     };
   }
   const RunStats st = run_pairs(pass.records, trecs, ranges, plain, {pass.profiles, tprof}, emit,
-                                chunk_done, block_progress, stop);
+                                done, block_progress, stop);
   stats.skipped += st.skipped;
   stats.skipped_clique += st.skipped_clique;
+  stats.done += st.done;
   done_before += st.pairs;
   return !st.stopped;
+}
+
+// The pairs of the block's local `query` before target ta + `end` are done:
+// the head query's rows go out, and the pass is kept when a save is due.
+void StreamRun::chunk_done(Pass &pass, std::int64_t ta, int query, int end) {
+  const auto q = static_cast<std::size_t>(query);
+  pass.done[q] = std::max(pass.done[q], ta + end);
+  const bool head = !top && pass.qa + query == pass.head;
+  if (head) {
+    sink.write(pass.direct);
+    pass.direct.clear();
+    pass.prefix = space.start(pass.head) + (ta + end - space.first(pass.head));
+  }
+  if (sink.save_due()) {
+    record_pass(pass);
+  } else if (head) {
+    sink.checkpoint(pass.prefix);
+  }
 }
 
 // The targets of each query of the pass within [ta, tb), counted from ta.
 PairRanges StreamRun::block_ranges(const Pass &pass, std::int64_t ta, std::int64_t tb) const {
   PairRanges ranges;
   for (std::int64_t q = pass.qa; q < pass.qb; q++) {
-    const auto [lo, hi] = target_range(q);
+    const auto lq = static_cast<std::size_t>(q - pass.qa);
+    const std::int64_t lo = pass.lo[lq], hi = pass.hi[lq];
     const auto b = static_cast<int>(std::clamp(lo, ta, tb) - ta);
     const auto e = static_cast<int>(std::clamp(hi, ta, tb) - ta);
     ranges.begin.push_back(b);
@@ -538,7 +730,12 @@ void StreamRun::take_row(Pass &pass, std::int64_t ta, const std::vector<CPDMOL *
     append_row(row, options.format, g, qm.name, tm.name, nullptr, shown);
   }
   if (top) {
-    keep_best(*best, k, Kept{g, std::move(row)});
+    // Logged only for a resume: in memory the best are all a pass needs.
+    if (pass.spill.kept_for_resume()) {
+      if (keep_best(*best, k, Kept{g, row})) pass.spill.log(g, row);
+    } else {
+      keep_best(*best, k, Kept{g, std::move(row)});
+    }
     return;
   }
   stats.kept++;
@@ -549,7 +746,7 @@ void StreamRun::take_row(Pass &pass, std::int64_t ta, const std::vector<CPDMOL *
 // The rows of the later queries, held until the pass ends.
 void StreamRun::spill_pending(Pass &pass) {
   for (std::size_t q = 0; q < pass.size(); q++) {
-    pass.spill.add(q, pass.pending[q]);
+    pass.spill.add(q, pass.qa + static_cast<std::int64_t>(q), pass.pending[q]);
     pass.pending[q].clear();
   }
 }
@@ -563,7 +760,7 @@ void StreamRun::end_pass(Pass &pass) {
       pass.spill.replay(q, sink);
     }
   }
-  sink.checkpoint(std::min(last, space.start(pass.qb)));
+  sink.pass_checkpoint(std::min(last, space.start(pass.qb)), nullptr);
 }
 
 // The best rows of a query, best first.

@@ -89,14 +89,39 @@ struct PairSpace {
   std::int64_t total() const { return start(queries); }
 };
 
+// Where a pass over the targets stands between two of its checkpoints: the
+// rows of its later queries (or, with a selection of the best targets, every
+// row that entered one) are in its spill file, not yet in the output.
+struct PassPoint {
+  std::int64_t qa = 0, qb = 0;     // the queries of the pass
+  std::int64_t head = -1;          // the query written straight out: its spilled rows are out
+  std::vector<std::int64_t> done;  // for each: the pairs with targets before this are done
+  std::uint64_t spill_bytes = 0;   // the part of the spill file that holds them...
+  std::uint32_t spill_crc = 0;     // ...and its CRC-32
+};
+
 // Where a screen writes: rows in output order, and the points up to which
-// they are complete.
+// they are complete. A sink that keeps these points for a resume may keep a
+// pass's spill file too, so that a pass need not end before its work is kept.
 class RowSink {
  public:
   virtual ~RowSink() = default;
   virtual void write(std::string_view rows) = 0;
   // Every row of the pairs numbered below `pairs` was written.
   virtual void checkpoint(std::int64_t pairs) = 0;
+  // As above, and the pass stands at `pass` (null: no pass is under way,
+  // its rows are all written).
+  virtual void pass_checkpoint(std::int64_t pairs, const PassPoint * /*pass*/) {
+    checkpoint(pairs);
+  }
+  // True when the sink would save a checkpoint now.
+  virtual bool save_due() const { return false; }
+  // The spill file of a pass, kept by the sink: emptied, or with `resumed`
+  // as the interrupted run left it (checked against resumed_pass()). Null
+  // when the sink keeps none: the pass then spills to an unnamed file.
+  virtual FILE *spill_file(bool /*resumed*/) { return nullptr; }
+  // The pass an interrupted run stopped in, or null.
+  virtual const PassPoint *resumed_pass() const { return nullptr; }
 };
 
 struct StreamOptions {

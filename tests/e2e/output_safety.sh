@@ -86,6 +86,14 @@ case_search_symlinked_part() {
     same victim precious && [ ! -e out.tsv ]
 }
 
+case_search_symlinked_spill() {
+  echo precious >victim
+  ln -s victim out.tsv.spill
+  expect 9 "taviron-search: cannot write out.tsv: out.tsv.spill is a symbolic link (remove it first)" \
+    "$bindir/taviron-search" -q --pairs examples/compounds.qtr -o out.tsv &&
+    same victim precious && no_leftovers victim out.tsv.spill
+}
+
 case_search_keeps_mode() {
   echo earlier >out.tsv
   chmod 640 out.tsv
@@ -133,6 +141,43 @@ case_resume_input_changed_in_place() {
   sed -i 's/C00002/C00003/' s.qtr
   touch -r stamp s.qtr
   resume_refused "cannot resume out.tsv: input differs from the interrupted run (run without --resume to start again)"
+}
+
+# A screen of nci.qtr killed (SIGKILL) after 1.5 s. Its first pass holds
+# 228,224 of its 519,690 pairs; what the pass did is saved every second, so
+# the kill loses at most the last second.
+killed_screen=(-j 1 --pairs examples/nci.qtr --min 0.6)
+killed_in_a_pass() {
+  "$bindir/taviron-search" -q "${killed_screen[@]}" -o out.tsv &
+  local pid=$!
+  sleep 1.5
+  kill -s KILL "$pid"
+  wait "$pid" 2>/dev/null
+  [ -f out.tsv.resume ] && [ -s out.tsv.spill ] && [ ! -e out.tsv ] ||
+    { echo "no state of the pass, or out.tsv was written: $(ls)"; return 1; }
+}
+
+case_resume_after_kill_in_a_pass() {
+  killed_in_a_pass || return 1
+  "$bindir/taviron-search" "${killed_screen[@]}" -o out.tsv --resume 2>resumed.err &&
+    "$bindir/taviron-search" -q "${killed_screen[@]}" -o whole.tsv || return 1
+  local left
+  left=$(sed -n 's/^taviron-search: \([0-9]*\) pairs,.*/\1/p' resumed.err)
+  [ -n "$left" ] && [ "$left" -le $((519690 * 95 / 100)) ] ||
+    { echo "the state kept too little: $(cat resumed.err)"; return 1; }
+  cmp -s out.tsv whole.tsv || { echo "the resumed output differs"; return 1; }
+  rm resumed.err && no_leftovers out.tsv whole.tsv
+}
+
+case_resume_changed_spill() {
+  killed_in_a_pass || return 1
+  # One byte of the rows held aside, the size unchanged.
+  printf 'x' | dd of=out.tsv.spill bs=1 seek=3 conv=notrunc status=none
+  local before
+  before=$(cat out.tsv.part out.tsv.resume out.tsv.spill | md5sum)
+  expect 9 "taviron-search: cannot resume out.tsv: out.tsv.spill does not match its resume state (run without --resume to start again)" \
+    "$bindir/taviron-search" -q "${killed_screen[@]}" -o out.tsv --resume &&
+    [ "$(cat out.tsv.part out.tsv.resume out.tsv.spill | md5sum)" = "$before" ] && [ ! -e out.tsv ]
 }
 
 # Parts 1..3 of one screen, and part 2 of a screen with another --min.
@@ -270,8 +315,10 @@ case_depict_out_of_memory() {
 
 cases=(
   taviron_output_is_input taviron_keeps_mode taviron_file_size_limit taviron_out_of_memory
-  search_second_writer_refused search_symlinked_part search_keeps_mode search_html_kept_on_failure
+  search_second_writer_refused search_symlinked_part search_symlinked_spill search_keeps_mode
+  search_html_kept_on_failure
   resume_edited_state resume_changed_rows resume_input_changed_in_place
+  resume_after_kill_in_a_pass resume_changed_spill
   merge_refuses_bad_parts merge_puts_parts_in_order
   convert_output_is_input convert_keeps_output_when_nothing_written convert_keeps_mode
   convert_file_size_limit convert_out_of_memory convert_terminated

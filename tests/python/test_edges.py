@@ -3,6 +3,7 @@ the package, taviron and taviron-search; limits, paths, text and identifiers
 that used to be taken or refused wrongly."""
 
 import os
+import warnings
 
 import pytest
 
@@ -52,6 +53,58 @@ def test_cut_last_record_scores_alike(tmp_path, cut):
     cut_file.write_text(text)
     with_lf.write_text(text + "\n")
     assert scores(cut_file) == scores(with_lf) == (expected,) * 3
+
+
+def sd_text(last_ends=True):
+    """Two SD records (ethanol, propane); the last one without its "$$$$"
+    line unless last_ends; and the line the last record starts on."""
+    from rdkit import Chem
+
+    blocks = [Chem.MolToMolBlock(Chem.MolFromSmiles(s)) for s in ("CCO", "CCC")]
+    return blocks[0] + "$$$$\n" + blocks[1] + ("$$$$\n" if last_ends else ""), \
+        blocks[0].count("\n") + 2
+
+
+def cut_inputs(tmp_path):
+    """name: (call, the one warning expected, None for none). A cut last
+    record warns once, naming it; a whole one, or a MOL file without "$$$$"
+    after its record, does not."""
+    cut, qtr = records(COMPOUNDS, 1, 3)[: -len("///\n")], tmp_path / "cut.qtr"
+    qtr.write_text(cut)
+    says = ": the last record, C00003, ends without its /// line"
+    cases = {
+        "read_qtr": (lambda: taviron.read_qtr(qtr), f"{qtr}{says}"),
+        "read-qtr": (lambda: taviron.read(qtr), f"{qtr}{says}"),
+        "parse_qtr": (lambda: taviron.parse_qtr(cut), f"<string>{says}"),
+        "parse_qtr-whole": (lambda: taviron.parse_qtr(cut + "///\n"), None),
+    }
+    if taviron.HAVE_RDKIT:
+        text, line = sd_text(last_ends=False)
+        (tmp_path / "cut.sdf").write_text(text)
+        (tmp_path / "one.mol").write_text(text.split("$$$$\n")[1])
+        (tmp_path / "whole.sdf").write_text(sd_text()[0])
+        cases.update({
+            "read-sdf": (lambda: taviron.read(tmp_path / "cut.sdf"),
+                         f"{tmp_path / 'cut.sdf'}:{line}: the last record, molecule 2 (C00002), "
+                         "ends without its $$$$ line"),
+            "read-sdf-whole": (lambda: taviron.read(tmp_path / "whole.sdf"), None),
+            "read-mol": (lambda: taviron.read(tmp_path / "one.mol"), None),
+        })
+    return cases
+
+
+@pytest.mark.parametrize("case", ["read_qtr", "read-qtr", "parse_qtr", "parse_qtr-whole",
+                                  "read-sdf", "read-sdf-whole", "read-mol"])
+def test_cut_last_record_warns_once(tmp_path, case):
+    cases = cut_inputs(tmp_path)
+    if case not in cases:
+        pytest.skip("built without RDKit")
+    call, expected = cases[case]
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        assert call()
+    assert [str(w.message) for w in seen] == ([expected] if expected else [])
+    assert all(w.category is UserWarning for w in seen)
 
 
 def test_limit_one_is_a_limit():

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +103,96 @@ TEST(ScreenRun, BlocksGiveTheWholeListRowsAndResumeFromEverySavedPoint) {
       const auto [pairs, bytes] = whole.checkpoints[i];
       EXPECT_EQ(whole.text.substr(0, bytes) + stream(c, pairs, space.total()).text, whole.text)
           << "from pair " << pairs;
+    }
+  }
+}
+
+// A sink that saves at every chunk, passes under way included, as the
+// output file does; each save keeps what the spill file held then. Given a
+// save, it hands the screen that save to go on from.
+struct PassSink final : screen::RowSink {
+  struct Save {
+    std::int64_t pairs = 0;
+    std::size_t bytes = 0;
+    std::optional<screen::PassPoint> pass;
+    std::string spill;
+  };
+  std::string text;
+  std::vector<Save> saves;
+  std::optional<screen::PassPoint> pass;
+  std::unique_ptr<FILE, int (*)(FILE *)> spill{std::tmpfile(), std::fclose};
+  std::optional<Save> resumed;
+
+  explicit PassSink(std::optional<Save> from = {}) : pass(from ? from->pass : std::nullopt) {
+    if (from && from->pass) {
+      std::fwrite(from->spill.data(), 1, from->spill.size(), spill.get());
+      resumed = std::move(from);
+    }
+  }
+  void write(std::string_view rows) override { text += rows; }
+  void checkpoint(std::int64_t pairs) override {
+    Save save{pairs, text.size(), pass, {}};
+    if (pass) {
+      save.spill.resize(pass->spill_bytes);
+      EXPECT_EQ(pread(fileno(spill.get()), save.spill.data(), save.spill.size(), 0),
+                static_cast<ssize_t>(save.spill.size()));
+    }
+    saves.push_back(std::move(save));
+  }
+  void pass_checkpoint(std::int64_t pairs, const screen::PassPoint *p) override {
+    pass = p ? std::optional(*p) : std::nullopt;
+    checkpoint(pairs);
+  }
+  bool save_due() const override { return true; }
+  FILE *spill_file(bool from_save) override {
+    if (!from_save) {
+      EXPECT_EQ(ftruncate(fileno(spill.get()), 0), 0);
+    }
+    std::fseek(spill.get(), 0, SEEK_END);
+    return spill.get();
+  }
+  const screen::PassPoint *resumed_pass() const override {
+    return resumed ? &*resumed->pass : nullptr;
+  }
+};
+
+// The rows of the pairs [first, last) after `from`, an earlier run's save.
+std::unique_ptr<PassSink> resumed_stream(const Case &c, const PassSink::Save &from,
+                                         std::int64_t last) {
+  auto src = source(c.file);
+  auto sink = std::make_unique<PassSink>(from);
+  screen::run_stream(*src, *src, c.triangle, from.pairs, last, options_of(c), *sink);
+  return sink;
+}
+
+// A screen stopped anywhere, inside a pass too, and resumed (then stopped
+// and resumed again) writes exactly the rows of the screen never stopped.
+TEST(ScreenRun, ResumesInsideAPassFromEverySavedPoint) {
+  for (const Case &c : cases()) {
+    SCOPED_TRACE(std::to_string(&c - cases().data()));
+    auto src = source(c.file);
+    const screen::PairSpace space{src->size(), src->size(), c.triangle};
+    PassSink whole;
+    screen::run_stream(*src, *src, c.triangle, 0, space.total(), options_of(c), whole);
+    EXPECT_EQ(whole.text, stream(c, 0, space.total()).text);
+    const auto inside = std::count_if(whole.saves.begin(), whole.saves.end(),
+                                      [](const PassSink::Save &s) { return s.pass.has_value(); });
+    if (c.block > 1 && c.block < space.queries) {
+      EXPECT_GT(inside, 0);
+    }
+    for (std::size_t i = 0; i < whole.saves.size(); i += 1 + whole.saves.size() / 12) {
+      const PassSink::Save &save = whole.saves[i];
+      const std::string before = whole.text.substr(0, save.bytes);
+      const auto rest = resumed_stream(c, save, space.total());
+      ASSERT_EQ(before + rest->text, whole.text) << "from save " << i;
+      // Stopped again in the pass it went on with: its first save there.
+      const auto again = std::find_if(rest->saves.begin(), rest->saves.end(),
+                                      [](const PassSink::Save &s) { return s.pass.has_value(); });
+      if (again == rest->saves.end()) continue;
+      EXPECT_EQ(before + rest->text.substr(0, again->bytes) +
+                    resumed_stream(c, *again, space.total())->text,
+                whole.text)
+          << "from save " << i << ", then " << again - rest->saves.begin();
     }
   }
 }
