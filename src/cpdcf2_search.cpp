@@ -565,6 +565,11 @@ class CliqueSearch {
 
   template <bool kSum>
   void branch(Level &lv, int *old, int cutnum);
+  // The clique a branch at threshold t must be able to hold to be searched:
+  // one that reaches the best size (t - 1 nodes below the branch's node),
+  // whose recording or clique test counts; once the list is full and the
+  // clique tests no longer matter, only a larger one does (t nodes).
+  int worth(int t) const { return mcsnum_ >= CPD_MAX && repeat_ >= repeat_changeover_ ? t : t - 1; }
   bool atoms_reach(const Level &lv, const Word *set, int words, int need);
   bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
   // Branches of more nodes than this are decided by the exact solver.
@@ -652,7 +657,8 @@ class CliqueSearch {
   std::vector<int> seen_[2];                // atom -> the stamp of the branch that met it last
   std::vector<int> number_[2];              // atom -> its number in that branch
   std::vector<int> match_[2];               // by number: the partner, or -1
-  std::vector<std::vector<int>> partners_;  // by first-compound number
+  std::vector<std::pair<int, int>> pairs_;  // the branch's atom pairs, by number
+  std::vector<int> first_, partners_;       // the partners of each first atom: flat
   std::vector<int> visit_;
   int stamp_ = 0;
   DockBits sub_;  // the graph of a branch for the exact solver
@@ -1072,7 +1078,7 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
     stamp_ = 1;
   }
   int count[2] = {0, 0};
-  for (std::size_t u = 0; u < partners_.size(); ++u) partners_[u].clear();
+  pairs_.clear();
   for (int w = 0; w < words; ++w) {
     for (Word b = set[w]; b != 0; b &= b - 1) {
       const int id = lv.ids[w * 64 + std::countr_zero(b)];
@@ -1086,11 +1092,16 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
         }
         at[s] = number_[s][atom];
       }
-      if (at[0] >= static_cast<int>(partners_.size())) partners_.resize(at[0] + 1);
-      partners_[at[0]].push_back(at[1]);
+      pairs_.emplace_back(at[0], at[1]);
     }
   }
   if (count[0] < need || count[1] < need) return false;
+  first_.assign(static_cast<std::size_t>(count[0]) + 1, 0);
+  for (const auto &[a, b] : pairs_) ++first_[a + 1];
+  for (int u = 0; u < count[0]; ++u) first_[u + 1] += first_[u];
+  partners_.resize(pairs_.size());
+  visit_.assign(first_.begin(), first_.end() - 1);  // the next free place of each
+  for (const auto &[a, b] : pairs_) partners_[visit_[a]++] = b;
   std::fill_n(match_[0].begin(), count[0], -1);
   std::fill_n(match_[1].begin(), count[1], -1);
   visit_.assign(static_cast<std::size_t>(count[0]), -1);
@@ -1126,6 +1137,7 @@ bool CliqueSearch::clique_in(const Level &lv, const Word *set, int words, int no
     sub_side_[1][x] = side_[1][lv.ids[local[x]]];
   }
   maxclique::Options o;
+  o.greedy_starts = 0;  // mostly a "no": a greedy clique rarely settles it
   o.side1 = sub_side_[0];
   o.side2 = sub_side_[1];
   return maxclique::has_clique(sub_, need, o);
@@ -1135,7 +1147,8 @@ bool CliqueSearch::clique_in(const Level &lv, const Word *set, int words, int no
 // the atoms visited on this attempt.
 bool CliqueSearch::augment(int u, int stamp) {
   visit_[u] = stamp;
-  for (int v : partners_[u]) {
+  for (int k = first_[u]; k < first_[u + 1]; ++k) {
+    const int v = partners_[k];
     const int m = match_[1][v];
     if (m < 0 || (visit_[m] != stamp && augment(m, stamp))) {
       match_[0][u] = v;
@@ -1186,7 +1199,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
       if (newnum + 1 < t) continue;
       next.share_space(lv);
       for (int w = 0; w < words; ++w) next_rest[w] = row[w] & rest[w];
-      if (known_ > 0 && !atoms_reach(lv, next_rest, words, t - 1)) continue;
+      if (known_ > 0 && !atoms_reach(lv, next_rest, words, worth(t))) continue;
       next.from = i;
       next.end = cutnum;
       selected_[degree_++] = lv.ids[old[i]];

@@ -310,6 +310,29 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
     }
   }
   EXPECT_GT(searched, 600);
+  // Complete multipartite graphs, thinned: far more than 10000 largest
+  // cliques, so the list fills up. A node's block stands for its atom in
+  // one compound (nodes of a block are never joined), its number for the
+  // other.
+  for (const auto &[n, density] : {std::pair{40, 1.0}, {48, 0.97}, {60, 0.9}}) {
+    const std::vector<char> m = random_matrix(n, density, 5, rng);
+    DockBits g;
+    dockbits_from_matrix(n, m.data(), g);
+    const Outcome want = run_reference(m, n, 0);
+    ASSERT_EQ(want.num, CPD_MAX);
+    std::vector<int> block(n), number(n);
+    for (int v = 0; v < n; ++v) block[v] = v % 5, number[v] = v;
+    for (const auto &[name, finder] : all) {
+      List list;
+      cpdcf2::SearchProbe probe;
+      probe.known_size = want.max;
+      probe.side1 = block.data();
+      probe.side2 = number.data();
+      int num = 0, max = 0;
+      finder(g, 0, &num, list.mcs.data(), &max, &probe);
+      EXPECT_TRUE(list.take(num, max, want.steps) == want) << name << ": " << n << " nodes";
+    }
+  }
 }
 
 }  // namespace
