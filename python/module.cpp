@@ -345,7 +345,8 @@ int checked_jobs(std::optional<long long> jobs) {
 std::vector<screen::PairResult> run_without_lock(const std::vector<CPDMOL *> &q,
                                                  const std::vector<CPDMOL *> &t, bool triangle,
                                                  const pyengine::ScreenOptions &so,
-                                                 const py::object &progress) {
+                                                 const py::object &progress,
+                                                 pyengine::ScreenCounts *counts = nullptr) {
   std::optional<py::error_already_set> raised;
   const pyengine::Progress tick = [&](std::int64_t done, std::int64_t total) {
     py::gil_scoped_acquire acquire;
@@ -360,17 +361,18 @@ std::vector<screen::PairResult> run_without_lock(const std::vector<CPDMOL *> &q,
   };
   try {
     py::gil_scoped_release release;
+    if (counts != nullptr) return pyengine::run_counted(q, t, triangle, so, tick, *counts);
     return pyengine::run(q, t, triangle, so, tick);
   } catch (const pyengine::ScreenStopped &) {
     throw std::move(*raised);
   }
 }
 
-py::list screen_pairs(const py::object &queries, const py::object &targets,
-                      std::optional<double> min, std::optional<long long> top,
-                      std::optional<long long> jobs, bool atom, bool trick, long long repeat,
-                      long long limit, std::optional<double> time_limit,
-                      const py::object &progress) {
+pyengine::ScreenOptions screen_options(std::optional<double> min, std::optional<long long> top,
+                                       std::optional<long long> jobs, bool atom, bool trick,
+                                       long long repeat, long long limit,
+                                       std::optional<double> time_limit,
+                                       const py::object &progress) {
   pyengine::ScreenOptions so;
   so.engine = options(atom, trick, repeat, limit);
   so.engine.time_limit = checked_time_limit(time_limit);
@@ -380,12 +382,11 @@ py::list screen_pairs(const py::object &queries, const py::object &targets,
   if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
     throw py::type_error("progress must be callable");
   }
+  return so;
+}
 
-  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
-  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
-  const bool triangle = targets.is_none();
-  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
-  const std::vector<screen::PairResult> rows = run_without_lock(q, t, triangle, so, progress);
+py::list rows_list(const std::vector<screen::PairResult> &rows, const std::vector<CPDMOL *> &q,
+                   const std::vector<CPDMOL *> &t) {
   py::list out;
   for (const screen::PairResult &r : rows) {
     const CPDMOL &a = *q[r.query];
@@ -395,6 +396,44 @@ py::list screen_pairs(const py::object &queries, const py::object &targets,
                          text(b.definition)));
   }
   return out;
+}
+
+py::list screen_pairs(const py::object &queries, const py::object &targets,
+                      std::optional<double> min, std::optional<long long> top,
+                      std::optional<long long> jobs, bool atom, bool trick, long long repeat,
+                      long long limit, std::optional<double> time_limit,
+                      const py::object &progress) {
+  const pyengine::ScreenOptions so =
+      screen_options(min, top, jobs, atom, trick, repeat, limit, time_limit, progress);
+  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
+  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
+  const bool triangle = targets.is_none();
+  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
+  return rows_list(run_without_lock(q, t, triangle, so, progress), q, t);
+}
+
+// The rows of screen_pairs, computed with both bounds of taviron-search, and
+// the screen's counts.
+py::tuple screen_stats(const py::object &queries, const py::object &targets,
+                       std::optional<double> min, std::optional<long long> top,
+                       std::optional<long long> jobs, bool atom, bool trick, long long repeat,
+                       long long limit, std::optional<double> time_limit,
+                       const py::object &progress) {
+  const pyengine::ScreenOptions so =
+      screen_options(min, top, jobs, atom, trick, repeat, limit, time_limit, progress);
+  std::vector<Compound> keep;
+  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
+  const bool triangle = targets.is_none();
+  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
+  pyengine::ScreenCounts counts;
+  py::list rows = rows_list(run_without_lock(q, t, triangle, so, progress, &counts), q, t);
+  py::dict stats;
+  stats["pairs"] = counts.pairs;
+  stats["skipped_atom_count"] = counts.skipped_atoms;
+  stats["skipped_clique"] = counts.skipped_clique;
+  stats["matched"] = counts.matched;
+  stats["rows"] = py::len(rows);
+  return py::make_tuple(rows, stats);
 }
 
 // Seconds the engine alone takes for `n` comparisons of the pair on this
@@ -595,6 +634,14 @@ void define_functions(py::module_ &m) {
         py::arg("progress") = py::none(),
         "The rows of taviron-search for queries against targets (all pairs within queries "
         "when targets is None).");
+  m.def("screen_stats", &screen_stats, py::arg("queries"), py::arg("targets") = py::none(),
+        py::kw_only(), py::arg("min") = py::none(), py::arg("top") = py::none(),
+        py::arg("jobs") = py::none(), py::arg("atom") = false, py::arg("trick") = false,
+        py::arg("repeat") = -1, py::arg("limit") = 10000, py::arg("time_limit") = py::none(),
+        py::arg("progress") = py::none(),
+        "The rows of screen() and the counts of the screen: pairs, skipped_atom_count and "
+        "skipped_clique (pairs each bound of min ruled out), matched (rows at or above min "
+        "before top) and rows.");
   m.def("_engine_seconds", &engine_seconds, py::arg("a"), py::arg("b"), py::arg("n"),
         py::arg("atom") = false, py::arg("trick") = false);
 }

@@ -488,4 +488,52 @@ std::vector<screen::PairResult> run(const std::vector<CPDMOL *> &queries,
   return rows;
 }
 
+std::vector<screen::PairResult> run_counted(const std::vector<CPDMOL *> &queries,
+                                            const std::vector<CPDMOL *> &targets, bool triangle,
+                                            const ScreenOptions &options, const Progress &progress,
+                                            ScreenCounts &counts, int tick_ms) {
+  screen::RunOptions ro;
+  ro.engine = {options.engine.atom ? 2 : 1, options.engine.trick ? 8 : 1, options.engine.repeat,
+               options.engine.limit, options.engine.time_limit};
+  ro.min = options.min;
+  ro.threads = options.threads;
+  ro.chunk = options.chunk;
+  screen::PairRanges ranges;
+  const int nt = static_cast<int>(targets.size());
+  for (int q = 0; q < static_cast<int>(queries.size()); q++) {
+    ranges.begin.push_back(triangle ? std::min(q + 1, nt) : 0);
+    ranges.end.push_back(nt);
+  }
+  // Profiles for the atom-count bound, built before the workers start.
+  std::vector<screen::AtomProfile> qp, tp;
+  if (options.min) {
+    screen::KeyIndex index;
+    for (CPDMOL *m : queries) qp.push_back(screen::make_profile(*m, options.engine.atom, index));
+    for (CPDMOL *m : targets) tp.push_back(screen::make_profile(*m, options.engine.atom, index));
+  }
+  std::vector<screen::PairResult> rows;
+  screen::TopSelector selector(options.top,
+                               [&](const screen::PairResult &r) { rows.push_back(r); });
+  // The screens' loop reports pairs done now and then and asks between
+  // chunks whether to stop; the caller hears of both at its own pace.
+  std::int64_t done = 0;
+  const std::int64_t total = ranges.total();
+  auto last = std::chrono::steady_clock::now();
+  const auto stop = [&] {
+    if (!progress || std::chrono::steady_clock::now() - last < std::chrono::milliseconds(tick_ms))
+      return false;
+    last = std::chrono::steady_clock::now();
+    return !progress(done, total);
+  };
+  if (progress && !progress(0, total)) throw ScreenStopped{};
+  const screen::RunStats stats = screen::run_pairs(
+      queries, targets, ranges, ro, {qp, tp}, [&](const screen::PairResult &r) { selector.add(r); },
+      {}, [&](std::int64_t d, std::int64_t) { done = d; }, stop);
+  if (stats.stopped) throw ScreenStopped{};
+  selector.finish();
+  counts = {stats.pairs, stats.skipped - stats.skipped_clique, stats.skipped_clique, stats.kept};
+  if (progress && !progress(total, total)) throw ScreenStopped{};
+  return rows;
+}
+
 }  // namespace pyengine

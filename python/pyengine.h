@@ -130,6 +130,25 @@ std::vector<screen::PairResult> run(const std::vector<CPDMOL *> &queries,
                                     const ScreenOptions &options, const Progress &progress,
                                     int tick_ms = 100);
 
+// What a screen counted besides its rows, as taviron-search's summary line
+// counts it.
+struct ScreenCounts {
+  std::int64_t pairs = 0;           // pairs of the screen
+  std::int64_t skipped_atoms = 0;   // ruled out by the atom-count bound
+  std::int64_t skipped_clique = 0;  // ruled out by the clique bound
+  std::int64_t matched = 0;         // rows at or above the minimum, before `top`
+};
+
+// The rows of run(), computed as taviron-search computes them (with a
+// minimum, both of its bounds rule pairs out), and the counts of the screen.
+// `progress` is called on the calling thread at least every `tick_ms`
+// milliseconds while the workers run; returning false stops the screen
+// (ScreenStopped).
+std::vector<screen::PairResult> run_counted(const std::vector<CPDMOL *> &queries,
+                                            const std::vector<CPDMOL *> &targets, bool triangle,
+                                            const ScreenOptions &options, const Progress &progress,
+                                            ScreenCounts &counts, int tick_ms = 100);
+
 // Processors this process may run on (at least 1).
 int processors();
 

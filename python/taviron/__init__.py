@@ -31,6 +31,7 @@ from ._taviron import (
 )
 from ._taviron import compare as _compare
 from ._taviron import screen as _screen
+from ._taviron import screen_stats as _screen_stats
 
 __all__ = [
     "AlignedPair",
@@ -47,6 +48,7 @@ __all__ = [
     "read",
     "read_qtr",
     "screen",
+    "screen_stats",
 ]
 
 # Extensions of molecule files, a final .gz set aside; any other name is QTR.
@@ -83,8 +85,17 @@ def screen(queries, targets=None, **kw):
     return _screen(_as_compounds(queries, "Q"), _as_compounds(targets, "T"), **kw)
 
 
+def screen_stats(queries, targets=None, **kw):
+    """(rows, counts): the rows of screen() and what the screen counted, as
+    taviron-search's summary line: pairs, skipped_atom_count and
+    skipped_clique (pairs each bound of min ruled out without a search),
+    matched (rows at or above min before top) and rows."""
+    return _screen_stats(_as_compounds(queries, "Q"), _as_compounds(targets, "T"), **kw)
+
+
 compare.__wrapped__ = _compare
 screen.__wrapped__ = _screen
+screen_stats.__wrapped__ = _screen_stats
 
 
 def read(path, *, name_field="", smiles_column="smiles", name_column=""):

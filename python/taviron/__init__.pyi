@@ -106,6 +106,20 @@ def screen(
     time_limit: Optional[float] = None,
     progress: Optional[Callable[[int, int], object]] = None,
 ) -> list[Row]: ...
+def screen_stats(
+    queries: Iterable[Any],
+    targets: Optional[Iterable[Any]] = None,
+    *,
+    min: Optional[float] = None,
+    top: Optional[int] = None,
+    jobs: Optional[int] = None,
+    atom: bool = False,
+    trick: bool = False,
+    repeat: int = -1,
+    limit: int = 10000,
+    time_limit: Optional[float] = None,
+    progress: Optional[Callable[[int, int], object]] = None,
+) -> tuple[list[Row], dict[str, int]]: ...
 def from_smiles(smiles: str, name: str = "", *, id: str = "C00001") -> Compound: ...
 def from_molblock(molblock: str, *, id: str = "C00001") -> Compound: ...
 def from_rdkit(mol: Any, *, id: str = "C00001") -> Compound: ...

@@ -1,5 +1,9 @@
 """screen() against taviron-search on the same data."""
 
+import os
+import re
+import subprocess
+
 import pytest
 
 import taviron
@@ -65,3 +69,45 @@ def test_progress_and_errors(compounds):
         taviron.screen(records, ["C00001"])
     with pytest.raises(TypeError):
         taviron.screen(records, progress=3)
+
+
+SUMMARY = re.compile(r"(\d+) pairs, (\d+) skipped by the atom-count bound, (\d+) by the clique "
+                     r"bound, (\d+) rows")
+
+
+@pytest.mark.parametrize("kw,flags", [
+    ({"min": 0.6}, ["--min", "0.6"]),
+    ({"min": 0.4, "top": 2, "jobs": 1}, ["--min", "0.4", "--top", "2", "-j", "1"]),
+    ({"min": 0.5, "trick": True}, ["--min", "0.5", "--trick", "1"]),  # no clique bound
+    ({"min": 0.3, "atom": True}, ["--min", "0.3", "--atom"]),
+    ({}, []),
+])
+def test_screen_stats_counts_as_search(kw, flags, compounds):
+    """The counts are taviron-search's summary line; the rows are screen()'s."""
+    program = os.environ.get("TAVIRON_SEARCH_BIN") or pytest.skip("TAVIRON_SEARCH_BIN not set")
+    queries = [compounds[q] for q in ("C00009", "C00010", "C00011")]
+    targets = taviron.read_qtr(NCI)
+    rows, stats = taviron.screen_stats(queries, targets, **kw)
+    assert rows == taviron.screen(queries, targets, **kw)
+    done = subprocess.run([program, *flags, "-e", "9", "-e", "10", "-e", "11", COMPOUNDS, NCI],
+                          capture_output=True, check=True)
+    pairs, atom_count, clique, kept = map(int, SUMMARY.search(done.stderr.decode()).groups())
+    assert (stats["pairs"], stats["skipped_atom_count"], stats["skipped_clique"],
+            stats["rows"]) == (pairs, atom_count, clique, kept)
+    assert stats["matched"] >= stats["rows"] and (stats["skipped_clique"] == 0 or "trick" not in kw)
+    if "top" not in kw:
+        assert stats["matched"] == stats["rows"]
+
+
+def test_screen_stats_progress_stops(compounds):
+    records = list(compounds.values())
+    seen = []
+    taviron.screen_stats(records, records, min=0.5, progress=lambda d, t: seen.append((d, t)))
+    assert seen[0] == (0, len(records) ** 2) and seen[-1] == (len(records) ** 2,) * 2
+
+    def boom(done, total):
+        raise KeyError("stop")
+    with pytest.raises(KeyError):
+        taviron.screen_stats(records, records, progress=boom)
+    with pytest.raises(ValueError, match="bad value for min"):
+        taviron.screen_stats(records, min=2)
