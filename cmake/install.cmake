@@ -4,17 +4,31 @@
 # cmake/python.cmake. Only programs this tree builds are installed; the rules
 # are made once the whole tree is read, so programs defined later count too.
 include(GNUInstallDirs)
-set(TAVIRON_PROGRAMS taviron taviron-search taviron-search-mpi taviron-convert taviron-depict)
+set(TAVIRON_PROGRAMS taviron taviron-search taviron-search-mpi taviron-convert taviron-depict
+                     taviron-serve)
 
 function(taviron_install_rules)
   set(_built)
   set(_pages)
   foreach(_prog IN LISTS TAVIRON_PROGRAMS)
-    if(NOT TARGET ${_prog})
+    if(_prog STREQUAL "taviron-serve")
+      # A launcher of the Python package, made by python/CMakeLists.txt when
+      # the service's modules are there.
+      if(NOT TAVIRON_SERVE_LAUNCHER)
+        continue()
+      endif()
+      install(PROGRAMS ${TAVIRON_SERVE_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR}
+              RENAME taviron-serve)
+      set(_exe ${TAVIRON_SERVE_PROGRAM})
+      set(_depends _taviron ${TAVIRON_SERVE_PROGRAM})
+    elseif(TARGET ${_prog})
+      install(TARGETS ${_prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+      set(_exe $<TARGET_FILE:${_prog}>)
+      set(_depends ${_prog})
+    else()
       continue()
     endif()
     list(APPEND _built ${_prog})
-    install(TARGETS ${_prog} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${PROJECT_SOURCE_DIR}/completion/taviron.bash
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME ${_prog})
 
@@ -27,8 +41,8 @@ function(taviron_install_rules)
     endif()
     add_custom_command(OUTPUT ${_page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-      COMMAND bash ${PROJECT_SOURCE_DIR}/docs/man/render.sh $<TARGET_FILE:${_prog}> ${_source} ${_page}
-      DEPENDS ${_prog} ${_source} ${PROJECT_SOURCE_DIR}/docs/man/render.sh
+      COMMAND bash ${PROJECT_SOURCE_DIR}/docs/man/render.sh ${_exe} ${_source} ${_page}
+      DEPENDS ${_depends} ${_source} ${PROJECT_SOURCE_DIR}/docs/man/render.sh
       COMMENT "Manual page ${_prog}.1"
       VERBATIM)
     list(APPEND _pages ${_page})
