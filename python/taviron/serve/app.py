@@ -215,10 +215,22 @@ class Pool:
         self.executor = concurrent.futures.ThreadPoolExecutor(
             max_workers=settings.workers, thread_name_prefix="taviron-serve")
         self.active = 0  # running and waiting; touched on the event loop only
+        self.running = 0  # on a worker now
+        self._lock = threading.Lock()
+
+    def _counted(self, work, *args):
+        with self._lock:
+            self.running += 1
+        try:
+            return work(*args)
+        finally:
+            with self._lock:
+                self.running -= 1
 
     async def run(self, request, work):
         """work(stop) on the pool, where stop() is true once the client went
-        away or the request passed its time limit. While it runs, this
+        away or the request passed its time limit (a search asks between its
+        chunks of pairs; a comparison runs to its end). While it runs, this
         coroutine watches the client."""
         if self.active >= self.settings.workers + self.settings.queue:
             raise ServiceError(503, "the service is busy: try again in a moment")
@@ -230,7 +242,7 @@ class Pool:
 
         self.active += 1
         try:
-            future = asyncio.get_running_loop().run_in_executor(self.executor, work, stop, deadline)
+            future = asyncio.get_running_loop().run_in_executor(self.executor, self._counted, work, stop)
             while True:
                 done, _ = await asyncio.wait({future}, timeout=0.1)
                 if done:
@@ -251,13 +263,6 @@ class Pool:
 
     def close(self):
         self.executor.shutdown(wait=True)
-
-
-def _time_limit(options, deadline):
-    """Seconds of clique search per pair: the request's own, within what is
-    left of the service's limit for the request."""
-    left = max(deadline - time.monotonic(), 0.001)
-    return min(options.time_limit, left) if options.time_limit else left
 
 
 # ---------------------------------------------------------------------------
@@ -293,7 +298,7 @@ class Service:
         except BadQuery as e:
             raise ServiceError(413 if "limit" in str(e) else 422, str(e)) from None
 
-    def search(self, req, stop, deadline):
+    def search(self, req, stop):
         """(rows, counts, seconds) of a search, on a worker of the pool."""
         if stop():
             raise Stopped()
@@ -309,14 +314,14 @@ class Service:
         rows, counts = taviron.screen_stats(
             [query], library.compounds, min=req.min, top=top, jobs=self.settings.jobs,
             atom=req.atom, repeat=0 if req.exact else -1,
-            time_limit=_time_limit(req, deadline), progress=progress)
+            time_limit=req.time_limit, progress=progress)
         return library, query, rows, counts, time.perf_counter() - start
 
-    def compare(self, req, deadline):
+    def compare(self, req):
         a = self.compound(req.a, req.library, id="A")
         b = self.compound(req.b, req.library, id="B")
         return a, b, taviron.compare(a, b, atom=req.atom, repeat=0 if req.exact else -1,
-                                     time_limit=_time_limit(req, deadline))
+                                     time_limit=req.time_limit)
 
 
 def _check_top(settings, top):
@@ -365,11 +370,18 @@ def _error(status, message, **extra):
 
 def _validation_message(exc):
     """One line for the first problem of a request that does not validate."""
-    first = exc.errors()[0]
-    where = ".".join(str(p) for p in first["loc"] if p not in ("body", "query"))
+    errors = exc.errors()
+    first = errors[0]
     if first["type"] == "value_error.jsondecode":
         return 400, "the request body is not valid JSON"
-    return 422, f"{where}: {first['msg']}" if where else first["msg"]
+    loc = [str(p) for p in first["loc"][1:] if p != "__root__"]
+    if first["type"] == "type_error.str" and loc and loc[-1] in ("query", "a", "b"):
+        # A compound field is text or an object: say what the object lacks.
+        inner = [e for e in errors[1:] if e["loc"][:len(first["loc"])] == first["loc"]]
+        message = inner[0]["msg"] if inner and inner[0]["type"] != "type_error.dict" else (
+            "expected text, or an object with one of text, smiles, mol, qtr or id")
+        return 422, f"{'.'.join(loc)}: {message}"
+    return 422, f"{'.'.join(loc)}: {first['msg']}" if loc else first["msg"]
 
 
 class BodyLimit:
@@ -463,6 +475,13 @@ def create_app(libraries, settings=None):
         return [dict(name=name, compounds=len(lib), seconds=round(lib.seconds, 3))
                 for name, lib in libraries.items()]
 
+    @app.get("/api/status")
+    async def status():
+        """Requests on the pool's workers now, and those waiting for one."""
+        pool = service.pool
+        return dict(running=pool.running, waiting=max(pool.active - pool.running, 0),
+                    workers=settings.workers, jobs=settings.jobs, queue=settings.queue)
+
     @app.post("/api/search", response_model=SearchAnswer,
               responses={200: {"content": {"text/tab-separated-values": {},
                                            "application/x-ndjson": {}}}})
@@ -471,8 +490,7 @@ def create_app(libraries, settings=None):
         skipped; format tsv or jsonl gives the rows as taviron-search --names
         writes them."""
         _check_top(settings, req.top)
-        found = await service.pool.run(request, lambda stop, deadline: service.search(
-            req, stop, deadline))
+        found = await service.pool.run(request, lambda stop: service.search(req, stop))
         return _search_answer(req, found) if req.format == "json" else _download(req, found)
 
     @app.get("/api/download", response_class=Response)
@@ -494,8 +512,7 @@ def create_app(libraries, settings=None):
     async def compare(req: CompareRequest, request: Request):
         """Score, coefficient, proven flag and alignment of two compounds, with
         the reports taviron prints (--align, --qtroutput)."""
-        found = await service.pool.run(request, lambda stop, deadline: service.compare(
-            req, deadline))
+        found = await service.pool.run(request, lambda stop: service.compare(req))
         return _compare_answer(found)
 
     @app.get("/api/compounds/{library}/{id}", response_model=Record)
@@ -524,8 +541,7 @@ def create_app(libraries, settings=None):
             return _svg(service.compound(req.a, req.library)._repr_svg_())
         creq = CompareRequest(a=req.a, b=req.b, library=req.library, atom=req.atom,
                               exact=req.exact, time_limit=req.time_limit)
-        found = await service.pool.run(request, lambda stop, deadline: service.compare(
-            creq, deadline))
+        found = await service.pool.run(request, lambda stop: service.compare(creq))
         return _svg(found[2]._repr_svg_())
 
     if settings.cors:

@@ -35,6 +35,10 @@ limits:
 """
 
 
+class Refused(Exception):
+    """A command line the service cannot start with; str() is the message."""
+
+
 class Parser(argparse.ArgumentParser):
     def error(self, message):
         self.exit(9, f"{PROGRAM}: {message} (see --help)\n")
@@ -103,13 +107,13 @@ def load_libraries(args):
     for spec in args.libraries:
         name = library_name(spec)[0]
         if name in libraries:
-            raise SystemExit(f"{PROGRAM}: two libraries named {name!r} (name them NAME=FILE)")
+            raise Refused(f"two libraries named {name!r} (name them NAME=FILE)")
         try:
             lib = load(spec, name_field=args.name_field)
         except OSError as e:
-            raise SystemExit(f"{PROGRAM}: cannot read {e.filename or spec}: {e.strerror}")
+            raise Refused(f"cannot read {e.filename or spec}: {e.strerror}") from None
         except ValueError as e:
-            raise SystemExit(f"{PROGRAM}: {e}")
+            raise Refused(str(e)) from None
         libraries[name] = lib
         _say(args, f"{name}: {len(lib)} compounds from {lib.path} in {lib.seconds:.2f} s")
     total = sum(len(lib) for lib in libraries.values())
@@ -137,7 +141,11 @@ def main(argv=None):
         return 9
     from .app import Settings, create_app
 
-    libraries = load_libraries(args)
+    try:
+        libraries = load_libraries(args)
+    except Refused as e:
+        print(f"{PROGRAM}: {e}", file=sys.stderr)
+        return 9
     processors = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else 2
     settings = Settings(workers=args.workers or processors, jobs=args.jobs or processors,
                         queue=max(args.queue, 0), request_time_limit=args.request_time_limit,
