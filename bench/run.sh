@@ -17,6 +17,11 @@ bash bench/depict_bench.sh "$build"
 if [ -d "$build/python/taviron" ]; then
   PYTHONPATH="$build/python" "${PYTHON:-/usr/bin/python3}" bench/python_bench.py "$build"
 fi
+# The search service, when taviron-serve was made: warm service against
+# taviron-search, eight clients at once, start-up and memory.
+if [ -x "$build/taviron-serve" ]; then
+  PYTHONPATH="$build/python" "${PYTHON:-/usr/bin/python3}" bench/serve_bench.py "$build"
+fi
 bash bench/clique_bench.sh "$build"
 bash bench/exact_bench.sh "$build"
 bash bench/baseline_bench.sh "$build"

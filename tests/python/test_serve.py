@@ -311,7 +311,7 @@ def test_clients_at_once_and_cancel_on_disconnect(server):
 
 
 def test_sigterm_lets_running_requests_finish(tmp_path):
-    s = Server(tmp_path, f"nci={NCI}")
+    s = Server(tmp_path, f"nci={NCI}", "--request-time-limit", "600")
     answer = {}
 
     def client():
@@ -333,6 +333,7 @@ def test_sigterm_lets_running_requests_finish(tmp_path):
     ([COMPOUNDS, f"compounds={NCI}"], "two libraries named 'compounds'"),
     ([], "expected at least one LIBRARY"),
     ([COMPOUNDS, "--workers", "0"], "--workers"),
+    ([f"a/b={COMPOUNDS}"], "bad library name"),
 ])
 def test_command_line_errors(args, message):
     program = os.environ.get("TAVIRON_SERVE_BIN") or pytest.skip("TAVIRON_SERVE_BIN not set")

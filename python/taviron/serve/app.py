@@ -22,7 +22,7 @@ from starlette.exceptions import HTTPException as StarletteHTTPException
 import taviron
 
 from . import rows as row_text
-from .library import BadQuery, NotFound, QueryMaker, matchable_atoms
+from .library import BadQuery, NotFound, QueryMaker, TooLarge, matchable_atoms
 
 log = logging.getLogger("taviron.serve")
 
@@ -242,7 +242,8 @@ class Pool:
 
         self.active += 1
         try:
-            future = asyncio.get_running_loop().run_in_executor(self.executor, self._counted, work, stop)
+            loop = asyncio.get_running_loop()
+            future = loop.run_in_executor(self.executor, self._counted, work, stop)
             while True:
                 done, _ = await asyncio.wait({future}, timeout=0.1)
                 if done:
@@ -296,10 +297,11 @@ class Service:
         except NotFound as e:
             raise ServiceError(404, str(e)) from None
         except BadQuery as e:
-            raise ServiceError(413 if "limit" in str(e) else 422, str(e)) from None
+            raise ServiceError(413 if isinstance(e, TooLarge) else 422, str(e)) from None
 
     def search(self, req, stop):
-        """(rows, counts, seconds) of a search, on a worker of the pool."""
+        """(library, query, rows, counts, seconds) of a search, on a worker
+        of the pool."""
         if stop():
             raise Stopped()
         library = self.library(req.library)
@@ -317,9 +319,9 @@ class Service:
             time_limit=req.time_limit, progress=progress)
         return library, query, rows, counts, time.perf_counter() - start
 
-    def compare(self, req):
-        a = self.compound(req.a, req.library, id="A")
-        b = self.compound(req.b, req.library, id="B")
+    def compare(self, req, ids=("A", "B")):
+        a = self.compound(req.a, req.library, id=ids[0])
+        b = self.compound(req.b, req.library, id=ids[1])
         return a, b, taviron.compare(a, b, atom=req.atom, repeat=0 if req.exact else -1,
                                      time_limit=req.time_limit)
 
@@ -538,10 +540,11 @@ def create_app(libraries, settings=None):
     async def depict(req: DepictRequest, request: Request):
         """A query drawn as SVG; with b, the pair's alignment, coloured by piece."""
         if req.b is None:
-            return _svg(service.compound(req.a, req.library)._repr_svg_())
+            return _svg(await service.pool.run(request, lambda stop: service.compound(
+                req.a, req.library)._repr_svg_()))
         creq = CompareRequest(a=req.a, b=req.b, library=req.library, atom=req.atom,
                               exact=req.exact, time_limit=req.time_limit)
-        found = await service.pool.run(request, lambda stop: service.compare(creq))
+        found = await service.pool.run(request, lambda stop: service.compare(creq, ("query", "B")))
         return _svg(found[2]._repr_svg_())
 
     if settings.cors:

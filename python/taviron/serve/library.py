@@ -16,6 +16,10 @@ class BadQuery(ValueError):
     """A query the service cannot make a compound of; str() says why."""
 
 
+class TooLarge(BadQuery):
+    """A query above the service's size limits."""
+
+
 class NotFound(LookupError):
     """A library or compound that is not there; str() says which."""
 
@@ -76,8 +80,9 @@ def library_name(spec):
 def load(spec, **read_options):
     """The library a command-line argument names, read and timed."""
     name, path = library_name(spec)
-    if not name:
-        raise ValueError(f"{spec}: empty library name")
+    # Names go into request paths: one path segment of printable characters.
+    if not name or "/" in name or not name.isprintable():
+        raise ValueError(f"bad library name {name!r} (expected printable characters, no '/')")
     start = time.perf_counter()
     compounds = taviron.read(path, **read_options)
     seconds = time.perf_counter() - start
@@ -113,7 +118,7 @@ class QueryMaker:
         if form == "id":
             return self.library(library).find(text)
         if len(text.encode()) > self.max_text:
-            raise BadQuery(f"the {form} query is {len(text.encode())} bytes, more than the "
+            raise TooLarge(f"the {form} query is {len(text.encode())} bytes, more than the "
                            f"service's limit of {self.max_text}")
         if form == "text":
             form = self._guess(text, library)
@@ -122,7 +127,7 @@ class QueryMaker:
         compound = self._convert(form, text, id)
         atoms = len(compound.atoms)
         if atoms > self.max_atoms:
-            raise BadQuery(f"the query has {atoms} atoms, more than the service's limit of "
+            raise TooLarge(f"the query has {atoms} atoms, more than the service's limit of "
                            f"{self.max_atoms}")
         return compound
 
