@@ -246,6 +246,20 @@ TEST(FinderDifferential, CompoundPairsOfTheExamples) {
   }
 }
 
+// The search without a budget told the largest size of `want` and the nodes'
+// atoms. A full list ends it, so its steps are then those of `want`.
+Outcome run_known(Finder finder, const DockBits &g, const Outcome &want, const int *side1,
+                  const int *side2) {
+  List list;
+  cpdcf2::SearchProbe probe;
+  probe.known_size = want.max;
+  probe.side1 = side1;
+  probe.side2 = side2;
+  int num = 0, max = 0;
+  finder(g, 0, &num, list.mcs.data(), &max, &probe);
+  return list.take(num, max, num < CPD_MAX ? probe.steps : want.steps);
+}
+
 // Without a budget, knowing the largest size and the nodes' atoms changes
 // nothing the search reports: the same cliques in the same order and the
 // same steps, on docking graphs of every pair of the bundled compounds and of
@@ -287,16 +301,7 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
       std::vector<int> e1(n), e2(n);
       for (int v = 0; v < n; ++v) e1[v] = nodes[v].e1, e2[v] = nodes[v].e2;
       for (const auto &[name, finder] : all) {
-        List list;
-        cpdcf2::SearchProbe probe;
-        probe.known_size = want.max;
-        probe.side1 = e1.data();
-        probe.side2 = e2.data();
-        int num = 0, max = 0;
-        finder(g, 0, &num, list.mcs.data(), &max, &probe);
-        // A full list ends the search: its steps are those counted so far.
-        const long long steps = num < CPD_MAX ? probe.steps : want.steps;
-        EXPECT_TRUE(list.take(num, max, steps) == want)
+        EXPECT_TRUE(run_known(finder, g, want, e1.data(), e2.data()) == want)
             << name << ": " << a->name << " " << b->name << " mode " << mode;
       }
       if (a == b || std::string(a->name) < b->name) continue;  // reports: one way round
@@ -323,14 +328,8 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
     std::vector<int> block(n), number(n);
     for (int v = 0; v < n; ++v) block[v] = v % 5, number[v] = v;
     for (const auto &[name, finder] : all) {
-      List list;
-      cpdcf2::SearchProbe probe;
-      probe.known_size = want.max;
-      probe.side1 = block.data();
-      probe.side2 = number.data();
-      int num = 0, max = 0;
-      finder(g, 0, &num, list.mcs.data(), &max, &probe);
-      EXPECT_TRUE(list.take(num, max, want.steps) == want) << name << ": " << n << " nodes";
+      EXPECT_TRUE(run_known(finder, g, want, block.data(), number.data()) == want)
+          << name << ": " << n << " nodes";
     }
   }
 }

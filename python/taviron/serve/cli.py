@@ -104,14 +104,14 @@ def load_libraries(args):
 
     libraries = {}
     start, rss = time.perf_counter(), _rss_mb()
-    for spec in args.libraries:
-        name = library_name(spec)[0]
+    for given in args.libraries:
+        name = library_name(given)[0]
         if name in libraries:
             raise Refused(f"two libraries named {name!r} (name them NAME=FILE)")
         try:
-            lib = load(spec, name_field=args.name_field)
+            lib = load(given, name_field=args.name_field)
         except OSError as e:
-            raise Refused(f"cannot read {e.filename or spec}: {e.strerror}") from None
+            raise Refused(f"cannot read {e.filename or given}: {e.strerror}") from None
         except ValueError as e:
             raise Refused(str(e)) from None
         libraries[name] = lib

@@ -64,22 +64,22 @@ def complete_identifier(key, letter):
     return (m[1].upper() or letter) + m[2].rjust(5, "0")
 
 
-def library_name(spec):
+def library_name(given):
     """(name, path) of a command-line library: NAME=PATH, or PATH named by
     its file name without extensions."""
-    if "=" in spec and not os.path.exists(spec):
-        name, path = spec.split("=", 1)
+    if "=" in given and not os.path.exists(given):
+        name, path = given.split("=", 1)
         return name, path
-    base = os.path.basename(spec)
+    base = os.path.basename(given)
     if base.lower().endswith(".gz"):
         base = base[:-3]
     stem, ext = os.path.splitext(base)
-    return (stem if ext.lower() in _EXTENSIONS else base), spec
+    return (stem if ext.lower() in _EXTENSIONS else base), given
 
 
-def load(spec, **read_options):
+def load(given, **read_options):
     """The library a command-line argument names, read and timed."""
-    name, path = library_name(spec)
+    name, path = library_name(given)
     # Names go into request paths: one path segment of printable characters.
     if not name or "/" in name or not name.isprintable():
         raise ValueError(f"bad library name {name!r} (expected printable characters, no '/')")
