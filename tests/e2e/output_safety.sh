@@ -151,8 +151,10 @@ killed_screen=(-j 1 --pairs examples/nci.qtr --min 0.6)
 killed_in_a_pass() {
   "$bindir/taviron-search" -q "${killed_screen[@]}" -o out.tsv &
   local pid=$! tries=0
-  # Killed once rows are held aside in a pass, however fast the machine.
-  until [ -s out.tsv.spill ] || [ $tries -ge 400 ]; do
+  # Killed once the state records a pass under way with rows held aside,
+  # however fast or slow the machine (a sanitizer build is several times slower).
+  until { [ -s out.tsv.spill ] && grep -q '^pass ' out.tsv.resume 2>/dev/null; } ||
+    [ $tries -ge 600 ]; do
     sleep 0.05
     tries=$((tries + 1))
   done
@@ -168,7 +170,8 @@ case_resume_after_kill_in_a_pass() {
     "$bindir/taviron-search" -q "${killed_screen[@]}" -o whole.tsv || return 1
   local left
   left=$(sed -n 's/^taviron-search: \([0-9]*\) pairs,.*/\1/p' resumed.err)
-  [ -n "$left" ] && [ "$left" -le $((519690 * 95 / 100)) ] ||
+  # Whatever the machine's speed, the state holds work done inside the pass.
+  [ -n "$left" ] && [ "$left" -lt 519690 ] ||
     { echo "the state kept too little: $(cat resumed.err)"; return 1; }
   cmp -s out.tsv whole.tsv || { echo "the resumed output differs"; return 1; }
   rm resumed.err && no_leftovers out.tsv whole.tsv
