@@ -802,10 +802,7 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
   long molecule = 0;
   while (input.next()) {
     if (input.binary()) {
-      ++seen_;
-      ++failed_;
-      warn(source, input.number(), ++molecule, "binary data; rest of the input ignored");
-      return !input.failed();
+      return binary_input(source, input.number(), ++molecule, !input.failed());
     }
     const std::string_view line = trim(input.line());
     if (line.empty() || line[0] == '#') continue;
@@ -816,6 +813,13 @@ bool MolConverter::convert_smiles(FILE *in, const std::string &source,
     convert_one_smiles(smiles, name, source, input.number(), molecule, sink);
   }
   return !input.failed();
+}
+
+bool MolConverter::binary_input(const std::string &source, long line, long molecule, bool ok) {
+  ++seen_;
+  ++failed_;
+  warn(source, line, molecule, "binary data; rest of the input ignored");
+  return ok;
 }
 
 void MolConverter::convert_one_smiles(const std::string &smiles, const std::string &name,
@@ -847,10 +851,7 @@ bool MolConverter::convert_table(FILE *in, const std::string &source, char separ
   std::optional<TableColumns> columns;
   while (input.next()) {
     if (input.binary()) {
-      ++seen_;
-      ++failed_;
-      warn(source, input.number(), ++molecule, "binary data; rest of the input ignored");
-      return !input.failed();
+      return binary_input(source, input.number(), ++molecule, !input.failed());
     }
     if (is_blank(input.line())) continue;
     const std::vector<std::string> fields = split_fields(input.line(), separator);
@@ -885,10 +886,7 @@ bool MolConverter::convert_sdf(FILE *in, const std::string &source,
   while (more) {
     more = input.next();
     if (more && input.binary()) {
-      ++seen_;
-      ++failed_;
-      warn(source, input.number(), ++molecule, "binary data; rest of the input ignored");
-      return !input.failed();
+      return binary_input(source, input.number(), ++molecule, !input.failed());
     }
     const bool end_of_record = !more || input.line().substr(0, 4) == "$$$$";
     if (!end_of_record) {

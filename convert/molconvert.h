@@ -101,6 +101,9 @@ class MolConverter {
  private:
   std::string identifier() const;  // of the molecule met last
   void warn(const std::string &source, long line, long molecule, const std::string &reason);
+  // Counts and reports binary data met as the molecule-th of its input, where
+  // reading stops; returns `ok`, whether the input read well up to there.
+  bool binary_input(const std::string &source, long line, long molecule, bool ok);
   // The last SD record of an input ended with the input, not with "$$$$".
   void check_cut_record(const std::vector<std::string> &lines, const std::string &source, long line,
                         long molecule);
