@@ -5,9 +5,14 @@
 #include <cstdint>
 
 #include <chrono>
+#include <span>
 
 #include "cpdcommon.h"
 #include "cpddock.h"
+
+namespace mcsplit {
+struct Problem;
+}
 
 void clifinder2(int nodenum, char *matrix, int repeat, int *ret_num, MCS *ret_mcs, int *ret_max);
 
@@ -31,6 +36,18 @@ struct SearchProbe {
   int known_size = 0;
   const int *side1 = nullptr;
   const int *side2 = nullptr;
+  // in, with known_size: every clique of that size, known_size node numbers
+  // each (in any order); the search then enters only the branches that hold
+  // one of them once it has found that size. Empty: not known.
+  std::span<const int> known_cliques;
+  // in, with known_size: the graph as a problem on the compounds (node k is
+  // pair k), whose search then decides which large branches can reach the
+  // best size. Null: the clique solver decides.
+  const mcsplit::Problem *pairs = nullptr;
+  // in: for a search without a budget, the candidate-loop passes after which
+  // it gives up (0: never); out: it gave up, and its result is unfinished.
+  long long give_up_after = 0;
+  bool gave_up = false;
   void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
   void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays
 };

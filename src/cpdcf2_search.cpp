@@ -6,6 +6,7 @@
 #include "cpdcf2_search.h"
 
 #include "maxclique.h"
+#include "mcsplit.h"
 
 #include <chrono>
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -387,10 +389,21 @@ struct Level {
   std::vector<Tally> sub_tally;  // with what it counts (by space index),
   int looked_max = 0;            // for this best size
   bool any_settled = false;
-  int reuse = -1;          // the candidate whose next level is coloured already
-  bool coloured = false;   // this level's colouring is done (by its parent's look-ahead)
-  bool doomed = false;     // its look-ahead stopped at a level that records, below `reuse`
-  std::vector<int> tail;   // node numbers of a clique's last nodes
+  int reuse = -1;         // the candidate whose next level is coloured already
+  bool coloured = false;  // this level's colouring is done (by its parent's look-ahead)
+  bool doomed = false;    // its look-ahead stopped at a level that records, below `reuse`
+  std::vector<int> tail;  // node numbers of a clique's last nodes
+  // With the largest cliques known: those this level's search can reach
+  // (every node chosen above is in them, their other nodes are candidates),
+  // and by candidate position p, grouped[group_at[p], group_at[p + 1]) those
+  // of the try at p (the clique's candidate first in the order).
+  std::vector<int> live;
+  std::vector<int> grouped;
+  std::vector<int> group_at;
+  // With the largest size known: per atom of either compound, the candidates
+  // not yet tried that pair it, and how many atoms they pair.
+  std::vector<int> uses[2];
+  int atoms_left[2] = {0, 0};
   std::vector<Word> work;  // one set of the level's width
 
   // A next level starts in its parent's space.
@@ -504,17 +517,21 @@ class CliqueSearch {
     top.rest.resize(graph_.words);
     set_first(top.rest.data(), graph_.words, nodenum);
     top.order = top.own_ids;
+    if (!known_cliques_.empty()) {
+      top.live.resize(known_cliques_.size() / known_);
+      std::iota(top.live.begin(), top.live.end(), 0);
+    }
     explore_sum(top.order.data(), nodenum);
   }
 
   // The size of the largest clique known beforehand, with each node's atom
   // in either compound: a listing search without a budget then leaves every
-  // branch whose candidates cannot pair enough atoms once it has found a
-  // clique of that size. From then on its best size stays, so the lists of
-  // the branches it searches are the same, and a left branch holds no clique
-  // of that size nor any clique test (those record a clique of the best
-  // size or more): the same cliques in the same order, and the same steps
-  // until the list is full, when the search ends.
+  // branch whose candidates cannot pair enough atoms to reach the best size
+  // found so far. Such a branch records nothing and holds no clique test
+  // (those record a clique of the best size or more), so the best size
+  // grows as before, the lists of the branches searched are the same, and
+  // so are the cliques, their order and the steps, until the list is full
+  // at the known size, when the search ends.
   void know_size(int size, const int *side1, const int *side2) {
     if (max_repeat_ != 0 || timed_ || mcslist_ == nullptr || size <= 0) return;
     known_ = size;
@@ -527,7 +544,23 @@ class CliqueSearch {
       seen_[s].assign(static_cast<std::size_t>(atoms[s]), -1);
       number_[s].resize(static_cast<std::size_t>(atoms[s]));
       match_[s].resize(static_cast<std::size_t>(atoms[s]));
+      atom_count_[s] = atoms[s];
     }
+  }
+
+  // Every clique of the known size: once the search has found that size, a
+  // branch holds a clique it would record (or a clique test, which records
+  // one as large as the best) exactly when it holds one of these.
+  void know_pairs(const mcsplit::Problem *pairs) {
+    if (known_ > 0 && pairs != nullptr && static_cast<int>(pairs->pairs.size()) == graph_.n)
+      decider_.emplace(*pairs);
+  }
+
+  void know_cliques(std::span<const int> cliques) {
+    if (known_ == 0 || cliques.empty() || cliques.size() % known_ != 0) return;
+    known_cliques_ = cliques;
+    chosen_.assign(static_cast<std::size_t>(graph_.n), 0);
+    position_.assign(static_cast<std::size_t>(graph_.n), 0);
   }
 
   int mcsnum() const { return mcsnum_; }
@@ -536,6 +569,11 @@ class CliqueSearch {
   // True when the budget or the deadline ended the search: a larger clique
   // may exist.
   bool cut() const { return cut_; }
+  bool gave_up() const { return gave_up_; }
+  // Without a budget: end after this many candidate-loop passes, unfinished.
+  void give_up_after(long long passes) {
+    if (max_repeat_ == 0) give_up_after_ = passes;
+  }
 
  private:
   Level &level(int depth) {
@@ -551,6 +589,10 @@ class CliqueSearch {
   bool count_step() {
     if (timed_) [[unlikely]] {
       if (past_deadline()) return true;
+    }
+    if (give_up_after_ > 0 && ++passes_ > give_up_after_) [[unlikely]] {
+      gave_up_ = true;
+      return true;
     }
     // A full list of cliques of the known largest size takes no more: the
     // search has nothing left to find.
@@ -569,8 +611,48 @@ class CliqueSearch {
   // one that reaches the best size (t - 1 nodes below the branch's node),
   // whose recording or clique test counts; once the list is full and the
   // clique tests no longer matter, only a larger one does (t nodes).
+  // Past the changeover the best size found so far decides nothing but
+  // which branches are searched: no level sorts by sums any more, and the
+  // clique tests no longer count towards anything. The search then goes on
+  // as if it had found a clique of the known size already, its list still
+  // empty, and finds the same cliques of that size in the same order.
+  void reach_known() {
+    maxsize_ = known_;
+    mcsnum_ = 0;
+  }
   int worth(int t) const { return mcsnum_ >= CPD_MAX && repeat_ >= repeat_changeover_ ? t : t - 1; }
   bool atoms_reach(const Level &lv, const Word *set, int words, int need);
+  void group_live(Level &lv, const int *old, int cutnum);
+  void record_known(int q) {
+    std::vector<int> &tail = levels_[degree_]->tail;
+    tail.clear();
+    const int *nodes = known_cliques_.data() + static_cast<std::size_t>(q) * known_;
+    for (int k = 0; k < known_; ++k)
+      if (!chosen_[nodes[k]]) tail.push_back(nodes[k]);
+    record(tail.data(), static_cast<int>(tail.size()));
+  }
+  void count_atoms(Level &lv, const int *old, int cutnum) {
+    for (int s : {0, 1}) {
+      lv.uses[s].assign(static_cast<std::size_t>(atom_count_[s]), 0);
+      lv.atoms_left[s] = 0;
+      for (int k = 0; k < cutnum; ++k)
+        if (lv.uses[s][side_[s][lv.ids[old[k]]]]++ == 0) ++lv.atoms_left[s];
+    }
+  }
+  void drop_atoms(Level &lv, int id) {
+    for (int s : {0, 1})
+      if (--lv.uses[s][side_[s][id]] == 0) --lv.atoms_left[s];
+  }
+  // Whether the try at position i of the level can be left: it holds no
+  // clique large enough to matter.
+  bool leave_try(Level &lv, int i, const Word *set, int words, int t) {
+    if (!known_cliques_.empty()) {
+      // A try holding a clique of the known size holds one of any size below.
+      if (lv.group_at[i] != lv.group_at[i + 1]) return false;
+      if (maxsize_ >= known_) return true;
+    }
+    return known_ > 0 && !atoms_reach(lv, set, words, worth(t));
+  }
   bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
   // Branches of more nodes than this are decided by the exact solver.
   static constexpr int kDecideAbove = 48;
@@ -642,7 +724,10 @@ class CliqueSearch {
   bool timed_;            // a deadline is set
   std::chrono::steady_clock::time_point deadline_;
   unsigned clock_steps_ = 0;
-  bool cut_ = false;      // the budget or the deadline ended the search
+  bool cut_ = false;  // the budget or the deadline ended the search
+  long long give_up_after_ = 0;
+  long long passes_ = 0;
+  bool gave_up_ = false;
   long long repeat_ = 0;  // step counter; 64 bits so a budget near INT_MAX cannot overflow it
   int repeat_changeover_;
   int mcsnum_ = 0;
@@ -663,6 +748,13 @@ class CliqueSearch {
   int stamp_ = 0;
   DockBits sub_;  // the graph of a branch for the exact solver
   std::vector<int> sub_local_, sub_side_[2];
+  int atom_count_[2] = {0, 0};
+  std::optional<mcsplit::Decider> decider_;
+  std::vector<int> branch_ids_;         // node numbers of a branch for the decider
+  std::span<const int> known_cliques_;  // known_ node numbers each
+  std::vector<char> chosen_;            // node -> chosen on the current path
+  std::vector<int> position_;           // node -> its position in the level grouping
+  std::vector<int> first_try_, fill_at_;
   void *(*alloc_)(std::size_t);
   void (*release_)(void *);
   std::vector<int> &selected_;
@@ -1079,9 +1171,11 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
   }
   int count[2] = {0, 0};
   pairs_.clear();
+  branch_ids_.clear();
   for (int w = 0; w < words; ++w) {
     for (Word b = set[w]; b != 0; b &= b - 1) {
       const int id = lv.ids[w * 64 + std::countr_zero(b)];
+      branch_ids_.push_back(id);
       int at[2];
       for (int s : {0, 1}) {
         const int atom = side_[s][id];
@@ -1112,9 +1206,9 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
   }
   if (matched < need) return false;
   // A large branch is worth settling exactly: the exact solver's decision.
-  int nodes = 0;
-  for (int w = 0; w < words; ++w) nodes += std::popcount(set[w]);
+  const int nodes = static_cast<int>(branch_ids_.size());
   if (nodes < kDecideAbove) return true;
+  if (decider_) return decider_->holds(branch_ids_, need);
   return clique_in(lv, set, words, nodes, need);
 }
 
@@ -1141,6 +1235,30 @@ bool CliqueSearch::clique_in(const Level &lv, const Word *set, int words, int no
   o.side1 = sub_side_[0];
   o.side2 = sub_side_[1];
   return maxclique::has_clique(sub_, need, o);
+}
+
+// Sorts the level's live cliques by the try that reaches them: the try of
+// the candidate of each that comes first in the order, since a try's next
+// level holds only the candidates after it (and all of a clique's nodes are
+// adjacent to each other).
+void CliqueSearch::group_live(Level &lv, const int *old, int cutnum) {
+  for (int k = 0; k < cutnum; ++k) position_[lv.ids[old[k]]] = k;
+  lv.group_at.assign(static_cast<std::size_t>(cutnum) + 1, 0);
+  std::vector<int> &first = first_try_;  // per live clique: its try
+  first.resize(lv.live.size());
+  for (std::size_t q = 0; q < lv.live.size(); ++q) {
+    const int *nodes = known_cliques_.data() + static_cast<std::size_t>(lv.live[q]) * known_;
+    int p = cutnum;
+    for (int k = 0; k < known_; ++k)
+      if (!chosen_[nodes[k]]) p = std::min(p, position_[nodes[k]]);
+    first[q] = p;
+    ++lv.group_at[p + 1];
+  }
+  for (int p = 0; p < cutnum; ++p) lv.group_at[p + 1] += lv.group_at[p];
+  lv.grouped.resize(lv.live.size());
+  std::vector<int> &at = fill_at_;
+  at.assign(lv.group_at.begin(), lv.group_at.end() - 1);
+  for (std::size_t q = 0; q < lv.live.size(); ++q) lv.grouped[at[first[q]]++] = lv.live[q];
 }
 
 // An augmenting path from first-compound atom u (Kuhn's), `stamp` marking
@@ -1175,8 +1293,25 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   // only grow, so the next level and its set are found once for all tries.
   Level &next = level(degree_ + 1);
   Word *next_rest = room(next.rest, words);
+  const bool grouped = !known_cliques_.empty();
+  if (grouped) group_live(lv, old, cutnum);
+  if (known_ > 0) count_atoms(lv, old, cutnum);
+  int tried = -1;  // the node tried last (the space may be renumbered since)
   for (int i = 0; i < cutnum; ++i) {
+    // Once the known size is found, the tries after the last one holding a
+    // known clique record nothing and count nothing.
+    if (grouped && maxsize_ >= known_ && lv.group_at[i] == lv.group_at[cutnum]) return;
+    if (known_ > 0) {
+      // Nor do the tries left once their candidates pair too few atoms to
+      // reach the best size.
+      if (tried >= 0) drop_atoms(lv, tried);
+      const int need = worth(maxsize_ - degree_) + 1;
+      if (lv.atoms_left[0] < need || lv.atoms_left[1] < need) return;
+      tried = lv.ids[old[i]];
+    }
     if (count_step()) return;
+    if (known_ > maxsize_ && repeat_ >= repeat_changeover_) [[unlikely]]
+      reach_known();
     const int t = maxsize_ - degree_;
     const int bound = kSum ? key[i] : key[i] + 1;
     if (cutnum - i < t || bound < t) return;
@@ -1193,15 +1328,27 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
         continue;
       }
     }
+    // Past the changeover nothing but the cliques recorded tells a try from
+    // another, so a try holding one known clique records just that one.
+    if (grouped && maxsize_ >= known_ && repeat_ >= repeat_changeover_ &&
+        lv.group_at[i + 1] - lv.group_at[i] == 1) {
+      record_known(lv.grouped[lv.group_at[i]]);
+      continue;
+    }
     const Word *row = lv.rows + static_cast<std::size_t>(old[i]) * words;
     const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
       if (newnum + 1 < t) continue;
       next.share_space(lv);
       for (int w = 0; w < words; ++w) next_rest[w] = row[w] & rest[w];
-      if (known_ > 0 && !atoms_reach(lv, next_rest, words, worth(t))) continue;
+      if (leave_try(lv, i, next_rest, words, t)) continue;
       next.from = i;
       next.end = cutnum;
+      if (grouped) {
+        next.live.assign(lv.grouped.begin() + lv.group_at[i],
+                         lv.grouped.begin() + lv.group_at[i + 1]);
+        chosen_[lv.ids[old[i]]] = 1;
+      }
       selected_[degree_++] = lv.ids[old[i]];
       next.coloured = !kSum && lv.reuse == old[i];
       lv.reuse = -1;
@@ -1212,6 +1359,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
         explore_numonly(newnum);
       }
       --degree_;
+      if (grouped) chosen_[selected_[degree_]] = 0;
     } else {
       record_space(lv, &old[i], 1);
     }
@@ -1500,14 +1648,19 @@ void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *
   thread_local Scratch scratch;
   CliqueSearch search(graph, repeat, ret_mcs, probe, scratch);
   if (probe != nullptr && probe->known_size > 0 && probe->side1 != nullptr &&
-      probe->side2 != nullptr)
+      probe->side2 != nullptr) {
     search.know_size(probe->known_size, probe->side1, probe->side2);
+    search.know_cliques(probe->known_cliques);
+    search.know_pairs(probe->pairs);
+  }
+  if (probe != nullptr) search.give_up_after(probe->give_up_after);
   if (graph.n > 0) search.run();
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();
   if (probe != nullptr) {
     probe->steps = search.steps();
     probe->cut = search.cut();
+    probe->gave_up = search.gave_up();
   }
   if (graph.n > kKeptNodes) scratch = Scratch{};
 }

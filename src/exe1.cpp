@@ -42,6 +42,13 @@ struct Engine {
 // Extension mode of exec_mode.
 constexpr int kExecTrick = 8;
 
+// The largest cliques held for the ordered search without a budget, found on
+// the compounds directly: up to this many (about 33 MB for cliques of 33
+// nodes); a pair with more is searched with its size alone.
+constexpr int kListedCliques = 250000;
+
+constexpr int kFirstBudget = 15000;  // the default budget
+
 int compare_int(const void *x, const void *y) {
   const int a = *static_cast<const int *>(x);
   const int b = *static_cast<const int *>(y);
@@ -101,42 +108,68 @@ bool flagged(const Exe1State &st, int piece) {
   return best_row(st)[piece] != 0;
 }
 
-// Without a budget the ordered search finds every largest clique: its size
-// and count (capped at the list's capacity) are proven here instead. A
-// search under the default budget that finishes is that search, and is
-// cheaper for most pairs; else its size starts the exact solver.
-void count_unbudgeted(const DockBits &graph, Exe1State &st) {
-  constexpr int kFirstBudget = 15000;  // the default budget
-  cpdcf2::SearchProbe probe;
-  cpdcf2::clifinder2_bits(graph, kFirstBudget, &st.mcsnum, nullptr, &st.mcs_max, &probe);
-  if (!probe.cut) return;  // it finished: its answer is the unbudgeted one
-  // On the compounds directly where the pairs fall into label classes (the
-  // usual case); the clique solver otherwise.
+// The largest size and the capped count of its cliques, proven without the
+// ordered search, from a known lower bound: on the compounds directly where
+// the pairs fall into label classes (the usual case), by the clique solver
+// otherwise. With `cliques`, the largest cliques found on the compounds are
+// also listed there when they are few enough to hold (see kListedCliques).
+void prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
+                   const mcsplit::Problem &problem, std::vector<int> *cliques) {
   mcsplit::Options on_atoms;
-  on_atoms.lower_bound = st.mcs_max;
-  const mcsplit::Problem problem =
-      mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
-  if (const std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms)) {
+  on_atoms.lower_bound = lower_bound;
+  if (cliques != nullptr) on_atoms.list_cap = kListedCliques;
+  if (std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms)) {
     st.mcs_max = m->size;
     st.mcsnum = m->count;
+    if (cliques != nullptr) *cliques = std::move(m->nodes);
     return;
   }
   maxclique::Options options;
-  options.lower_bound = st.mcs_max;
+  options.lower_bound = lower_bound;
   const maxclique::Result exact = maxclique::largest_docked(graph, st.nodelist, options);
   st.mcs_max = exact.size;
   st.mcsnum = exact.count;
 }
 
-// The size of the largest clique of the graph, as the score line without a
-// budget finds it; the state's counts are left as they were.
-int known_size(const DockBits &graph, Exe1State &st) {
-  const int num = st.mcsnum, max = st.mcs_max;
-  count_unbudgeted(graph, st);
-  const int size = st.mcs_max;
-  st.mcsnum = num;
-  st.mcs_max = max;
-  return size;
+// Without a budget the ordered search finds every largest clique: its size
+// and count (capped at the list's capacity) are proven here instead. A
+// search under the default budget that finishes is that search, and is
+// cheaper for most pairs; else its size starts the proof.
+void count_unbudgeted(const DockBits &graph, Exe1State &st) {
+  cpdcf2::SearchProbe probe;
+  cpdcf2::clifinder2_bits(graph, kFirstBudget, &st.mcsnum, nullptr, &st.mcs_max, &probe);
+  if (!probe.cut) return;  // it finished: its answer is the unbudgeted one
+  const mcsplit::Problem problem =
+      mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
+  prove_largest(graph, st, st.mcs_max, problem, nullptr);
+}
+
+// The ordered search without a budget, listing. Most pairs finish within
+// the default budget's worth of steps; the others give up there and search
+// again knowing the largest size beforehand, with its cliques where they
+// are few enough to list, and the compounds to decide large branches: the
+// same list, far sooner.
+void list_unbudgeted(const DockBits &graph, Exe1State &st) {
+  cpdcf2::SearchProbe quick;
+  quick.give_up_after = kFirstBudget;
+  cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &quick);
+  if (!quick.gave_up) return;
+  const mcsplit::Problem problem =
+      mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
+  std::vector<int> cliques;
+  prove_largest(graph, st, st.mcs_max, problem, &cliques);
+  std::vector<int> side1(graph.n), side2(graph.n);
+  for (int v = 0; v < graph.n; ++v) {
+    side1[v] = st.nodelist[v].e1;
+    side2[v] = st.nodelist[v].e2;
+  }
+  cpdcf2::SearchProbe probe;
+  probe.known_size = st.mcs_max;
+  probe.known_cliques = cliques;
+  probe.pairs = &problem;
+  probe.side1 = side1.data();
+  probe.side2 = side2.data();
+  cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
 }
 
 Engine &engine() {
@@ -248,19 +281,10 @@ double compute_docked(bool alignment) {
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
   } else if (!listing && st.maxrepeat == 0 && st.time_limit <= 0) {
     count_unbudgeted(graph, st);  // finishes: nothing to cut
+  } else if (st.maxrepeat == 0 && st.time_limit <= 0) {
+    list_unbudgeted(graph, st);  // finishes: nothing to cut
   } else {
     cpdcf2::SearchProbe probe;
-    // Without a budget the same list comes sooner once its size is known.
-    std::vector<int> side1, side2;
-    if (listing && st.maxrepeat == 0 && st.time_limit <= 0) {
-      probe.known_size = known_size(graph, st);
-      for (int v = 0; v < graph.n; ++v) {
-        side1.push_back(st.nodelist[v].e1);
-        side2.push_back(st.nodelist[v].e2);
-      }
-      probe.side1 = side1.data();
-      probe.side2 = side2.data();
-    }
     if (st.time_limit > 0) {
       probe.deadline = std::chrono::steady_clock::now() +
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(

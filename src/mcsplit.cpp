@@ -16,23 +16,49 @@ struct Bidomain {
   int len[2] = {0, 0};
 };
 
-enum class Goal { kLargest, kCount };
+enum class Goal { kLargest, kCount, kList, kAny };
+
+// Each atom's bonds among the problem's atoms, per side.
+struct Degrees {
+  std::vector<int> side[2];
+};
+
+Degrees degrees_of(const Problem &p) {
+  Degrees d;
+  for (int s : {0, 1}) {
+    const int n = s == 0 ? p.left : p.right;
+    const std::vector<unsigned char> &bonds = s == 0 ? p.bonds_left : p.bonds_right;
+    d.side[s].assign(static_cast<std::size_t>(n), 0);
+    for (int v = 0; v < n; ++v) {
+      for (int u = 0; u < n; ++u)
+        d.side[s][v] += u != v && bonds[static_cast<std::size_t>(v) * n + u] != 0 ? 1 : 0;
+    }
+  }
+  return d;
+}
 
 class Search {
  public:
-  Search(const Problem &p, std::vector<Bidomain> start, std::vector<int> left,
-         std::vector<int> right)
-      : p_(p),
-        start_(std::move(start)),
-        atoms_{std::move(left), std::move(right)},
-        domains_(static_cast<std::size_t>(p.left + p.right) + 2) {
-    for (int s : {0, 1}) {
-      const int n = s == 0 ? p.left : p.right;
-      degree_[s].assign(static_cast<std::size_t>(n), 0);
-      for (int v = 0; v < n; ++v) {
-        for (int u = 0; u < n; ++u) degree_[s][v] += u != v && bonded(s, v, u) ? 1 : 0;
-      }
-    }
+  Search(const Problem &p, const Degrees &degrees)
+      : p_(p), degree_(degrees.side), domains_(static_cast<std::size_t>(p.left + p.right) + 2) {}
+
+  // The classes the search starts from, their atoms listed by side.
+  void start(std::vector<Bidomain> start, std::vector<int> left, std::vector<int> right) {
+    start_ = std::move(start);
+    atoms_[0] = std::move(left);
+    atoms_[1] = std::move(right);
+  }
+
+  // Whether a mapping of `size` pairs exists whose pairs are all `allowed`
+  // (left * right flags; null: any pair of a class).
+  bool any(int size, const std::vector<char> *allowed) {
+    goal_ = Goal::kAny;
+    target_ = size;
+    stop_ = false;
+    allowed_ = allowed;
+    run();
+    allowed_ = nullptr;
+    return stop_;
   }
 
   // The largest mapping, at least `lower_bound` pairs (known to exist).
@@ -51,6 +77,26 @@ class Search {
     count_ = 0;
     stop_ = false;
     run();
+    return count_;
+  }
+
+  // Mappings of `size` pairs, the largest size, each as the docking nodes of
+  // its pairs, found up to `cap` + 1: the nodes are kept only when there are
+  // no more than `cap`. Returns how many were found.
+  int list(int size, int cap, std::vector<int> &nodes) {
+    goal_ = Goal::kList;
+    target_ = size;
+    cap_ = cap + 1;
+    count_ = 0;
+    stop_ = false;
+    nodes_ = &nodes;
+    node_of_.assign(static_cast<std::size_t>(p_.left), {});
+    for (int k = 0; k < static_cast<int>(p_.pairs.size()); ++k)
+      node_of_[p_.pairs[k].first].emplace_back(p_.pairs[k].second, k);
+    mapped_.clear();
+    run();
+    nodes_ = nullptr;
+    if (count_ > cap) nodes.clear();
     return count_;
   }
 
@@ -155,8 +201,13 @@ class Search {
       if (bound <= best_) return;
     } else {
       if (bound < target_) return;
+      if (goal_ == Goal::kAny && size == target_) {
+        stop_ = true;
+        return;
+      }
       // Every mapping is reached once: its pairs are decided in one order.
       if (size == target_) {
+        if (goal_ == Goal::kList && count_ < cap_ - 1) keep_mapping();
         if (++count_ >= cap_) stop_ = true;
         return;
       }
@@ -171,8 +222,15 @@ class Search {
     int previous = -1;
     for (int n = 0; n < options && !stop_; ++n) {
       atom[1 - s] = previous = take_after(ds[k], 1 - s, previous);
+      if (allowed_ != nullptr &&
+          !(*allowed_)[static_cast<std::size_t>(atom[0]) * p_.right + atom[1]]) {
+        ++ds[k].len[1 - s];
+        continue;
+      }
       split(ds, atom, domains_[depth + 1]);
+      mapped_.emplace_back(atom[0], atom[1]);
       solve(depth + 1, size + 1);
+      mapped_.pop_back();
       ++ds[k].len[1 - s];
     }
     if (stop_) return;
@@ -180,11 +238,24 @@ class Search {
     solve(depth + 1, size);
   }
 
+  // The docking node of each mapped pair.
+  void keep_mapping() {
+    for (const auto &[i, j] : mapped_) {
+      for (const auto &[partner, node] : node_of_[i]) {
+        if (partner == j) {
+          nodes_->push_back(node);
+          break;
+        }
+      }
+    }
+  }
+
   const Problem &p_;
-  const std::vector<Bidomain> start_;
+  const std::vector<int> *degree_;  // per side
+  std::vector<Bidomain> start_;
   std::vector<int> atoms_[2];
   std::vector<std::vector<Bidomain>> domains_;  // per depth
-  std::vector<int> degree_[2];
+  const std::vector<char> *allowed_ = nullptr;
   Goal goal_ = Goal::kLargest;
   int best_ = 0;
   int target_ = 0;
@@ -192,6 +263,9 @@ class Search {
   int count_ = 0;
   bool stop_ = false;
   long long branches_ = 0;
+  std::vector<std::pair<int, int>> mapped_;                // the pairs mapped on the current path
+  std::vector<std::vector<std::pair<int, int>>> node_of_;  // left atom -> (right atom, node)
+  std::vector<int> *nodes_ = nullptr;
 };
 
 }  // namespace
@@ -226,12 +300,114 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
     left.insert(left.end(), atoms.begin(), atoms.end());
     right.insert(right.end(), s.begin(), s.end());
   }
-  Search search(p, std::move(start), std::move(left), std::move(right));
+  const Degrees degrees = degrees_of(p);
+  Search search(p, degrees);
+  search.start(std::move(start), std::move(left), std::move(right));
   Result r;
   r.size = search.largest(options.lower_bound);
-  if (r.size > 0) r.count = search.count(r.size, options.count_cap);
+  if (r.size > 0 && options.list_cap > 0) {
+    const int found = search.list(r.size, std::max(options.list_cap, options.count_cap), r.nodes);
+    r.count = std::min(found, options.count_cap);
+    if (found > options.list_cap) r.nodes.clear();
+  } else if (r.size > 0)
+    r.count = search.count(r.size, options.count_cap);
   r.branches = search.branches();
   return r;
+}
+
+// The pairs of a subset that may still be mapped fall apart into the
+// connected parts of their bipartite graph (atoms joined by the pairs); each
+// part is a class to start from, whose atoms pair only as the flags allow.
+struct Decider::State {
+  explicit State(const Problem &p)
+      : problem(p),
+        degrees(degrees_of(p)),
+        search(p, degrees),
+        allowed(static_cast<std::size_t>(p.left) * p.right, 0),
+        parent(static_cast<std::size_t>(p.left + p.right)),
+        part(static_cast<std::size_t>(p.left + p.right), -1) {}
+
+  int root(int x) {
+    while (parent[x] != x) x = parent[x] = parent[parent[x]];
+    return x;
+  }
+
+  const Problem &problem;
+  Degrees degrees;
+  Search search;
+  std::vector<char> allowed;
+  std::vector<int> parent, part, atoms;
+};
+
+Decider::Decider(const Problem &problem) : state_(std::make_unique<State>(problem)) {}
+Decider::~Decider() = default;
+
+long long Decider::branches() const {
+  return state_->search.branches();
+}
+
+bool Decider::holds(std::span<const int> pairs, int k) {
+  if (k <= 0) return true;
+  if (static_cast<int>(pairs.size()) < k) return false;
+  State &st = *state_;
+  const Problem &p = st.problem;
+  const int right_at = p.left;  // right atoms follow the left ones
+  st.atoms.clear();
+  for (int q : pairs) {
+    const auto [i, j] = p.pairs[q];
+    for (int x : {i, right_at + j}) {
+      if (st.part[x] == -1) {
+        st.part[x] = -2;  // met
+        st.parent[x] = x;
+        st.atoms.push_back(x);
+      }
+    }
+    st.allowed[static_cast<std::size_t>(i) * p.right + j] = 1;
+    const int a = st.root(i), b = st.root(right_at + j);
+    if (a != b) st.parent[a] = b;
+  }
+  // One class per part, its atoms listed by side.
+  std::vector<Bidomain> start;
+  std::vector<int> left, right;
+  std::vector<int> index;  // per class: the root
+  std::vector<std::vector<int>> members[2];
+  for (int x : st.atoms) {
+    const int r = st.root(x);
+    if (st.part[r] < 0) {
+      st.part[r] = static_cast<int>(index.size());
+      index.push_back(r);
+      members[0].emplace_back();
+      members[1].emplace_back();
+    }
+  }
+  for (int x : st.atoms) {
+    const int c = st.part[st.root(x)];
+    if (x < right_at)
+      members[0][c].push_back(x);
+    else
+      members[1][c].push_back(x - right_at);
+  }
+  int bound = 0;
+  for (std::size_t c = 0; c < index.size(); ++c) {
+    Bidomain d;
+    d.at[0] = static_cast<int>(left.size());
+    d.at[1] = static_cast<int>(right.size());
+    d.len[0] = static_cast<int>(members[0][c].size());
+    d.len[1] = static_cast<int>(members[1][c].size());
+    bound += std::min(d.len[0], d.len[1]);
+    start.push_back(d);
+    left.insert(left.end(), members[0][c].begin(), members[0][c].end());
+    right.insert(right.end(), members[1][c].begin(), members[1][c].end());
+  }
+  bool found = false;
+  if (bound >= k) {
+    st.search.start(std::move(start), std::move(left), std::move(right));
+    found = st.search.any(k, &st.allowed);
+  }
+  for (int q : pairs)
+    st.allowed[static_cast<std::size_t>(p.pairs[q].first) * p.right + p.pairs[q].second] = 0;
+  for (int x : st.atoms) st.part[x] = -1;
+  return found;
 }
 
 Problem problem_of(const CPDMOL &a, const CPDMOL &b, const DNODE *nodes, int n) {

@@ -10,7 +10,9 @@
 // molecules, whose graphs are large and dense.
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -34,12 +36,37 @@ struct Options {
   int lower_bound = 0;      // a mapping of this many pairs is known to exist
   int count_cap = CPD_MAX;  // largest mappings are counted up to here
   int max_atoms = 4096;     // larger compounds are left to the clique solver
+  // Also list the largest mappings, as docking-node numbers, when there are
+  // at most this many (0: not listed).
+  int list_cap = 0;
 };
 
 struct Result {
   int size = 0;            // pairs of the largest mapping
   int count = 0;           // largest mappings, at most count_cap (0 when size is 0)
   long long branches = 0;  // search nodes visited, for measurements
+  // With list_cap: every largest mapping, `size` node numbers each (in no
+  // particular order), or empty when there are more than list_cap.
+  std::vector<int> nodes;
+};
+
+// Decides, for subsets of a problem's pairs, whether they hold a mapping of
+// k pairs: the same search with the mapped pairs kept to the subset. Built
+// once per problem and reused for many subsets; the problem must outlive it.
+class Decider {
+ public:
+  explicit Decider(const Problem &problem);
+  ~Decider();
+  Decider(const Decider &) = delete;
+  Decider &operator=(const Decider &) = delete;
+
+  // `pairs` are indices into problem.pairs, each pair at most once.
+  bool holds(std::span<const int> pairs, int k);
+  long long branches() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 // The size and capped count of the largest mappings (equal to the largest
