@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "cpddock.h"
 #include "cpdio.h"
 #include "exe1.h"
+#include "mcsplit.h"
 
 namespace {
 
@@ -247,14 +250,18 @@ TEST(FinderDifferential, CompoundPairsOfTheExamples) {
 }
 
 // The search without a budget told the largest size of `want` and the nodes'
-// atoms. A full list ends it, so its steps are then those of `want`.
+// atoms, and optionally every largest clique and the pairs' problem. A full
+// list ends it, so its steps are then those of `want`.
 Outcome run_known(Finder finder, const DockBits &g, const Outcome &want, const int *side1,
-                  const int *side2) {
+                  const int *side2, std::span<const int> cliques = {},
+                  const mcsplit::Problem *pairs = nullptr) {
   List list;
   cpdcf2::SearchProbe probe;
   probe.known_size = want.max;
   probe.side1 = side1;
   probe.side2 = side2;
+  probe.known_cliques = cliques;
+  probe.pairs = pairs;
   int num = 0, max = 0;
   finder(g, 0, &num, list.mcs.data(), &max, &probe);
   return list.take(num, max, num < CPD_MAX ? probe.steps : want.steps);
@@ -300,9 +307,20 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
       const Outcome want = run_reference(matrix, n, 0);
       std::vector<int> e1(n), e2(n);
       for (int v = 0; v < n; ++v) e1[v] = nodes[v].e1, e2[v] = nodes[v].e2;
+      // Every largest clique, listed on the compounds.
+      const mcsplit::Problem problem = mcsplit::problem_of(*a, *b, nodes.data(), n);
+      mcsplit::Options listed;
+      listed.list_cap = 1 << 20;
+      std::optional<mcsplit::Result> m = mcsplit::largest(problem, listed);
+      if (m) {
+        ASSERT_EQ(m->size, want.max) << a->name << " " << b->name;
+      }
+      const std::vector<int> cliques = m ? std::move(m->nodes) : std::vector<int>{};
       for (const auto &[name, finder] : all) {
         EXPECT_TRUE(run_known(finder, g, want, e1.data(), e2.data()) == want)
             << name << ": " << a->name << " " << b->name << " mode " << mode;
+        EXPECT_TRUE(run_known(finder, g, want, e1.data(), e2.data(), cliques, &problem) == want)
+            << name << " with the cliques: " << a->name << " " << b->name << " mode " << mode;
       }
       if (a == b || std::string(a->name) < b->name) continue;  // reports: one way round
       for (int exec : {1, 8}) {
@@ -332,6 +350,43 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
           << name << ": " << n << " nodes";
     }
   }
+}
+
+// Drug-sized pairs whose search without a budget does not finish within the
+// default budget's worth of passes, so that it starts again knowing every
+// largest clique: every report form, with and without the extension, as the
+// reference search gives them. Among them, pairs whose list of 10000 fills up.
+TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
+  FILE *fp = std::fopen(TAVIRON_EXAMPLES_DIR "/../bench/drugs/drugs.qtr", "r");
+  ASSERT_NE(fp, nullptr);
+  CompList *drugs = read_CPDMOL_list_QTR(fp);
+  std::fclose(fp);
+  auto get = [drugs](std::string id) {
+    return static_cast<CPDMOL *>(complist_getdata(drugs, nsearch_CPDMOL(drugs, id.data())));
+  };
+  std::vector<DNODE> nodes(CPD_MAX);
+  List list;
+  int restarted = 0;
+  for (const char *pair : {"D00191 D01169", "D00105 D00536", "D00433 D00203", "D00017 D00952",
+                           "D00354 D00734", "D00171 D00175", "D00393 D00415", "D00289 D00038"}) {
+    const std::string text = pair;
+    CPDMOL *a = get(text.substr(0, 6)), *b = get(text.substr(7));
+    ASSERT_TRUE(a != nullptr && b != nullptr) << pair;
+    DockBits g;
+    int n = 0, num = 0, max = 0;
+    make_DockingGraph_bits(a, b, 1, &n, nodes.data(), g);
+    cpdcf2::SearchProbe quick;
+    quick.give_up_after = 15000;
+    cpdcf2::clifinder2_bits(g, 0, &num, list.mcs.data(), &max, &quick);
+    restarted += quick.gave_up;
+    for (int exec : {1, 8}) {
+      exe1_set_reference_finder(cpdcf2_ref::engine_finder);
+      const std::string want = cpdcf2_ref::all_reports(a, b, 1, exec, 0);
+      exe1_set_reference_finder(nullptr);
+      EXPECT_EQ(cpdcf2_ref::all_reports(a, b, 1, exec, 0), want) << pair << " exec " << exec;
+    }
+  }
+  EXPECT_EQ(restarted, 8);
 }
 
 }  // namespace
