@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bitcount.h"
 #include "cpdio.h"
 
 namespace {

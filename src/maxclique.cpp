@@ -1,5 +1,7 @@
 #include "maxclique.h"
 
+#include "bitcount.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -29,7 +31,7 @@ Cores degeneracy(const DockBits &g) {
   int top = 0;
   for (int v = 0; v < n; ++v) {
     int d = 0;
-    for (int k = 0; k < g.words; ++k) d += std::popcount(g.row(v)[k]);
+    for (int k = 0; k < g.words; ++k) d += bitcount(g.row(v)[k]);
     deg[v] = d;
     top = std::max(top, d);
   }
@@ -79,7 +81,7 @@ std::vector<int> greedy_from(const DockBits &g, int start) {
         const int u = (k << 6) + std::countr_zero(x);
         const Word *row = g.row(u);
         int d = 0;
-        for (int j = 0; j < words; ++j) d += std::popcount(row[j] & cand[j]);
+        for (int j = 0; j < words; ++j) d += bitcount(row[j] & cand[j]);
         if (d > most) {
           most = d;
           pick = u;
@@ -141,7 +143,7 @@ int AtomMatching::narrowest() const {
   int best = -1, fewest = 0;
   for (int u : present_) {
     int d = 0;
-    for (int k = 0; k < wb_; ++k) d += std::popcount(adj_[static_cast<std::size_t>(u) * wb_ + k]);
+    for (int k = 0; k < wb_; ++k) d += bitcount(adj_[static_cast<std::size_t>(u) * wb_ + k]);
     if (best < 0 || d < fewest) {
       best = u;
       fewest = d;
@@ -212,7 +214,7 @@ int AtomMatching::bound(const Word *p, int lo, int hi, int target) {
     }
   }
   int rights = 0;
-  for (Word x : right_) rights += std::popcount(x);
+  for (Word x : right_) rights += bitcount(x);
   const int lefts = static_cast<int>(present_.size());
   if (std::min(lefts, rights) < target) return std::min(lefts, rights);
   std::fill(mate_b_.begin(), mate_b_.end(), -1);
@@ -408,8 +410,8 @@ bool Search::count_short(int depth) {
       clique_[depth] = v;
       if (t == 1) {
         record(depth + 1);
-        if (!stop_) add_counted(std::popcount(x & (x - 1)));
-        for (int k = w + 1; k < lv.hi && !stop_; ++k) add_counted(std::popcount(p[k]));
+        if (!stop_) add_counted(bitcount(x & (x - 1)));
+        for (int k = w + 1; k < lv.hi && !stop_; ++k) add_counted(bitcount(p[k]));
         return true;
       }
       const Word *r = row(v);
@@ -422,7 +424,7 @@ bool Search::count_short(int depth) {
           record(depth + 2);
           y &= y - 1;
         }
-        if (!stop_) add_counted(std::popcount(y));
+        if (!stop_) add_counted(bitcount(y));
       }
     }
   }
@@ -557,7 +559,7 @@ bool Search::move_into_lower(int v, int lo, int hi, int classes) {
     for (int j = lo; j < hi && hits < 2; ++j) {
       const Word x = rv[j] & cls[j];
       if (x == 0) continue;
-      hits += std::popcount(x);
+      hits += bitcount(x);
       w = (j << 6) + std::countr_zero(x);
     }
     if (hits == 0) {

@@ -1,7 +1,12 @@
 #include "mcsplit.h"
 
+#include "bitcount.h"
+
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <map>
+#include <numeric>
 
 namespace mcsplit {
 
@@ -37,40 +42,66 @@ Degrees degrees_of(const Problem &p) {
   return d;
 }
 
-class Search {
+// The search's goals, on classes given as ranges of atom lists.
+class Engine {
+ public:
+  virtual ~Engine() = default;
+  // The classes the search starts from, their atoms listed by side.
+  virtual void start(std::vector<Bidomain> start, std::vector<int> left,
+                     std::vector<int> right) = 0;
+  // Whether a mapping of `size` pairs exists made of the given pairs only
+  // (left atom, right atom).
+  virtual bool any(int size, std::span<const std::pair<int, int>> pairs) = 0;
+  // The largest mapping, at least `lower_bound` pairs (known to exist).
+  virtual int largest(int lower_bound) = 0;
+  // Mappings of `size` pairs, the largest size, counted up to `cap`.
+  virtual int count(int size, int cap) = 0;
+  // The same, each kept as the docking nodes of its pairs, found up to
+  // `cap` + 1: the nodes are kept only when there are no more than `cap`.
+  virtual int list(int size, int cap, std::vector<int> &nodes) = 0;
+  virtual long long branches() const = 0;
+};
+
+// The docking node of each pair, by left atom: (right atom, node).
+std::vector<std::vector<std::pair<int, int>>> nodes_by_left(const Problem &p) {
+  std::vector<std::vector<std::pair<int, int>>> node_of(static_cast<std::size_t>(p.left));
+  for (int k = 0; k < static_cast<int>(p.pairs.size()); ++k)
+    node_of[p.pairs[k].first].emplace_back(p.pairs[k].second, k);
+  return node_of;
+}
+
+class Search final : public Engine {
  public:
   Search(const Problem &p, const Degrees &degrees)
       : p_(p), degree_(degrees.side), domains_(static_cast<std::size_t>(p.left + p.right) + 2) {}
 
-  // The classes the search starts from, their atoms listed by side.
-  void start(std::vector<Bidomain> start, std::vector<int> left, std::vector<int> right) {
+  void start(std::vector<Bidomain> start, std::vector<int> left, std::vector<int> right) override {
     start_ = std::move(start);
     atoms_[0] = std::move(left);
     atoms_[1] = std::move(right);
   }
 
-  // Whether a mapping of `size` pairs exists whose pairs are all `allowed`
-  // (left * right flags; null: any pair of a class).
-  bool any(int size, const std::vector<char> *allowed) {
+  bool any(int size, std::span<const std::pair<int, int>> pairs) override {
     goal_ = Goal::kAny;
     target_ = size;
     stop_ = false;
-    allowed_ = allowed;
+    allowed_.resize(static_cast<std::size_t>(p_.left) * p_.right, 0);
+    for (const auto &[i, j] : pairs) allowed_[static_cast<std::size_t>(i) * p_.right + j] = 1;
+    restricted_ = true;
     run();
-    allowed_ = nullptr;
+    restricted_ = false;
+    for (const auto &[i, j] : pairs) allowed_[static_cast<std::size_t>(i) * p_.right + j] = 0;
     return stop_;
   }
 
-  // The largest mapping, at least `lower_bound` pairs (known to exist).
-  int largest(int lower_bound) {
+  int largest(int lower_bound) override {
     goal_ = Goal::kLargest;
     best_ = lower_bound;
     run();
     return best_;
   }
 
-  // Mappings of `size` pairs, the largest size, counted up to `cap`.
-  int count(int size, int cap) {
+  int count(int size, int cap) override {
     goal_ = Goal::kCount;
     target_ = size;
     cap_ = cap;
@@ -80,19 +111,14 @@ class Search {
     return count_;
   }
 
-  // Mappings of `size` pairs, the largest size, each as the docking nodes of
-  // its pairs, found up to `cap` + 1: the nodes are kept only when there are
-  // no more than `cap`. Returns how many were found.
-  int list(int size, int cap, std::vector<int> &nodes) {
+  int list(int size, int cap, std::vector<int> &nodes) override {
     goal_ = Goal::kList;
     target_ = size;
     cap_ = cap + 1;
     count_ = 0;
     stop_ = false;
     nodes_ = &nodes;
-    node_of_.assign(static_cast<std::size_t>(p_.left), {});
-    for (int k = 0; k < static_cast<int>(p_.pairs.size()); ++k)
-      node_of_[p_.pairs[k].first].emplace_back(p_.pairs[k].second, k);
+    if (node_of_.empty()) node_of_ = nodes_by_left(p_);
     mapped_.clear();
     run();
     nodes_ = nullptr;
@@ -100,7 +126,7 @@ class Search {
     return count_;
   }
 
-  long long branches() const { return branches_; }
+  long long branches() const override { return branches_; }
 
  private:
   bool bonded(int side, int v, int u) const {
@@ -222,8 +248,7 @@ class Search {
     int previous = -1;
     for (int n = 0; n < options && !stop_; ++n) {
       atom[1 - s] = previous = take_after(ds[k], 1 - s, previous);
-      if (allowed_ != nullptr &&
-          !(*allowed_)[static_cast<std::size_t>(atom[0]) * p_.right + atom[1]]) {
+      if (restricted_ && !allowed_[static_cast<std::size_t>(atom[0]) * p_.right + atom[1]]) {
         ++ds[k].len[1 - s];
         continue;
       }
@@ -255,7 +280,8 @@ class Search {
   std::vector<Bidomain> start_;
   std::vector<int> atoms_[2];
   std::vector<std::vector<Bidomain>> domains_;  // per depth
-  const std::vector<char> *allowed_ = nullptr;
+  std::vector<char> allowed_;                   // left * right flags, set while restricted
+  bool restricted_ = false;
   Goal goal_ = Goal::kLargest;
   int best_ = 0;
   int target_ = 0;
@@ -267,6 +293,253 @@ class Search {
   std::vector<std::vector<std::pair<int, int>>> node_of_;  // left atom -> (right atom, node)
   std::vector<int> *nodes_ = nullptr;
 };
+
+// The same search on bit sets, for compounds of at most 64 * W atoms each:
+// a class is a set of atoms per side, and mapping a pair splits every class
+// with two word operations per side. Atoms are numbered by descending bonds
+// (then by number), so the atom a class branches on, the one with the most
+// bonds, is its lowest bit. It visits the mappings in another order than the
+// search on lists, and finds the same ones.
+template <int W>
+class BitSearch final : public Engine {
+  using Word = std::uint64_t;
+  struct Set {
+    Word w[W] = {};
+    bool any() const {
+      Word x = 0;
+      for (int k = 0; k < W; ++k) x |= w[k];
+      return x != 0;
+    }
+    int count() const {
+      int c = 0;
+      for (int k = 0; k < W; ++k) c += bitcount(w[k]);
+      return c;
+    }
+    int lowest() const {
+      for (int k = 0; k < W; ++k)
+        if (w[k] != 0) return 64 * k + std::countr_zero(w[k]);
+      return -1;
+    }
+    void add(int v) { w[v >> 6] |= Word{1} << (v & 63); }
+    void drop(int v) { w[v >> 6] &= ~(Word{1} << (v & 63)); }
+    bool has(int v) const { return (w[v >> 6] >> (v & 63)) & 1u; }
+  };
+  struct Domain {
+    Set side[2];
+    int len[2] = {0, 0};
+  };
+
+ public:
+  BitSearch(const Problem &p, const Degrees &degrees) : p_(p) {
+    for (int s : {0, 1}) {
+      const int n = s == 0 ? p.left : p.right;
+      const std::vector<unsigned char> &bonds = s == 0 ? p.bonds_left : p.bonds_right;
+      std::vector<int> &order = original_[s];
+      order.resize(static_cast<std::size_t>(n));
+      std::iota(order.begin(), order.end(), 0);
+      const std::vector<int> &deg = degrees.side[s];
+      std::stable_sort(order.begin(), order.end(),
+                       [&deg](int a, int b) { return deg[a] > deg[b]; });
+      number_[s].resize(static_cast<std::size_t>(n));
+      for (int k = 0; k < n; ++k) number_[s][order[k]] = k;
+      bonds_[s].assign(static_cast<std::size_t>(n), Set{});
+      for (int v = 0; v < n; ++v)
+        for (int u = 0; u < n; ++u)
+          if (u != v && bonds[static_cast<std::size_t>(v) * n + u] != 0)
+            bonds_[s][number_[s][v]].add(number_[s][u]);
+    }
+    domains_.resize(static_cast<std::size_t>(p.left + p.right) + 2);
+  }
+
+  void start(std::vector<Bidomain> start, std::vector<int> left, std::vector<int> right) override {
+    const std::vector<int> *atoms[2] = {&left, &right};
+    start_.clear();
+    for (const Bidomain &b : start) {
+      Domain d;
+      for (int s : {0, 1}) {
+        for (int k = b.at[s]; k < b.at[s] + b.len[s]; ++k)
+          d.side[s].add(number_[s][(*atoms[s])[k]]);
+        d.len[s] = b.len[s];
+      }
+      start_.push_back(d);
+    }
+  }
+
+  bool any(int size, std::span<const std::pair<int, int>> pairs) override {
+    goal_ = Goal::kAny;
+    target_ = size;
+    stop_ = false;
+    for (int s : {0, 1}) partners_[s].resize(number_[s].size());
+    for (const auto &[i, j] : pairs) {
+      partners_[0][number_[0][i]].add(number_[1][j]);
+      partners_[1][number_[1][j]].add(number_[0][i]);
+    }
+    restricted_ = true;
+    run();
+    restricted_ = false;
+    for (const auto &[i, j] : pairs) {
+      partners_[0][number_[0][i]] = Set{};
+      partners_[1][number_[1][j]] = Set{};
+    }
+    return stop_;
+  }
+  int largest(int lower_bound) override {
+    goal_ = Goal::kLargest;
+    best_ = lower_bound;
+    stop_ = false;
+    run();
+    return best_;
+  }
+  int count(int size, int cap) override {
+    goal_ = Goal::kCount;
+    target_ = size;
+    cap_ = cap;
+    count_ = 0;
+    stop_ = false;
+    run();
+    return count_;
+  }
+  int list(int size, int cap, std::vector<int> &nodes) override {
+    goal_ = Goal::kList;
+    target_ = size;
+    cap_ = cap + 1;
+    count_ = 0;
+    stop_ = false;
+    nodes_ = &nodes;
+    if (node_of_.empty()) node_of_ = nodes_by_left(p_);
+    run();
+    nodes_ = nullptr;
+    if (count_ > cap) nodes.clear();
+    return count_;
+  }
+  long long branches() const override { return branches_; }
+
+ private:
+  void run() {
+    domains_[0] = start_;
+    solve(0, 0);
+  }
+
+  // The classes once left atom a is mapped onto right atom b.
+  void split(const std::vector<Domain> &from, int a, int b, std::vector<Domain> &to) const {
+    to.clear();
+    const Set &na = bonds_[0][a], &nb = bonds_[1][b];
+    for (const Domain &d : from) {
+      Domain bonded, other;
+      for (int k = 0; k < W; ++k) {
+        bonded.side[0].w[k] = d.side[0].w[k] & na.w[k];
+        bonded.side[1].w[k] = d.side[1].w[k] & nb.w[k];
+        other.side[0].w[k] = d.side[0].w[k] & ~na.w[k];
+        other.side[1].w[k] = d.side[1].w[k] & ~nb.w[k];
+      }
+      other.side[0].drop(a);
+      other.side[1].drop(b);
+      for (Domain *x : {&other, &bonded}) {
+        x->len[0] = x->side[0].count();
+        if (x->len[0] == 0) continue;
+        x->len[1] = x->side[1].count();
+        if (x->len[1] != 0) to.push_back(*x);
+      }
+    }
+  }
+
+  void solve(int depth, int size) {
+    ++branches_;
+    std::vector<Domain> &ds = domains_[depth];
+    int bound = size;
+    for (const Domain &d : ds) bound += std::min(d.len[0], d.len[1]);
+    if (goal_ == Goal::kLargest) {
+      best_ = std::max(best_, size);
+      if (bound <= best_) return;
+    } else {
+      if (bound < target_) return;
+      if (size == target_) {
+        if (goal_ == Goal::kAny) {
+          stop_ = true;
+        } else {
+          if (goal_ == Goal::kList && count_ < cap_ - 1) keep_mapping(depth);
+          if (++count_ >= cap_) stop_ = true;
+        }
+        return;
+      }
+    }
+    // The class with the fewest atoms on its larger side; an atom of its
+    // smaller side meets each partner in turn, then none.
+    int k = -1, width = 0;
+    for (int c = 0; c < static_cast<int>(ds.size()); ++c) {
+      const int w = std::max(ds[c].len[0], ds[c].len[1]);
+      if (k < 0 || w < width) {
+        k = c;
+        width = w;
+      }
+    }
+    if (k < 0) return;
+    const int s = ds[k].len[0] <= ds[k].len[1] ? 0 : 1;
+    const int x = ds[k].side[s].lowest();
+    ds[k].side[s].drop(x);
+    --ds[k].len[s];
+    Set options = ds[k].side[1 - s];
+    if (restricted_)
+      for (int w = 0; w < W; ++w) options.w[w] &= partners_[s][x].w[w];
+    for (int w = 0; w < W && !stop_; ++w) {
+      for (Word bits = options.w[w]; bits != 0 && !stop_; bits &= bits - 1) {
+        const int y = 64 * w + std::countr_zero(bits);
+        const int a = s == 0 ? x : y, b = s == 0 ? y : x;
+        split(ds, a, b, domains_[depth + 1]);
+        mapped_[depth] = {a, b};
+        solve(depth + 1, size + 1);
+      }
+    }
+    if (stop_) return;
+    if (ds[k].len[s] == 0) {
+      ds[k] = ds.back();  // the class is used up
+      ds.pop_back();
+    }
+    domains_[depth + 1] = ds;  // the atom left unmapped
+    mapped_[depth] = {-1, -1};
+    solve(depth + 1, size);
+  }
+
+  // The docking nodes of the pairs mapped on the path to `depth`.
+  void keep_mapping(int depth) {
+    for (int d = 0; d < depth; ++d) {
+      if (mapped_[d].first < 0) continue;
+      const int i = original_[0][mapped_[d].first], j = original_[1][mapped_[d].second];
+      for (const auto &[partner, node] : node_of_[i]) {
+        if (partner == j) {
+          nodes_->push_back(node);
+          break;
+        }
+      }
+    }
+  }
+
+  const Problem &p_;
+  std::vector<int> original_[2];  // search number -> atom
+  std::vector<int> number_[2];    // atom -> search number
+  std::vector<Set> bonds_[2];     // by search number
+  std::vector<Set> partners_[2];  // while restricted: each atom's partners, by search number
+  std::vector<Domain> start_;
+  std::vector<std::vector<Domain>> domains_;  // per depth
+  std::vector<std::pair<int, int>> mapped_ =
+      std::vector<std::pair<int, int>>(static_cast<std::size_t>(p_.left + p_.right) + 2);
+  bool restricted_ = false;
+  Goal goal_ = Goal::kLargest;
+  int best_ = 0, target_ = 0, cap_ = CPD_MAX, count_ = 0;
+  bool stop_ = false;
+  long long branches_ = 0;
+  std::vector<std::vector<std::pair<int, int>>> node_of_;
+  std::vector<int> *nodes_ = nullptr;
+};
+
+// The search for a problem: on bit sets where the compounds are small enough.
+std::unique_ptr<Engine> engine_for(const Problem &p, const Degrees &degrees) {
+  const int atoms = std::max(p.left, p.right);
+  if (atoms <= 64) return std::make_unique<BitSearch<1>>(p, degrees);
+  if (atoms <= 128) return std::make_unique<BitSearch<2>>(p, degrees);
+  if (atoms <= 256) return std::make_unique<BitSearch<4>>(p, degrees);
+  return std::make_unique<Search>(p, degrees);
+}
 
 }  // namespace
 
@@ -301,17 +574,18 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
     right.insert(right.end(), s.begin(), s.end());
   }
   const Degrees degrees = degrees_of(p);
-  Search search(p, degrees);
-  search.start(std::move(start), std::move(left), std::move(right));
+  const std::unique_ptr<Engine> search = engine_for(p, degrees);
+  search->start(std::move(start), std::move(left), std::move(right));
   Result r;
-  r.size = search.largest(options.lower_bound);
+  r.size = search->largest(options.lower_bound);
   if (r.size > 0 && options.list_cap > 0) {
-    const int found = search.list(r.size, std::max(options.list_cap, options.count_cap), r.nodes);
+    const int found = search->list(r.size, std::max(options.list_cap, options.count_cap), r.nodes);
     r.count = std::min(found, options.count_cap);
     if (found > options.list_cap) r.nodes.clear();
-  } else if (r.size > 0)
-    r.count = search.count(r.size, options.count_cap);
-  r.branches = search.branches();
+  } else if (r.size > 0) {
+    r.count = search->count(r.size, options.count_cap);
+  }
+  r.branches = search->branches();
   return r;
 }
 
@@ -322,8 +596,7 @@ struct Decider::State {
   explicit State(const Problem &p)
       : problem(p),
         degrees(degrees_of(p)),
-        search(p, degrees),
-        allowed(static_cast<std::size_t>(p.left) * p.right, 0),
+        search(engine_for(p, degrees)),
         parent(static_cast<std::size_t>(p.left + p.right)),
         part(static_cast<std::size_t>(p.left + p.right), -1) {}
 
@@ -334,8 +607,8 @@ struct Decider::State {
 
   const Problem &problem;
   Degrees degrees;
-  Search search;
-  std::vector<char> allowed;
+  std::unique_ptr<Engine> search;
+  std::vector<std::pair<int, int>> pairs;
   std::vector<int> parent, part, atoms;
 };
 
@@ -343,7 +616,7 @@ Decider::Decider(const Problem &problem) : state_(std::make_unique<State>(proble
 Decider::~Decider() = default;
 
 long long Decider::branches() const {
-  return state_->search.branches();
+  return state_->search->branches();
 }
 
 bool Decider::holds(std::span<const int> pairs, int k) {
@@ -353,6 +626,7 @@ bool Decider::holds(std::span<const int> pairs, int k) {
   const Problem &p = st.problem;
   const int right_at = p.left;  // right atoms follow the left ones
   st.atoms.clear();
+  st.pairs.clear();
   for (int q : pairs) {
     const auto [i, j] = p.pairs[q];
     for (int x : {i, right_at + j}) {
@@ -362,7 +636,7 @@ bool Decider::holds(std::span<const int> pairs, int k) {
         st.atoms.push_back(x);
       }
     }
-    st.allowed[static_cast<std::size_t>(i) * p.right + j] = 1;
+    st.pairs.emplace_back(i, j);
     const int a = st.root(i), b = st.root(right_at + j);
     if (a != b) st.parent[a] = b;
   }
@@ -401,11 +675,9 @@ bool Decider::holds(std::span<const int> pairs, int k) {
   }
   bool found = false;
   if (bound >= k) {
-    st.search.start(std::move(start), std::move(left), std::move(right));
-    found = st.search.any(k, &st.allowed);
+    st.search->start(std::move(start), std::move(left), std::move(right));
+    found = st.search->any(k, st.pairs);
   }
-  for (int q : pairs)
-    st.allowed[static_cast<std::size_t>(p.pairs[q].first) * p.right + p.pairs[q].second] = 0;
   for (int x : st.atoms) st.part[x] = -1;
   return found;
 }
