@@ -49,6 +49,15 @@ constexpr int kListedCliques = 250000;
 
 constexpr int kFirstBudget = 15000;  // the default budget
 
+using Clock = std::chrono::steady_clock;
+
+// The time `seconds` from now; the clock's epoch (no deadline) for 0.
+Clock::time_point deadline_after(double seconds) {
+  if (seconds <= 0) return {};
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 int compare_int(const void *x, const void *y) {
   const int a = *static_cast<const int *>(x);
   const int b = *static_cast<const int *>(y);
@@ -113,35 +122,42 @@ bool flagged(const Exe1State &st, int piece) {
 // the pairs fall into label classes (the usual case), by the clique solver
 // otherwise. With `cliques`, the largest cliques found on the compounds are
 // also listed there when they are few enough to hold (see kListedCliques).
-void prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
-                   const mcsplit::Problem &problem, std::vector<int> *cliques) {
+// False when the deadline (the clock's epoch: none) ended it first: the
+// size and count are then those found so far.
+bool prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
+                   const mcsplit::Problem &problem, std::vector<int> *cliques,
+                   Clock::time_point deadline = {}) {
   mcsplit::Options on_atoms;
   on_atoms.lower_bound = lower_bound;
+  on_atoms.deadline = deadline;
   if (cliques != nullptr) on_atoms.list_cap = kListedCliques;
   if (std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms)) {
     st.mcs_max = m->size;
     st.mcsnum = m->count;
     if (cliques != nullptr) *cliques = std::move(m->nodes);
-    return;
+    return !m->timed_out;
   }
   maxclique::Options options;
   options.lower_bound = lower_bound;
+  options.deadline = deadline;
   const maxclique::Result exact = maxclique::largest_docked(graph, st.nodelist, options);
   st.mcs_max = exact.size;
   st.mcsnum = exact.count;
+  return !exact.timed_out;
 }
 
 // Without a budget the ordered search finds every largest clique: its size
 // and count (capped at the list's capacity) are proven here instead. A
 // search under the default budget that finishes is that search, and is
-// cheaper for most pairs; else its size starts the proof.
-void count_unbudgeted(const DockBits &graph, Exe1State &st) {
+// cheaper for most pairs; else its size starts the proof. False when the
+// deadline, if any, ended the proof first.
+bool count_unbudgeted(const DockBits &graph, Exe1State &st, Clock::time_point deadline = {}) {
   cpdcf2::SearchProbe probe;
   cpdcf2::clifinder2_bits(graph, kFirstBudget, &st.mcsnum, nullptr, &st.mcs_max, &probe);
-  if (!probe.cut) return;  // it finished: its answer is the unbudgeted one
+  if (!probe.cut) return true;  // it finished: its answer is the unbudgeted one
   const mcsplit::Problem problem =
       mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
-  prove_largest(graph, st, st.mcs_max, problem, nullptr);
+  return prove_largest(graph, st, st.mcs_max, problem, nullptr, deadline);
 }
 
 // The ordered search without a budget, listing. Most pairs finish within
@@ -279,17 +295,14 @@ double compute_docked(bool alignment) {
   const bool listing = aligned || reference != nullptr;
   if (reference != nullptr) {
     reference(st.nodenum, st.matrix, st.maxrepeat, &st.mcsnum, st.mcslist, &st.mcs_max);
-  } else if (!listing && st.maxrepeat == 0 && st.time_limit <= 0) {
-    count_unbudgeted(graph, st);  // finishes: nothing to cut
+  } else if (!listing && st.maxrepeat == 0) {
+    // With a time limit, a proof the deadline ends is not proven.
+    st.search_cut = !count_unbudgeted(graph, st, deadline_after(st.time_limit));
   } else if (st.maxrepeat == 0 && st.time_limit <= 0) {
     list_unbudgeted(graph, st);  // finishes: nothing to cut
   } else {
     cpdcf2::SearchProbe probe;
-    if (st.time_limit > 0) {
-      probe.deadline = std::chrono::steady_clock::now() +
-                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                           std::chrono::duration<double>(st.time_limit));
-    }
+    probe.deadline = deadline_after(st.time_limit);
     cpdcf2::clifinder2_bits(graph, st.maxrepeat, &st.mcsnum, listing ? st.mcslist : nullptr,
                             &st.mcs_max, &probe);
     st.search_cut = probe.cut;

@@ -278,6 +278,7 @@ class Search {
   int best_size() const { return best_size_; }
   int count() const { return count_; }
   long long branches() const { return branches_; }
+  bool timed_out() const { return timed_out_; }
   std::vector<int> best_clique() const;
 
  private:
@@ -310,6 +311,16 @@ class Search {
   int need_ = 0;
   int cap_ = CPD_MAX;
   bool stop_ = false;
+  // The deadline, read every 1024 branches.
+  bool out_of_time() {
+    if (!timed_ || (branches_ & 1023) != 0) return false;
+    if (std::chrono::steady_clock::now() < deadline_) return false;
+    timed_out_ = stop_ = true;
+    return true;
+  }
+  bool timed_ = false;
+  bool timed_out_ = false;
+  std::chrono::steady_clock::time_point deadline_;
   int best_size_ = 0;
   std::vector<int> best_;
   int count_ = 0;
@@ -323,6 +334,8 @@ Search::Search(const DockBits &g, const std::vector<int> &keep, const Options &o
       recolour_(o.recolour),
       by_atoms_(o.by_atoms),
       cap_(o.count_cap) {
+  timed_ = o.deadline != std::chrono::steady_clock::time_point{};
+  deadline_ = o.deadline;
   std::vector<int> renumber(g.n, -1);
   for (int i = 0; i < n_; ++i) renumber[keep[i]] = i;
   adj_.assign(static_cast<std::size_t>(n_) * words_, 0);
@@ -433,6 +446,7 @@ bool Search::count_short(int depth) {
 
 void Search::expand(int depth) {
   ++branches_;
+  if (out_of_time()) return;
   if (count_short(depth)) return;
   Word *p = cand(depth);
   const Level lv = level_[depth];
@@ -463,6 +477,7 @@ void Search::expand(int depth) {
 // candidates are bounded by the atom matching.
 void Search::expand_by_atoms(int depth) {
   ++branches_;
+  if (out_of_time()) return;
   if (count_short(depth)) return;
   Word *p = cand(depth);
   Word *q = cand(depth + 1);
@@ -610,12 +625,15 @@ Result largest_clique(const DockBits &g, const Options &options) {
       r.size = s.best_size();
       r.clique = s.best_clique();
     }
+    r.timed_out = s.timed_out();
   }
-  if (options.count && r.size > 0) {
+  if (options.count && r.size > 0 && !r.timed_out) {
     Search s(g, nodes_of_core(cores, r.size - 1), options, r.size);
     s.run(Goal::kCount, r.size);
     r.branches += s.branches();
-    r.count = s.count();
+    r.timed_out = s.timed_out();
+    // Cut short, a clique of that size is still known to exist.
+    r.count = r.timed_out ? std::max(s.count(), 1) : s.count();
     if (r.clique.empty()) r.clique = s.best_clique();
   }
   return r;

@@ -10,6 +10,7 @@
 // known lower bound start the search.
 #pragma once
 
+#include <chrono>
 #include <span>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct Options {
   // With the atoms given: branch on a first-compound atom's pairings (the
   // one with the fewest) instead of on nodes in colour order.
   bool by_atoms = true;
+  // The search gives up at this time (the clock's epoch: never); the result
+  // then says so and holds the largest clique found until then.
+  std::chrono::steady_clock::time_point deadline{};
 };
 
 struct Result {
@@ -49,6 +53,7 @@ struct Result {
   std::vector<int>
       clique;  // one largest clique, ascending (empty when only lower_bound showed the size)
   long long branches = 0;  // search nodes visited, for measurements
+  bool timed_out = false;  // the deadline ended the search: size and count may be short
 };
 
 // The largest clique (and, with options.count, the number of largest cliques).

@@ -60,6 +60,25 @@ class Engine {
   // `cap` + 1: the nodes are kept only when there are no more than `cap`.
   virtual int list(int size, int cap, std::vector<int> &nodes) = 0;
   virtual long long branches() const = 0;
+  // Every search of this engine gives up at `when` (the clock's epoch: never).
+  void give_up_at(std::chrono::steady_clock::time_point when) {
+    timed_ = when != std::chrono::steady_clock::time_point{};
+    deadline_ = when;
+  }
+  bool timed_out() const { return timed_out_; }
+
+ protected:
+  // Read every 1024 branches; true once the deadline has passed.
+  bool out_of_time(long long branches) {
+    if (!timed_ || (branches & 1023) != 0) return timed_out_;
+    if (std::chrono::steady_clock::now() >= deadline_) timed_out_ = true;
+    return timed_out_;
+  }
+
+ private:
+  bool timed_ = false;
+  bool timed_out_ = false;
+  std::chrono::steady_clock::time_point deadline_;
 };
 
 // The docking node of each pair, by left atom: (right atom, node).
@@ -219,6 +238,10 @@ class Search final : public Engine {
 
   void solve(int depth, int size) {
     ++branches_;
+    if (out_of_time(branches_)) {
+      stop_ = true;
+      return;
+    }
     std::vector<Bidomain> &ds = domains_[depth];
     int bound = size;
     for (const Bidomain &d : ds) bound += std::min(d.len[0], d.len[1]);
@@ -445,6 +468,10 @@ class BitSearch final : public Engine {
 
   void solve(int depth, int size) {
     ++branches_;
+    if (out_of_time(branches_)) {
+      stop_ = true;
+      return;
+    }
     std::vector<Domain> &ds = domains_[depth];
     int bound = size;
     for (const Domain &d : ds) bound += std::min(d.len[0], d.len[1]);
@@ -576,14 +603,23 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
   const Degrees degrees = degrees_of(p);
   const std::unique_ptr<Engine> search = engine_for(p, degrees);
   search->start(std::move(start), std::move(left), std::move(right));
+  search->give_up_at(options.deadline);
   Result r;
   r.size = search->largest(options.lower_bound);
-  if (r.size > 0 && options.list_cap > 0) {
+  if (search->timed_out()) {
+    r.timed_out = true;
+    r.count = r.size > 0 ? 1 : 0;  // a mapping of that size is known to exist
+  } else if (r.size > 0 && options.list_cap > 0) {
     const int found = search->list(r.size, std::max(options.list_cap, options.count_cap), r.nodes);
     r.count = std::min(found, options.count_cap);
     if (found > options.list_cap) r.nodes.clear();
   } else if (r.size > 0) {
     r.count = search->count(r.size, options.count_cap);
+  }
+  if (search->timed_out() && !r.timed_out) {
+    r.timed_out = true;
+    r.count = std::max(r.count, 1);
+    r.nodes.clear();
   }
   r.branches = search->branches();
   return r;

@@ -10,6 +10,7 @@
 // molecules, whose graphs are large and dense.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <span>
@@ -39,6 +40,9 @@ struct Options {
   // Also list the largest mappings, as docking-node numbers, when there are
   // at most this many (0: not listed).
   int list_cap = 0;
+  // The search gives up at this time (the clock's epoch: never); the result
+  // then says so and holds the largest mapping found until then.
+  std::chrono::steady_clock::time_point deadline{};
 };
 
 struct Result {
@@ -48,6 +52,7 @@ struct Result {
   // With list_cap: every largest mapping, `size` node numbers each (in no
   // particular order), or empty when there are more than list_cap.
   std::vector<int> nodes;
+  bool timed_out = false;  // the deadline ended the search: size and count may be short
 };
 
 // Decides, for subsets of a problem's pairs, whether they hold a mapping of
