@@ -43,9 +43,10 @@ struct Engine {
 constexpr int kExecTrick = 8;
 
 // The largest cliques held for the ordered search without a budget, found on
-// the compounds directly: up to this many (about 33 MB for cliques of 33
-// nodes); a pair with more is searched with its size alone.
-constexpr int kListedCliques = 250000;
+// the compounds directly: up to this many node numbers in all (32 MB, about
+// 240000 cliques of 33 nodes); a pair with more is searched with its size
+// and the compounds alone.
+constexpr int kListedNodes = 8 << 20;
 
 constexpr int kFirstBudget = 15000;  // the default budget
 
@@ -121,7 +122,7 @@ bool flagged(const Exe1State &st, int piece) {
 // ordered search, from a known lower bound: on the compounds directly where
 // the pairs fall into label classes (the usual case), by the clique solver
 // otherwise. With `cliques`, the largest cliques found on the compounds are
-// also listed there when they are few enough to hold (see kListedCliques).
+// also listed there when they are few enough to hold (see kListedNodes).
 // False when the deadline (the clock's epoch: none) ended it first: the
 // size and count are then those found so far.
 bool prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
@@ -130,7 +131,7 @@ bool prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
   mcsplit::Options on_atoms;
   on_atoms.lower_bound = lower_bound;
   on_atoms.deadline = deadline;
-  if (cliques != nullptr) on_atoms.list_cap = kListedCliques;
+  if (cliques != nullptr) on_atoms.list_cap = kListedNodes;
   if (std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms)) {
     st.mcs_max = m->size;
     st.mcsnum = m->count;

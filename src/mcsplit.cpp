@@ -609,10 +609,11 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
   if (search->timed_out()) {
     r.timed_out = true;
     r.count = r.size > 0 ? 1 : 0;  // a mapping of that size is known to exist
-  } else if (r.size > 0 && options.list_cap > 0) {
-    const int found = search->list(r.size, std::max(options.list_cap, options.count_cap), r.nodes);
+  } else if (r.size > 0 && options.list_cap >= r.size) {
+    const int listed = options.list_cap / r.size;
+    const int found = search->list(r.size, std::max(listed, options.count_cap), r.nodes);
     r.count = std::min(found, options.count_cap);
-    if (found > options.list_cap) r.nodes.clear();
+    if (found > listed) r.nodes.clear();
   } else if (r.size > 0) {
     r.count = search->count(r.size, options.count_cap);
   }

@@ -37,8 +37,8 @@ struct Options {
   int lower_bound = 0;      // a mapping of this many pairs is known to exist
   int count_cap = CPD_MAX;  // largest mappings are counted up to here
   int max_atoms = 4096;     // larger compounds are left to the clique solver
-  // Also list the largest mappings, as docking-node numbers, when there are
-  // at most this many (0: not listed).
+  // Also list the largest mappings, as docking-node numbers, when they take
+  // at most this many numbers in all (mappings times their size; 0: none).
   int list_cap = 0;
   // The search gives up at this time (the clock's epoch: never); the result
   // then says so and holds the largest mapping found until then.
@@ -50,7 +50,7 @@ struct Result {
   int count = 0;           // largest mappings, at most count_cap (0 when size is 0)
   long long branches = 0;  // search nodes visited, for measurements
   // With list_cap: every largest mapping, `size` node numbers each (in no
-  // particular order), or empty when there are more than list_cap.
+  // particular order), or empty when they would take more than list_cap.
   std::vector<int> nodes;
   bool timed_out = false;  // the deadline ended the search: size and count may be short
 };

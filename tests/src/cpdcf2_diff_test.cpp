@@ -310,7 +310,7 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
       // Every largest clique, listed on the compounds.
       const mcsplit::Problem problem = mcsplit::problem_of(*a, *b, nodes.data(), n);
       mcsplit::Options listed;
-      listed.list_cap = 1 << 20;
+      listed.list_cap = 1 << 24;
       std::optional<mcsplit::Result> m = mcsplit::largest(problem, listed);
       if (m) {
         ASSERT_EQ(m->size, want.max) << a->name << " " << b->name;
