@@ -12,10 +12,9 @@ namespace mcsplit {
 
 namespace {
 
-// Atoms still free in one label class: atoms_[s][at[s], at[s] + len[s]) of
-// side s (0 the first compound, 1 the second) may pair with those of the
-// other side, and all of them have the same bonds to every atom mapped so
-// far.
+// A class to start from, as ranges of atom lists: atoms [at[s], at[s] +
+// len[s]) of side s (0 the first compound, 1 the second) may pair with
+// those of the other side.
 struct Bidomain {
   int at[2] = {0, 0};
   int len[2] = {0, 0};
@@ -89,240 +88,13 @@ std::vector<std::vector<std::pair<int, int>>> nodes_by_left(const Problem &p) {
   return node_of;
 }
 
-class Search final : public Engine {
- public:
-  Search(const Problem &p, const Degrees &degrees)
-      : p_(p), degree_(degrees.side), domains_(static_cast<std::size_t>(p.left + p.right) + 2) {}
-
-  void start(std::vector<Bidomain> start, std::vector<int> left, std::vector<int> right) override {
-    start_ = std::move(start);
-    atoms_[0] = std::move(left);
-    atoms_[1] = std::move(right);
-  }
-
-  bool any(int size, std::span<const std::pair<int, int>> pairs) override {
-    goal_ = Goal::kAny;
-    target_ = size;
-    stop_ = false;
-    allowed_.resize(static_cast<std::size_t>(p_.left) * p_.right, 0);
-    for (const auto &[i, j] : pairs) allowed_[static_cast<std::size_t>(i) * p_.right + j] = 1;
-    restricted_ = true;
-    run();
-    restricted_ = false;
-    for (const auto &[i, j] : pairs) allowed_[static_cast<std::size_t>(i) * p_.right + j] = 0;
-    return stop_;
-  }
-
-  int largest(int lower_bound) override {
-    goal_ = Goal::kLargest;
-    best_ = lower_bound;
-    run();
-    return best_;
-  }
-
-  int count(int size, int cap) override {
-    goal_ = Goal::kCount;
-    target_ = size;
-    cap_ = cap;
-    count_ = 0;
-    stop_ = false;
-    run();
-    return count_;
-  }
-
-  int list(int size, int cap, std::vector<int> &nodes) override {
-    goal_ = Goal::kList;
-    target_ = size;
-    cap_ = cap + 1;
-    count_ = 0;
-    stop_ = false;
-    nodes_ = &nodes;
-    if (node_of_.empty()) node_of_ = nodes_by_left(p_);
-    mapped_.clear();
-    run();
-    nodes_ = nullptr;
-    if (count_ > cap) nodes.clear();
-    return count_;
-  }
-
-  long long branches() const override { return branches_; }
-
- private:
-  bool bonded(int side, int v, int u) const {
-    return side == 0 ? p_.bonds_left[static_cast<std::size_t>(v) * p_.left + u] != 0
-                     : p_.bonds_right[static_cast<std::size_t>(v) * p_.right + u] != 0;
-  }
-
-  void run() {
-    domains_[0] = start_;
-    solve(0, 0);
-  }
-
-  // Moves the atoms of side s in [start, start + len) bonded to v to the
-  // front; returns how many there are.
-  int partition(int s, int start, int len, int v) {
-    std::vector<int> &a = atoms_[s];
-    int front = 0;
-    for (int k = 0; k < len; ++k) {
-      if (bonded(s, v, a[start + k])) std::swap(a[start + front++], a[start + k]);
-    }
-    return front;
-  }
-
-  // The classes once atom[0] is mapped onto atom[1]: each splits into the
-  // atoms bonded to them and those not.
-  void split(const std::vector<Bidomain> &from, const int (&atom)[2], std::vector<Bidomain> &to) {
-    to.clear();
-    for (const Bidomain &d : from) {
-      if (d.len[0] == 0 || d.len[1] == 0) continue;
-      Bidomain bonded_part, other;
-      bool both = true, none = true;
-      for (int s : {0, 1}) {
-        const int b = partition(s, d.at[s], d.len[s], atom[s]);
-        bonded_part.at[s] = d.at[s];
-        bonded_part.len[s] = b;
-        other.at[s] = d.at[s] + b;
-        other.len[s] = d.len[s] - b;
-        both = both && b > 0;
-        none = none && d.len[s] > b;
-      }
-      if (none) to.push_back(other);
-      if (both) to.push_back(bonded_part);
-    }
-  }
-
-  // The class to branch on: the one with the fewest atoms on its larger
-  // side; its smaller side is branched on.
-  static int choose(const std::vector<Bidomain> &ds) {
-    int best = -1, width = 0;
-    for (int k = 0; k < static_cast<int>(ds.size()); ++k) {
-      const Bidomain &d = ds[k];
-      if (d.len[0] == 0 || d.len[1] == 0) continue;
-      const int w = std::max(d.len[0], d.len[1]);
-      if (best < 0 || w < width) {
-        best = k;
-        width = w;
-      }
-    }
-    return best;
-  }
-
-  // Takes the atom of side s with the most bonds out of the class: it goes
-  // last, outside the class's range.
-  int take_widest(Bidomain &d, int s) {
-    std::vector<int> &a = atoms_[s];
-    const std::vector<int> &deg = degree_[s];
-    int at = d.at[s];
-    for (int k = at + 1; k < d.at[s] + d.len[s]; ++k) {
-      if (deg[a[k]] > deg[a[at]] || (deg[a[k]] == deg[a[at]] && a[k] < a[at])) at = k;
-    }
-    const int v = a[at];
-    std::swap(a[at], a[d.at[s] + d.len[s] - 1]);
-    --d.len[s];
-    return v;
-  }
-
-  // The atom of side s that comes next after `previous` by number, moved
-  // last and out of the class's range; children reorder the range.
-  int take_after(Bidomain &d, int s, int previous) {
-    std::vector<int> &a = atoms_[s];
-    int at = -1;
-    for (int k = d.at[s]; k < d.at[s] + d.len[s]; ++k) {
-      if (a[k] > previous && (at < 0 || a[k] < a[at])) at = k;
-    }
-    const int w = a[at];
-    std::swap(a[at], a[d.at[s] + d.len[s] - 1]);
-    --d.len[s];
-    return w;
-  }
-
-  void solve(int depth, int size) {
-    ++branches_;
-    if (out_of_time(branches_)) {
-      stop_ = true;
-      return;
-    }
-    std::vector<Bidomain> &ds = domains_[depth];
-    int bound = size;
-    for (const Bidomain &d : ds) bound += std::min(d.len[0], d.len[1]);
-    if (goal_ == Goal::kLargest) {
-      best_ = std::max(best_, size);
-      if (bound <= best_) return;
-    } else {
-      if (bound < target_) return;
-      if (goal_ == Goal::kAny && size == target_) {
-        stop_ = true;
-        return;
-      }
-      // Every mapping is reached once: its pairs are decided in one order.
-      if (size == target_) {
-        if (goal_ == Goal::kList && count_ < cap_ - 1) keep_mapping();
-        if (++count_ >= cap_) stop_ = true;
-        return;
-      }
-    }
-    const int k = choose(ds);
-    if (k < 0) return;
-    // The atom of the smaller side meets each partner in turn, then none.
-    const int s = ds[k].len[0] <= ds[k].len[1] ? 0 : 1;
-    int atom[2];
-    atom[s] = take_widest(ds[k], s);
-    const int options = ds[k].len[1 - s];
-    int previous = -1;
-    for (int n = 0; n < options && !stop_; ++n) {
-      atom[1 - s] = previous = take_after(ds[k], 1 - s, previous);
-      if (restricted_ && !allowed_[static_cast<std::size_t>(atom[0]) * p_.right + atom[1]]) {
-        ++ds[k].len[1 - s];
-        continue;
-      }
-      split(ds, atom, domains_[depth + 1]);
-      mapped_.emplace_back(atom[0], atom[1]);
-      solve(depth + 1, size + 1);
-      mapped_.pop_back();
-      ++ds[k].len[1 - s];
-    }
-    if (stop_) return;
-    domains_[depth + 1] = ds;  // the atom left unmapped
-    solve(depth + 1, size);
-  }
-
-  // The docking node of each mapped pair.
-  void keep_mapping() {
-    for (const auto &[i, j] : mapped_) {
-      for (const auto &[partner, node] : node_of_[i]) {
-        if (partner == j) {
-          nodes_->push_back(node);
-          break;
-        }
-      }
-    }
-  }
-
-  const Problem &p_;
-  const std::vector<int> *degree_;  // per side
-  std::vector<Bidomain> start_;
-  std::vector<int> atoms_[2];
-  std::vector<std::vector<Bidomain>> domains_;  // per depth
-  std::vector<char> allowed_;                   // left * right flags, set while restricted
-  bool restricted_ = false;
-  Goal goal_ = Goal::kLargest;
-  int best_ = 0;
-  int target_ = 0;
-  int cap_ = CPD_MAX;
-  int count_ = 0;
-  bool stop_ = false;
-  long long branches_ = 0;
-  std::vector<std::pair<int, int>> mapped_;                // the pairs mapped on the current path
-  std::vector<std::vector<std::pair<int, int>>> node_of_;  // left atom -> (right atom, node)
-  std::vector<int> *nodes_ = nullptr;
-};
-
-// The same search on bit sets, for compounds of at most 64 * W atoms each:
-// a class is a set of atoms per side, and mapping a pair splits every class
-// with two word operations per side. Atoms are numbered by descending bonds
-// (then by number), so the atom a class branches on, the one with the most
-// bonds, is its lowest bit. It visits the mappings in another order than the
-// search on lists, and finds the same ones.
+// The search on bit sets, for compounds of at most 64 * W atoms each: a
+// class is a set of atoms per side, and mapping a pair splits every class
+// with two word operations per side. The class with the fewest atoms on its
+// larger side is branched on, from its smaller side: its atom with the most
+// bonds meets each partner in turn, then stays unmapped. Atoms are numbered
+// by descending bonds (then by number), so that atom is the class's lowest
+// bit. Every mapping has one path of decisions, so each is found once.
 template <int W>
 class BitSearch final : public Engine {
   using Word = std::uint64_t;
@@ -559,19 +331,25 @@ class BitSearch final : public Engine {
   std::vector<int> *nodes_ = nullptr;
 };
 
-// The search for a problem: on bit sets where the compounds are small enough.
+// The search for a problem, its sets as narrow as the compounds allow; none
+// for compounds of more than 4096 atoms.
+constexpr int kMostAtoms = 4096;
 std::unique_ptr<Engine> engine_for(const Problem &p, const Degrees &degrees) {
   const int atoms = std::max(p.left, p.right);
+  if (atoms > kMostAtoms) return nullptr;
   if (atoms <= 64) return std::make_unique<BitSearch<1>>(p, degrees);
   if (atoms <= 128) return std::make_unique<BitSearch<2>>(p, degrees);
   if (atoms <= 256) return std::make_unique<BitSearch<4>>(p, degrees);
-  return std::make_unique<Search>(p, degrees);
+  if (atoms <= 1024) return std::make_unique<BitSearch<16>>(p, degrees);
+  return std::make_unique<BitSearch<64>>(p, degrees);
 }
 
 }  // namespace
 
 std::optional<Result> largest(const Problem &p, const Options &options) {
-  if (p.left > options.max_atoms || p.right > options.max_atoms) return std::nullopt;
+  if (p.left > std::min(options.max_atoms, kMostAtoms) ||
+      p.right > std::min(options.max_atoms, kMostAtoms))
+    return std::nullopt;
   // Each left atom's partners; atoms with the same partners form a class,
   // and two classes must not share a partner.
   std::vector<std::vector<int>> partners(static_cast<std::size_t>(p.left));
@@ -653,13 +431,14 @@ Decider::Decider(const Problem &problem) : state_(std::make_unique<State>(proble
 Decider::~Decider() = default;
 
 long long Decider::branches() const {
-  return state_->search->branches();
+  return state_->search ? state_->search->branches() : 0;
 }
 
 bool Decider::holds(std::span<const int> pairs, int k) {
   if (k <= 0) return true;
   if (static_cast<int>(pairs.size()) < k) return false;
   State &st = *state_;
+  if (!st.search) return true;  // compounds too large to search: it may
   const Problem &p = st.problem;
   const int right_at = p.left;  // right atoms follow the left ones
   st.atoms.clear();

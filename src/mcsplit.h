@@ -65,7 +65,8 @@ class Decider {
   Decider(const Decider &) = delete;
   Decider &operator=(const Decider &) = delete;
 
-  // `pairs` are indices into problem.pairs, each pair at most once.
+  // `pairs` are indices into problem.pairs, each pair at most once. Always
+  // true for compounds of more than 4096 atoms, which are not searched.
   bool holds(std::span<const int> pairs, int k);
   long long branches() const;
 
