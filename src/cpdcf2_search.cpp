@@ -548,14 +548,16 @@ class CliqueSearch {
     }
   }
 
-  // Every clique of the known size: once the search has found that size, a
-  // branch holds a clique it would record (or a clique test, which records
-  // one as large as the best) exactly when it holds one of these.
+  // The graph as a problem on the compounds (node k is pair k), whose search
+  // decides the large branches instead of the clique solver.
   void know_pairs(const mcsplit::Problem *pairs) {
     if (known_ > 0 && pairs != nullptr && static_cast<int>(pairs->pairs.size()) == graph_.n)
       decider_.emplace(*pairs);
   }
 
+  // Every clique of the known size: once the search has found that size, a
+  // branch holds a clique it would record (or a clique test, which records
+  // one as large as the best) exactly when it holds one of these.
   void know_cliques(std::span<const int> cliques) {
     if (known_ == 0 || cliques.empty() || cliques.size() % known_ != 0) return;
     known_cliques_ = cliques;
@@ -607,10 +609,6 @@ class CliqueSearch {
 
   template <bool kSum>
   void branch(Level &lv, int *old, int cutnum);
-  // The clique a branch at threshold t must be able to hold to be searched:
-  // one that reaches the best size (t - 1 nodes below the branch's node),
-  // whose recording or clique test counts; once the list is full and the
-  // clique tests no longer matter, only a larger one does (t nodes).
   // Past the changeover the best size found so far decides nothing but
   // which branches are searched: no level sorts by sums any more, and the
   // clique tests no longer count towards anything. The search then goes on
@@ -620,6 +618,10 @@ class CliqueSearch {
     maxsize_ = known_;
     mcsnum_ = 0;
   }
+  // The clique a branch at threshold t must be able to hold to be searched:
+  // one that reaches the best size (t - 1 nodes below the branch's node),
+  // whose recording or clique test counts; once the list is full and the
+  // clique tests no longer matter, only a larger one does (t nodes).
   int worth(int t) const { return mcsnum_ >= CPD_MAX && repeat_ >= repeat_changeover_ ? t : t - 1; }
   bool atoms_reach(const Level &lv, const Word *set, int words, int need);
   void group_live(Level &lv, const int *old, int cutnum);
@@ -1252,13 +1254,16 @@ void CliqueSearch::group_live(Level &lv, const int *old, int cutnum) {
     for (int k = 0; k < known_; ++k)
       if (!chosen_[nodes[k]]) p = std::min(p, position_[nodes[k]]);
     first[q] = p;
-    ++lv.group_at[p + 1];
+    // Every live clique has a candidate left (it is larger than the nodes
+    // chosen); one without would belong to no try.
+    if (p < cutnum) ++lv.group_at[p + 1];
   }
   for (int p = 0; p < cutnum; ++p) lv.group_at[p + 1] += lv.group_at[p];
   lv.grouped.resize(lv.live.size());
   std::vector<int> &at = fill_at_;
   at.assign(lv.group_at.begin(), lv.group_at.end() - 1);
-  for (std::size_t q = 0; q < lv.live.size(); ++q) lv.grouped[at[first[q]]++] = lv.live[q];
+  for (std::size_t q = 0; q < lv.live.size(); ++q)
+    if (first[q] < cutnum) lv.grouped[at[first[q]]++] = lv.live[q];
 }
 
 // An augmenting path from first-compound atom u (Kuhn's), `stamp` marking
