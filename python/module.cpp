@@ -398,6 +398,19 @@ py::list rows_list(const std::vector<screen::PairResult> &rows, const std::vecto
   return out;
 }
 
+// The rows of a screen of the queries against the targets (every pair of
+// the queries when targets is None); with `counts`, computed with both bounds
+// of taviron-search, and the screen's counts.
+py::list screen_rows(const py::object &queries, const py::object &targets,
+                     const pyengine::ScreenOptions &so, const py::object &progress,
+                     pyengine::ScreenCounts *counts) {
+  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
+  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
+  const bool triangle = targets.is_none();
+  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
+  return rows_list(run_without_lock(q, t, triangle, so, progress, counts), q, t);
+}
+
 py::list screen_pairs(const py::object &queries, const py::object &targets,
                       std::optional<double> min, std::optional<long long> top,
                       std::optional<long long> jobs, bool atom, bool trick, long long repeat,
@@ -405,11 +418,7 @@ py::list screen_pairs(const py::object &queries, const py::object &targets,
                       const py::object &progress) {
   const pyengine::ScreenOptions so =
       screen_options(min, top, jobs, atom, trick, repeat, limit, time_limit, progress);
-  std::vector<Compound> keep;  // the records stay alive whatever Python does meanwhile
-  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
-  const bool triangle = targets.is_none();
-  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
-  return rows_list(run_without_lock(q, t, triangle, so, progress), q, t);
+  return screen_rows(queries, targets, so, progress, nullptr);
 }
 
 // The rows of screen_pairs, computed with both bounds of taviron-search, and
@@ -421,12 +430,8 @@ py::tuple screen_stats(const py::object &queries, const py::object &targets,
                        const py::object &progress) {
   const pyengine::ScreenOptions so =
       screen_options(min, top, jobs, atom, trick, repeat, limit, time_limit, progress);
-  std::vector<Compound> keep;
-  const std::vector<CPDMOL *> q = records_of(queries, "queries", keep);
-  const bool triangle = targets.is_none();
-  const std::vector<CPDMOL *> t = triangle ? q : records_of(targets, "targets", keep);
   pyengine::ScreenCounts counts;
-  py::list rows = rows_list(run_without_lock(q, t, triangle, so, progress, &counts), q, t);
+  py::list rows = screen_rows(queries, targets, so, progress, &counts);
   py::dict stats;
   stats["pairs"] = counts.pairs;
   stats["skipped_atom_count"] = counts.skipped_atoms;

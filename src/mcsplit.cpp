@@ -12,12 +12,10 @@ namespace mcsplit {
 
 namespace {
 
-// A class to start from, as ranges of atom lists: atoms [at[s], at[s] +
-// len[s]) of side s (0 the first compound, 1 the second) may pair with
-// those of the other side.
-struct Bidomain {
-  int at[2] = {0, 0};
-  int len[2] = {0, 0};
+// A class to start from: the atoms of side s (0 the first compound, 1 the
+// second) in atoms[s] may pair with those of the other side.
+struct Class {
+  std::vector<int> atoms[2];
 };
 
 enum class Goal { kLargest, kCount, kList, kAny };
@@ -41,13 +39,11 @@ Degrees degrees_of(const Problem &p) {
   return d;
 }
 
-// The search's goals, on classes given as ranges of atom lists.
+// The search's goals, from the classes it is started on.
 class Engine {
  public:
   virtual ~Engine() = default;
-  // The classes the search starts from, their atoms listed by side.
-  virtual void start(std::vector<Bidomain> start, std::vector<int> left,
-                     std::vector<int> right) = 0;
+  virtual void start(const std::vector<Class> &classes) = 0;
   // Whether a mapping of `size` pairs exists made of the given pairs only
   // (left atom, right atom).
   virtual bool any(int size, std::span<const std::pair<int, int>> pairs) = 0;
@@ -146,15 +142,13 @@ class BitSearch final : public Engine {
     domains_.resize(static_cast<std::size_t>(p.left + p.right) + 2);
   }
 
-  void start(std::vector<Bidomain> start, std::vector<int> left, std::vector<int> right) override {
-    const std::vector<int> *atoms[2] = {&left, &right};
+  void start(const std::vector<Class> &classes) override {
     start_.clear();
-    for (const Bidomain &b : start) {
+    for (const Class &c : classes) {
       Domain d;
       for (int s : {0, 1}) {
-        for (int k = b.at[s]; k < b.at[s] + b.len[s]; ++k)
-          d.side[s].add(number_[s][(*atoms[s])[k]]);
-        d.len[s] = b.len[s];
+        for (int v : c.atoms[s]) d.side[s].add(number_[s][v]);
+        d.len[s] = static_cast<int>(c.atoms[s].size());
       }
       start_.push_back(d);
     }
@@ -362,25 +356,17 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
     if (!s.empty()) classes[s].push_back(v);
   }
   std::vector<char> taken(static_cast<std::size_t>(p.right), 0);
-  std::vector<Bidomain> start;
-  std::vector<int> left, right;
+  std::vector<Class> start;
   for (const auto &[s, atoms] : classes) {
     for (int w : s) {
       if (taken[w]) return std::nullopt;
       taken[w] = 1;
     }
-    Bidomain d;
-    d.at[0] = static_cast<int>(left.size());
-    d.at[1] = static_cast<int>(right.size());
-    d.len[0] = static_cast<int>(atoms.size());
-    d.len[1] = static_cast<int>(s.size());
-    start.push_back(d);
-    left.insert(left.end(), atoms.begin(), atoms.end());
-    right.insert(right.end(), s.begin(), s.end());
+    start.push_back({{atoms, s}});
   }
   const Degrees degrees = degrees_of(p);
   const std::unique_ptr<Engine> search = engine_for(p, degrees);
-  search->start(std::move(start), std::move(left), std::move(right));
+  search->start(start);
   search->give_up_at(options.deadline);
   Result r;
   r.size = search->largest(options.lower_bound);
@@ -456,42 +442,28 @@ bool Decider::holds(std::span<const int> pairs, int k) {
     const int a = st.root(i), b = st.root(right_at + j);
     if (a != b) st.parent[a] = b;
   }
-  // One class per part, its atoms listed by side.
-  std::vector<Bidomain> start;
-  std::vector<int> left, right;
-  std::vector<int> index;  // per class: the root
-  std::vector<std::vector<int>> members[2];
+  // One class per part.
+  std::vector<Class> start;
   for (int x : st.atoms) {
     const int r = st.root(x);
     if (st.part[r] < 0) {
-      st.part[r] = static_cast<int>(index.size());
-      index.push_back(r);
-      members[0].emplace_back();
-      members[1].emplace_back();
+      st.part[r] = static_cast<int>(start.size());
+      start.emplace_back();
     }
   }
   for (int x : st.atoms) {
-    const int c = st.part[st.root(x)];
+    Class &c = start[st.part[st.root(x)]];
     if (x < right_at)
-      members[0][c].push_back(x);
+      c.atoms[0].push_back(x);
     else
-      members[1][c].push_back(x - right_at);
+      c.atoms[1].push_back(x - right_at);
   }
   int bound = 0;
-  for (std::size_t c = 0; c < index.size(); ++c) {
-    Bidomain d;
-    d.at[0] = static_cast<int>(left.size());
-    d.at[1] = static_cast<int>(right.size());
-    d.len[0] = static_cast<int>(members[0][c].size());
-    d.len[1] = static_cast<int>(members[1][c].size());
-    bound += std::min(d.len[0], d.len[1]);
-    start.push_back(d);
-    left.insert(left.end(), members[0][c].begin(), members[0][c].end());
-    right.insert(right.end(), members[1][c].begin(), members[1][c].end());
-  }
+  for (const Class &c : start)
+    bound += static_cast<int>(std::min(c.atoms[0].size(), c.atoms[1].size()));
   bool found = false;
   if (bound >= k) {
-    st.search->start(std::move(start), std::move(left), std::move(right));
+    st.search->start(start);
     found = st.search->any(k, st.pairs);
   }
   for (int x : st.atoms) st.part[x] = -1;
