@@ -195,7 +195,7 @@ class BitSearch final : public Engine {
     count_ = 0;
     stop_ = false;
     nodes_ = &nodes;
-    if (node_of_.empty()) node_of_ = nodes_by_left(p_);
+    if (node_of_.empty() && node_at_.empty()) index_nodes();
     run();
     nodes_ = nullptr;
     if (count_ > cap) nodes.clear();
@@ -230,6 +230,30 @@ class BitSearch final : public Engine {
         if (x->len[1] != 0) to.push_back(*x);
       }
     }
+  }
+
+  // What the classes can still add once a is mapped onto b: the bound that
+  // split() would give, counted without building the classes (most
+  // mappings tried end right there).
+  int bound_after(const std::vector<Domain> &from, int a, int b) const {
+    const Set &na = bonds_[0][a], &nb = bonds_[1][b];
+    int bound = 0;
+    for (const Domain &d : from) {
+      int in0 = 0, in1 = 0;
+      for (int k = 0; k < W; ++k) {
+        in0 += bitcount(d.side[0].w[k] & na.w[k]);
+        in1 += bitcount(d.side[1].w[k] & nb.w[k]);
+      }
+      const int out0 = d.len[0] - in0 - d.side[0].has(a);
+      const int out1 = d.len[1] - in1 - d.side[1].has(b);
+      bound += std::min(in0, in1) + std::min(out0, out1);
+    }
+    return bound;
+  }
+  // Whether a search at `size` with classes that can add `bound` ends at
+  // once, as solve() would find.
+  bool ends(int size, int bound) const {
+    return goal_ == Goal::kLargest ? size + bound <= best_ : size + bound < target_;
   }
 
   void solve(int depth, int size) {
@@ -278,6 +302,7 @@ class BitSearch final : public Engine {
       for (Word bits = options.w[w]; bits != 0 && !stop_; bits &= bits - 1) {
         const int y = 64 * w + std::countr_zero(bits);
         const int a = s == 0 ? x : y, b = s == 0 ? y : x;
+        if (ends(size + 1, bound_after(ds, a, b))) continue;
         split(ds, a, b, domains_[depth + 1]);
         mapped_[depth] = {a, b};
         solve(depth + 1, size + 1);
@@ -293,8 +318,31 @@ class BitSearch final : public Engine {
     solve(depth + 1, size);
   }
 
+  // Each pair's docking node (its first): by search numbers in one table of
+  // up to 4 Mi cells, through each left atom's partners for larger compounds.
+  void index_nodes() {
+    const std::size_t right = number_[1].size();
+    if (number_[0].size() * right > (std::size_t{1} << 22)) {
+      node_of_ = nodes_by_left(p_);
+      return;
+    }
+    node_at_.assign(number_[0].size() * right, -1);
+    for (int k = 0; k < static_cast<int>(p_.pairs.size()); ++k) {
+      const auto [i, j] = p_.pairs[k];
+      int &node = node_at_[static_cast<std::size_t>(number_[0][i]) * right + number_[1][j]];
+      if (node < 0) node = k;
+    }
+  }
+
   // The docking nodes of the pairs mapped on the path to `depth`.
   void keep_mapping(int depth) {
+    if (!node_at_.empty()) {
+      const std::size_t right = number_[1].size();
+      for (int d = 0; d < depth; ++d)
+        if (mapped_[d].first >= 0)
+          nodes_->push_back(node_at_[mapped_[d].first * right + mapped_[d].second]);
+      return;
+    }
     for (int d = 0; d < depth; ++d) {
       if (mapped_[d].first < 0) continue;
       const int i = original_[0][mapped_[d].first], j = original_[1][mapped_[d].second];
@@ -322,6 +370,7 @@ class BitSearch final : public Engine {
   bool stop_ = false;
   long long branches_ = 0;
   std::vector<std::vector<std::pair<int, int>>> node_of_;
+  std::vector<int> node_at_;
   std::vector<int> *nodes_ = nullptr;
 };
 
@@ -369,7 +418,7 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
   search->start(start);
   search->give_up_at(options.deadline);
   Result r;
-  r.size = search->largest(options.lower_bound);
+  r.size = options.size_known ? options.lower_bound : search->largest(options.lower_bound);
   if (search->timed_out()) {
     r.timed_out = true;
     r.count = r.size > 0 ? 1 : 0;  // a mapping of that size is known to exist
@@ -378,7 +427,7 @@ std::optional<Result> largest(const Problem &p, const Options &options) {
     const int found = search->list(r.size, std::max(listed, options.count_cap), r.nodes);
     r.count = std::min(found, options.count_cap);
     if (found > listed) r.nodes.clear();
-  } else if (r.size > 0) {
+  } else if (r.size > 0 && options.count_cap > 0) {
     r.count = search->count(r.size, options.count_cap);
   }
   if (search->timed_out() && !r.timed_out) {

@@ -35,7 +35,8 @@ struct Problem {
 
 struct Options {
   int lower_bound = 0;      // a mapping of this many pairs is known to exist
-  int count_cap = CPD_MAX;  // largest mappings are counted up to here
+  bool size_known = false;  // lower_bound is the largest size: only count or list
+  int count_cap = CPD_MAX;  // largest mappings are counted up to here (0: not counted)
   int max_atoms = 4096;     // larger compounds are left to the clique solver
   // Also list the largest mappings, as docking-node numbers, when they take
   // at most this many numbers in all (mappings times their size; 0: none).

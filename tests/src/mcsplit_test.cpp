@@ -75,6 +75,18 @@ TEST(McSplit, CasesDerivedByHand) {
   mcsplit::Options capped;
   capped.count_cap = 5;
   EXPECT_EQ(mcsplit::largest(problem(propane, ring), capped)->count, 5);
+  // The size told, the 12 mappings listed (2 nodes each) and not counted;
+  // with room for 11 only, none.
+  mcsplit::Options listing;
+  listing.lower_bound = 2;
+  listing.size_known = true;
+  listing.count_cap = 0;
+  listing.list_cap = 24;
+  const auto listed = mcsplit::largest(problem(propane, ring), listing);
+  EXPECT_EQ(listed->count, 0);
+  EXPECT_EQ(listed->nodes.size(), 24u);
+  listing.list_cap = 23;
+  EXPECT_TRUE(mcsplit::largest(problem(propane, ring), listing)->nodes.empty());
   // Pairs that are no label classes (atom 0 pairs with 0 and 1, atom 1 with
   // 1 only) are left to the clique solver.
   mcsplit::Problem odd = problem(propane, propane);
