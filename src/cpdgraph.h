@@ -15,6 +15,11 @@ void score_SCCS_list();
 void sort_SCCS_list(int start, int end);
 void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn);
 
+// Tells that the membership table `tb` holds only zeros; the thread's later
+// writes to it, while bound, then clear the cells they set before instead
+// of the whole table. Nothing else may write to it.
+void cpdgraph_zeroed_table(char *tb);
+
 // Distance between rows of the bound membership table: cell (m, s) is
 // element m * stride + s. Rows are as long as the piece list made by the last
 // make_SCCS_list(); the capacity CPD_MAX until one has run.

@@ -69,6 +69,7 @@ class CpdGraph : public ::testing::Test {
     for (std::size_t s = 0; s < cells.size(); s++)
       t->table[m * cpdgraph_table_stride() + s] = cells[s];
   }
+  void pieces_follow_definition(bool tracked);
   void full_pass(int start = 0) {
     score_MCS_list();
     make_SCCS_list();
@@ -152,7 +153,12 @@ TEST_F(CpdGraph, SharedPieceIsListedOnceAndFlaggedInBothRows) {
 // parts, listed by first appearance, nodes ascending). Rounds vary how the
 // cliques reach the pieces: docking nodes in atom order or shuffled, one
 // long chain bonded alike in both compounds, cliques of one node.
-TEST_F(CpdGraph, PiecesOfManyCliquesFollowTheDefinition) {
+// Random cliques of random compounds, round after round on the same tables:
+// the pieces and the rows as the definition gives them, also after the sort
+// (which moves each piece's column with it). With `tracked` the table is
+// declared zeroed, so that each round clears only the cells set before.
+void CpdGraph::pieces_follow_definition(bool tracked) {
+  if (tracked) cpdgraph_zeroed_table(t->table);
   std::mt19937 rng(11);
   auto rand = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   for (int round = 0; round < 60; round++) {
@@ -245,7 +251,28 @@ TEST_F(CpdGraph, PiecesOfManyCliquesFollowTheDefinition) {
       for (const int s : want_rows[i]) want[s] = 1;
       ASSERT_EQ(row(i, t->sccsnum), want) << round << ": " << i;
     }
+    score_SCCS_list();
+    sort_SCCS_list(0, t->sccsnum - 1);
+    for (int i = 0; i < cliques; i++) {
+      std::vector<int> want(t->sccsnum, 0);
+      for (const int s : want_rows[i])
+        want[std::find_if(t->sccslist, t->sccslist + t->sccsnum,
+                          [&](const SCCS &p) {
+                            return std::vector<int>(p.vlist, p.vlist + p.vnum) == want_pieces[s];
+                          }) -
+             t->sccslist] = 1;
+      ASSERT_EQ(row(i, t->sccsnum), want) << round << ", sorted: " << i;
+    }
   }
+  if (tracked) cpdgraph_zeroed_table(nullptr);
+}
+
+TEST_F(CpdGraph, PiecesOfManyCliquesFollowTheDefinition) {
+  pieces_follow_definition(false);
+}
+
+TEST_F(CpdGraph, ZeroedTableClearsOnlyTheCellsItSet) {
+  pieces_follow_definition(true);
 }
 
 TEST_F(CpdGraph, EmptiedCliqueIsSkippedAndItsRowCleared) {
