@@ -47,6 +47,9 @@ struct SearchProbe {
   // in: for a search without a budget, the candidate-loop passes after which
   // it gives up (0: never); out: it gave up, and its result is unfinished.
   long long give_up_after = 0;
+  // in: for a search without a budget, the time at which it gives up, as
+  // above (the clock's epoch: never).
+  std::chrono::steady_clock::time_point give_up_at{};
   bool gave_up = false;
   void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
   void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays

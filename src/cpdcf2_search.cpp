@@ -405,6 +405,10 @@ struct Level {
   std::vector<int> uses[2];
   int atoms_left[2] = {0, 0};
   std::vector<Word> work;  // one set of the level's width
+  // Packed before its colouring, with the parent's colour classes in its
+  // own space.
+  bool packed_first = false;
+  std::vector<Word> groups;
 
   // A next level starts in its parent's space.
   void share_space(const Level &parent) {
@@ -572,9 +576,15 @@ class CliqueSearch {
   // may exist.
   bool cut() const { return cut_; }
   bool gave_up() const { return gave_up_; }
-  // Without a budget: end after this many candidate-loop passes, unfinished.
-  void give_up_after(long long passes) {
-    if (max_repeat_ == 0) give_up_after_ = passes;
+  // Without a budget: end after this many candidate-loop passes (0: any
+  // number), or at that time (the clock's epoch: never), unfinished.
+  void give_up_after(long long passes, std::chrono::steady_clock::time_point at) {
+    if (max_repeat_ != 0) return;
+    give_up_after_ = passes;
+    if (at != std::chrono::steady_clock::time_point{}) {
+      give_up_at_ = at;
+      if (give_up_after_ == 0) give_up_after_ = LLONG_MAX;
+    }
   }
 
  private:
@@ -592,9 +602,11 @@ class CliqueSearch {
     if (timed_) [[unlikely]] {
       if (past_deadline()) return true;
     }
-    if (give_up_after_ > 0 && ++passes_ > give_up_after_) [[unlikely]] {
-      gave_up_ = true;
-      return true;
+    if (give_up_after_ > 0) [[unlikely]] {
+      if (gave_up_ || ++passes_ > give_up_after_ || ((passes_ & 255) == 0 && past_give_up())) {
+        gave_up_ = true;
+        return true;
+      }
     }
     // A full list of cliques of the known largest size takes no more: the
     // search has nothing left to find.
@@ -656,6 +668,12 @@ class CliqueSearch {
     return known_ > 0 && !atoms_reach(lv, set, words, worth(t));
   }
   bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
+  // When to ask again whether the candidates left still matter: after one,
+  // two, four... tries left while they did.
+  struct Backoff {
+    int wait = 0, gap = 1;
+  };
+  bool rest_spent(Level &lv, int words, int t, Backoff &ask);
   // Branches of more nodes than this are decided by the exact solver.
   static constexpr int kDecideAbove = 48;
   bool augment(int u, int stamp);
@@ -677,7 +695,9 @@ class CliqueSearch {
   bool within_budget(long long steps) const;
   bool settled_whole(Level &lv, int count);
   template <int W>
-  void colour_by_groups(const Level &parent, Level &lv, int need, bool enough = false);
+  void colour_by_groups(const Word *groups, int group_count, Level &lv, int need,
+                        bool enough = false);
+  bool pack_first(const Level &parent, Level &lv, int count);
   void list_from(Level &lv, int *old, int first, int cutnum);
   template <int W>
   void colour_in_order(Level &lv, int count, int need);
@@ -713,6 +733,10 @@ class CliqueSearch {
   void record(const int *tail, int tailnum);
   void record_space(const Level &lv, const int *old, int num);
 
+  bool past_give_up() const {
+    return give_up_at_ != std::chrono::steady_clock::time_point{} &&
+           std::chrono::steady_clock::now() >= give_up_at_;
+  }
   // A deadline is read every 256 steps; results depend on the clock only
   // when one is set.
   bool past_deadline() {
@@ -728,6 +752,7 @@ class CliqueSearch {
   unsigned clock_steps_ = 0;
   bool cut_ = false;  // the budget or the deadline ended the search
   long long give_up_after_ = 0;
+  std::chrono::steady_clock::time_point give_up_at_{};  // the epoch: never
   long long passes_ = 0;
   bool gave_up_ = false;
   long long repeat_ = 0;  // step counter; 64 bits so a budget near INT_MAX cannot overflow it
@@ -913,12 +938,13 @@ bool CliqueSearch::pack(Level &lv, int count) {
 // so, with the bound as its colour count. With `enough`, it stops as well
 // once it has `need` colours (the classes are then incomplete).
 template <int W>
-void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need, bool enough) {
+void CliqueSearch::colour_by_groups(const Word *groups, int group_count, Level &lv, int need,
+                                    bool enough) {
   const int words = W > 0 ? W : lv.words;
   const Word *set = lv.rest.data();
   const Word *rows = lv.rows;
-  Word *members = room(lv.members, static_cast<std::size_t>(parent.colours) * words);
-  Word *touched = room(lv.touched, static_cast<std::size_t>(parent.colours) * words);
+  Word *members = room(lv.members, static_cast<std::size_t>(group_count) * words);
+  Word *touched = room(lv.touched, static_cast<std::size_t>(group_count) * words);
   // Scratch sets: on the stack for the small widths, whose loops unroll.
   constexpr int kFixed = W > 0 ? W : 1;
   Word fixed_left[kFixed], fixed_take[kFixed], fixed_t[kFixed];
@@ -926,13 +952,11 @@ void CliqueSearch::colour_by_groups(const Level &parent, Level &lv, int need, bo
   Word *left = W > 0 ? fixed_left : wide;
   Word *take = W > 0 ? fixed_take : wide + words;
   Word *t = W > 0 ? fixed_t : wide + 2 * words;
-  auto group_of = [&](int g) {
-    return parent.members.data() + static_cast<std::size_t>(g) * words;
-  };
+  auto group_of = [&](int g) { return groups + static_cast<std::size_t>(g) * words; };
   int groups_left = 0;
-  for (int g = 0; g < parent.colours; ++g) groups_left += count_common(group_of(g), set, words) > 0;
+  for (int g = 0; g < group_count; ++g) groups_left += count_common(group_of(g), set, words) > 0;
   int colours = 0;
-  for (int g = parent.colours - 1; g >= 0; --g) {
+  for (int g = group_count - 1; g >= 0; --g) {
     Word any = 0;
     for (int w = 0; w < words; ++w) {
       left[w] = group_of(g)[w] & set[w];
@@ -1134,7 +1158,7 @@ CliqueSearch::Try CliqueSearch::follow_try(Level &lv, Level &next, int depth, in
   // Whether the next level goes on needs only enough colours; what it does
   // then needs all of them.
   const bool whole = work > 0;
-  colour_by_groups<W>(lv, next, t - 1, !whole);
+  colour_by_groups<W>(lv.members.data(), lv.colours, next, t - 1, !whole);
   if (next.colours < t - 1) return Try::kSettled;
   if (work > 0 && settle_tries<W>(next, depth + 1, newnum, below, work, false))
     return Try::kResolved;
@@ -1239,6 +1263,23 @@ bool CliqueSearch::clique_in(const Level &lv, const Word *set, int words, int no
   return maxclique::has_clique(sub_, need, o);
 }
 
+// Whether the candidates after the current try (the level's `rest`) hold no
+// clique that matters at threshold t: then no later try does either, its
+// clique being its candidate and some of those. Asked when a try is left,
+// most often in a run of such tries at a loop's end, where the answer costs
+// about one try's decision and saves the rest; while the candidates left
+// still matter, it is asked at growing intervals.
+bool CliqueSearch::rest_spent(Level &lv, int words, int t, Backoff &ask) {
+  // With every largest clique known and found, the tries are left by the
+  // list, which ends the loop itself.
+  if (!known_cliques_.empty() && maxsize_ >= known_) return false;
+  if (--ask.wait >= 0) return false;
+  if (!atoms_reach(lv, lv.rest.data(), words, worth(t) + 1)) return true;
+  ask.wait = ask.gap;
+  ask.gap *= 2;
+  return false;
+}
+
 // Sorts the level's live cliques by the try that reaches them: the try of
 // the candidate of each that comes first in the order, since a try's next
 // level holds only the candidates after it (and all of a clique's nodes are
@@ -1301,6 +1342,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   const bool grouped = !known_cliques_.empty();
   if (grouped) group_live(lv, old, cutnum);
   if (known_ > 0) count_atoms(lv, old, cutnum);
+  Backoff ask_rest;
   int tried = -1;  // the node tried last (the space may be renumbered since)
   for (int i = 0; i < cutnum; ++i) {
     // Once the known size is found, the tries after the last one holding a
@@ -1346,7 +1388,10 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
       if (newnum + 1 < t) continue;
       next.share_space(lv);
       for (int w = 0; w < words; ++w) next_rest[w] = row[w] & rest[w];
-      if (leave_try(lv, i, next_rest, words, t)) continue;
+      if (leave_try(lv, i, next_rest, words, t)) {
+        if (known_ > 0 && rest_spent(lv, words, t, ask_rest)) return;
+        continue;
+      }
       next.from = i;
       next.end = cutnum;
       if (grouped) {
@@ -1529,9 +1574,29 @@ void CliqueSearch::record_each(const Level &parent, Level &lv, int count) {
       if (!one(w * 64 + std::countr_zero(b))) return;
 }
 
+// A level that holds a largest clique known goes on past its colouring
+// (it has at least as many colours as the clique has candidates), so it is
+// packed first and coloured in its own, narrower space, from the parent's
+// colour classes packed down as well: the same classes, in fewer words.
+bool CliqueSearch::pack_first(const Level &parent, Level &lv, int count) {
+  if (known_cliques_.empty() || lv.live.empty() || known_ - degree_ < 2) return false;
+  forget_look_ahead(lv);
+  lv.colours = 0;
+  const int words = lv.words;
+  if (!pack(lv, count)) return false;
+  const Compressor compress(lv.outer.data(), words, count);
+  Word *to = room(lv.groups, static_cast<std::size_t>(parent.colours) * lv.words);
+  for (int g = 0; g < parent.colours; ++g)
+    compress(parent.members.data() + static_cast<std::size_t>(g) * words,
+             to + static_cast<std::size_t>(g) * lv.words);
+  lv.packed_first = true;
+  return true;
+}
+
 // The greedy colouring in list order of a level about to be searched by
 // colours; the colour count bounds any clique among the candidates.
 void CliqueSearch::colour_level(const Level &parent, Level &lv, int oldnum) {
+  lv.packed_first = false;
   if (oldnum == 1) {
     // One colour in any colouring; its parent let it in as a next level of
     // one node, so it passes the bound.
@@ -1539,8 +1604,11 @@ void CliqueSearch::colour_level(const Level &parent, Level &lv, int oldnum) {
   } else if (parent.by_colour) {
     // Coloured from the set alone; the list is gathered only for a level
     // whose tries can go deeper.
-    if (!lv.coloured)
-      by_width(lv.words, [&]<int W>() { colour_by_groups<W>(parent, lv, maxsize_ - degree_); });
+    if (lv.coloured) return;
+    const Word *groups = parent.members.data();
+    if (pack_first(parent, lv, oldnum)) groups = lv.groups.data();
+    by_width(lv.words,
+             [&]<int W>() { colour_by_groups<W>(groups, parent.colours, lv, maxsize_ - degree_); });
   } else {
     // The parent's space is in its list order (see list_from).
     by_width(lv.words, [&]<int W>() { colour_in_order<W>(lv, oldnum, maxsize_ - degree_); });
@@ -1553,8 +1621,12 @@ void CliqueSearch::colour_level(const Level &parent, Level &lv, int oldnum) {
 bool CliqueSearch::list_after_colours(const Level &parent, Level &lv, int oldnum, bool looked) {
   // What an earlier look-ahead left here belongs to another search.
   if (!looked) forget_look_ahead(lv);
-  const bool packed = pack(lv, oldnum);
-  if (!looked && settled_whole(lv, oldnum)) return true;
+  const bool packed = lv.packed_first || pack(lv, oldnum);
+  // Once every largest clique is known and found, the loop leaves each try
+  // that holds none and enters the others, which record: a look-ahead
+  // would learn nothing.
+  const bool known = !known_cliques_.empty() && maxsize_ >= known_;
+  if (!looked && !known && settled_whole(lv, oldnum)) return true;
   colours_by_index(lv);
   if (packed) {
     gather<false>(parent, lv, oldnum, lv.outer.data());
@@ -1658,7 +1730,7 @@ void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *
     search.know_cliques(probe->known_cliques);
     search.know_pairs(probe->pairs);
   }
-  if (probe != nullptr) search.give_up_after(probe->give_up_after);
+  if (probe != nullptr) search.give_up_after(probe->give_up_after, probe->give_up_at);
   if (graph.n > 0) search.run();
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();

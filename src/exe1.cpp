@@ -28,10 +28,11 @@ struct Engine {
   int early = kStatusMissingRecord;
   // Entries of the clique list below this may hold nodes.
   int listed = 0;
-  Engine() = default;
+  Engine() { cpdgraph_zeroed_table(state->mcs_sccs_table); }
   Engine(const Engine &) = delete;
   Engine &operator=(const Engine &) = delete;
   ~Engine() {
+    cpdgraph_zeroed_table(nullptr);
     for (MCS &c : state->mcslist) {
       std::free(c.vlist);
       c.vlist = nullptr;
@@ -118,24 +119,21 @@ bool flagged(const Exe1State &st, int piece) {
   return best_row(st)[piece] != 0;
 }
 
-// The largest size and the capped count of its cliques, proven without the
-// ordered search, from a known lower bound: on the compounds directly where
-// the pairs fall into label classes (the usual case), by the clique solver
-// otherwise. With `cliques`, the largest cliques found on the compounds are
-// also listed there when they are few enough to hold (see kListedNodes).
-// False when the deadline (the clock's epoch: none) ended it first: the
-// size and count are then those found so far.
+// The largest size and the capped count of its cliques (with `count`; the
+// size alone otherwise), proven without the ordered search, from a known
+// lower bound: on the compounds directly where the pairs fall into label
+// classes (the usual case), by the clique solver otherwise. False when the
+// deadline (the clock's epoch: none) ended it first: the size and count are
+// then those found so far.
 bool prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
-                   const mcsplit::Problem &problem, std::vector<int> *cliques,
-                   Clock::time_point deadline = {}) {
+                   const mcsplit::Problem &problem, bool count, Clock::time_point deadline = {}) {
   mcsplit::Options on_atoms;
   on_atoms.lower_bound = lower_bound;
   on_atoms.deadline = deadline;
-  if (cliques != nullptr) on_atoms.list_cap = kListedNodes;
+  if (!count) on_atoms.count_cap = 0;
   if (std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms)) {
     st.mcs_max = m->size;
     st.mcsnum = m->count;
-    if (cliques != nullptr) *cliques = std::move(m->nodes);
     return !m->timed_out;
   }
   maxclique::Options options;
@@ -145,6 +143,22 @@ bool prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
   st.mcs_max = exact.size;
   st.mcsnum = exact.count;
   return !exact.timed_out;
+}
+
+// Every clique of the largest size, `size` node numbers each, found on the
+// compounds; none when they would take more than kListedNodes numbers or
+// the pairs do not fall into label classes.
+std::vector<int> largest_cliques(const mcsplit::Problem &problem, int size,
+                                 Clock::time_point deadline = {}) {
+  mcsplit::Options on_atoms;
+  on_atoms.deadline = deadline;
+  on_atoms.lower_bound = size;
+  on_atoms.size_known = true;
+  on_atoms.count_cap = 0;
+  on_atoms.list_cap = kListedNodes;
+  std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms);
+  if (!m || m->timed_out) return {};
+  return std::move(m->nodes);
 }
 
 // Without a budget the ordered search finds every largest clique: its size
@@ -158,14 +172,23 @@ bool count_unbudgeted(const DockBits &graph, Exe1State &st, Clock::time_point de
   if (!probe.cut) return true;  // it finished: its answer is the unbudgeted one
   const mcsplit::Problem problem =
       mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
-  return prove_largest(graph, st, st.mcs_max, problem, nullptr, deadline);
+  return prove_largest(graph, st, st.mcs_max, problem, true, deadline);
 }
 
-// The ordered search without a budget, listing. Most pairs finish within
-// the default budget's worth of steps; the others give up there and search
-// again knowing the largest size beforehand, with its cliques where they
-// are few enough to list, and the compounds to decide large branches: the
-// same list, far sooner.
+constexpr double kShortListing = 0.005;  // seconds
+constexpr double kShortSearch = 0.020;
+std::atomic<double> short_listing{kShortListing};
+std::atomic<double> short_search{kShortSearch};
+
+// The ordered search without a budget, listing: the same list each time,
+// far sooner. Most pairs finish within the default budget's worth of steps.
+// The others give up there, have their largest size proven on the
+// compounds, and search again knowing it and with the compounds to decide
+// large branches; knowing every largest clique too, the search enters only
+// the branches that hold one. Listing them pays where they are few, or
+// where the search without them is long, so a short listing comes first,
+// then a short search with the size alone, then both in full. Only the
+// time taken depends on the clock, never the result.
 void list_unbudgeted(const DockBits &graph, Exe1State &st) {
   cpdcf2::SearchProbe quick;
   quick.give_up_after = kFirstBudget;
@@ -173,19 +196,28 @@ void list_unbudgeted(const DockBits &graph, Exe1State &st) {
   if (!quick.gave_up) return;
   const mcsplit::Problem problem =
       mcsplit::problem_of(*st.cpdmol1, *st.cpdmol2, st.nodelist, st.nodenum);
-  std::vector<int> cliques;
-  prove_largest(graph, st, st.mcs_max, problem, &cliques);
+  prove_largest(graph, st, st.mcs_max, problem, false);
+  const int size = st.mcs_max;
   std::vector<int> side1(graph.n), side2(graph.n);
   for (int v = 0; v < graph.n; ++v) {
     side1[v] = st.nodelist[v].e1;
     side2[v] = st.nodelist[v].e2;
   }
   cpdcf2::SearchProbe probe;
-  probe.known_size = st.mcs_max;
-  probe.known_cliques = cliques;
+  probe.known_size = size;
   probe.pairs = &problem;
   probe.side1 = side1.data();
   probe.side2 = side2.data();
+  std::vector<int> cliques = largest_cliques(problem, size, deadline_after(short_listing.load()));
+  if (cliques.empty()) {
+    probe.give_up_at = deadline_after(short_search.load());
+    cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
+    if (!probe.gave_up) return;
+    probe.give_up_at = {};
+    probe.gave_up = false;
+    cliques = largest_cliques(problem, size);
+  }
+  probe.known_cliques = cliques;
   cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
 }
 
@@ -205,6 +237,11 @@ Exe1State &exe1_state() {
 
 void exe1_set_reference_finder(CliqueFinder finder) {
   reference_finder.store(finder);
+}
+
+void exe1_set_short_tries(double listing, double search) {
+  short_listing.store(listing < 0 ? kShortListing : listing);
+  short_search.store(search < 0 ? kShortSearch : search);
 }
 
 void init_exe1(int atom, int exem, int outm, int maxr, int lmt) {

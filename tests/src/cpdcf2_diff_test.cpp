@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -354,8 +355,10 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
 
 // Drug-sized pairs whose search without a budget does not finish within the
 // default budget's worth of passes, so that it starts again knowing every
-// largest clique: every report form, with and without the extension, as the
-// reference search gives them. Among them, pairs whose list of 10000 fills up.
+// largest clique, or their size alone, or first the size and then the
+// cliques: every report form, with and without the extension, as the
+// reference search gives them, each way. Among them, pairs whose list of
+// 10000 fills up. A search that gives up at a time already past gives up.
 TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
   FILE *fp = std::fopen(TAVIRON_EXAMPLES_DIR "/../bench/drugs/drugs.qtr", "r");
   ASSERT_NE(fp, nullptr);
@@ -366,7 +369,10 @@ TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
   };
   std::vector<DNODE> nodes(CPD_MAX);
   List list;
-  int restarted = 0;
+  int restarted = 0, gave_up_in_time = 0;
+  // Seconds for the short listing and the short search: the cliques at
+  // once, the size alone, the size first and then the cliques.
+  constexpr std::pair<double, double> kWays[] = {{1e9, 1e9}, {1e-9, 1e9}, {1e-9, 1e-9}};
   for (const char *pair : {"D00191 D01169", "D00105 D00536", "D00433 D00203", "D00017 D00952",
                            "D00354 D00734", "D00171 D00175", "D00393 D00415", "D00289 D00038"}) {
     const std::string text = pair;
@@ -379,14 +385,24 @@ TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
     quick.give_up_after = 15000;
     cpdcf2::clifinder2_bits(g, 0, &num, list.mcs.data(), &max, &quick);
     restarted += quick.gave_up;
+    cpdcf2::SearchProbe late;
+    late.give_up_at = std::chrono::steady_clock::now();
+    cpdcf2::clifinder2_bits(g, 0, &num, list.mcs.data(), &max, &late);
+    gave_up_in_time += late.gave_up;
     for (int exec : {1, 8}) {
       exe1_set_reference_finder(cpdcf2_ref::engine_finder);
       const std::string want = cpdcf2_ref::all_reports(a, b, 1, exec, 0);
       exe1_set_reference_finder(nullptr);
-      EXPECT_EQ(cpdcf2_ref::all_reports(a, b, 1, exec, 0), want) << pair << " exec " << exec;
+      for (const auto &[listing, search] : kWays) {
+        exe1_set_short_tries(listing, search);
+        EXPECT_EQ(cpdcf2_ref::all_reports(a, b, 1, exec, 0), want)
+            << pair << " exec " << exec << " short tries " << listing << " " << search;
+      }
+      exe1_set_short_tries(-1, -1);
     }
   }
   EXPECT_EQ(restarted, 8);
+  EXPECT_EQ(gave_up_in_time, 8);
 }
 
 }  // namespace
