@@ -195,6 +195,9 @@ class BitSearch final : public Engine {
     count_ = 0;
     stop_ = false;
     nodes_ = &nodes;
+    // Room for all at once: a list of millions of numbers grown by doubling
+    // costs more in copies than in finding the mappings.
+    nodes.reserve(static_cast<std::size_t>(cap) * size);
     if (node_of_.empty() && node_at_.empty()) index_nodes();
     run();
     nodes_ = nullptr;
