@@ -555,8 +555,10 @@ class CliqueSearch {
   // The graph as a problem on the compounds (node k is pair k), whose search
   // decides the large branches instead of the clique solver.
   void know_pairs(const mcsplit::Problem *pairs) {
-    if (known_ > 0 && pairs != nullptr && static_cast<int>(pairs->pairs.size()) == graph_.n)
+    if (known_ > 0 && pairs != nullptr && static_cast<int>(pairs->pairs.size()) == graph_.n) {
       decider_.emplace(*pairs);
+      mark_.assign(static_cast<std::size_t>(graph_.n), 0);
+    }
   }
 
   // Every clique of the known size: once the search has found that size, a
@@ -668,6 +670,7 @@ class CliqueSearch {
     return known_ > 0 && !atoms_reach(lv, set, words, worth(t));
   }
   bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
+  bool witnessed(int need);
   // When to ask again whether the candidates left still matter: after one,
   // two, four... tries left while they did.
   struct Backoff {
@@ -777,6 +780,12 @@ class CliqueSearch {
   std::vector<int> sub_local_, sub_side_[2];
   int atom_count_[2] = {0, 0};
   std::optional<mcsplit::Decider> decider_;
+  // The cliques of the decider's last few answers yes, and a mark per node.
+  static constexpr int kWitnesses = 8;
+  std::vector<int> witnesses_[kWitnesses];
+  int next_witness_ = 0;
+  std::vector<int> mark_;
+  int mark_stamp_ = 0;
   std::vector<int> branch_ids_;         // node numbers of a branch for the decider
   std::span<const int> known_cliques_;  // known_ node numbers each
   std::vector<char> chosen_;            // node -> chosen on the current path
@@ -1234,8 +1243,38 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
   // A large branch is worth settling exactly: the exact solver's decision.
   const int nodes = static_cast<int>(branch_ids_.size());
   if (nodes < kDecideAbove) return true;
-  if (decider_) return decider_->holds(branch_ids_, need);
+  if (witnessed(need)) return true;
+  if (decider_) {
+    std::vector<int> &w = witnesses_[next_witness_];
+    w.clear();
+    if (!decider_->holds(branch_ids_, need, &w)) return false;
+    next_witness_ = (next_witness_ + 1) % kWitnesses;
+    return true;
+  }
   return clique_in(lv, set, words, nodes, need);
+}
+
+// Whether a clique the decisions found before has `need` nodes among the
+// branch's (branch_ids_): those are a clique of the branch. Deep branches
+// of one that held a clique often hold most of it.
+bool CliqueSearch::witnessed(int need) {
+  if (++mark_stamp_ == 0) {  // wrapped: every mark is stale again
+    std::fill(mark_.begin(), mark_.end(), 0);
+    mark_stamp_ = 1;
+  }
+  for (int id : branch_ids_) mark_[id] = mark_stamp_;
+  auto holds = [&](std::span<const int> w) {
+    int in = 0, left = static_cast<int>(w.size());
+    for (int id : w) {
+      in += mark_[id] == mark_stamp_;
+      if (in >= need) return true;
+      if (in + --left < need) return false;
+    }
+    return false;
+  };
+  for (const std::vector<int> &w : witnesses_)
+    if (holds(w)) return true;
+  return false;
 }
 
 // Whether the nodes of `set` hold a clique of `need` nodes, by the exact

@@ -54,6 +54,8 @@ class Engine {
   // The same, each kept as the docking nodes of its pairs, found up to
   // `cap` + 1: the nodes are kept only when there are no more than `cap`.
   virtual int list(int size, int cap, std::vector<int> &nodes) = 0;
+  // The docking nodes of the mapping that any() found last.
+  virtual void found(std::vector<int> &nodes) = 0;
   virtual long long branches() const = 0;
   // Every search of this engine gives up at `when` (the clock's epoch: never).
   void give_up_at(std::chrono::steady_clock::time_point when) {
@@ -204,6 +206,12 @@ class BitSearch final : public Engine {
     if (count_ > cap) nodes.clear();
     return count_;
   }
+  void found(std::vector<int> &nodes) override {
+    if (node_of_.empty() && node_at_.empty()) index_nodes();
+    nodes_ = &nodes;
+    keep_mapping(found_at_);
+    nodes_ = nullptr;
+  }
   long long branches() const override { return branches_; }
 
  private:
@@ -276,6 +284,7 @@ class BitSearch final : public Engine {
       if (size == target_) {
         if (goal_ == Goal::kAny) {
           stop_ = true;
+          found_at_ = depth;
         } else {
           if (goal_ == Goal::kList && count_ < cap_ - 1) keep_mapping(depth);
           if (++count_ >= cap_) stop_ = true;
@@ -370,6 +379,7 @@ class BitSearch final : public Engine {
   bool restricted_ = false;
   Goal goal_ = Goal::kLargest;
   int best_ = 0, target_ = 0, cap_ = CPD_MAX, count_ = 0;
+  int found_at_ = 0;  // the depth of the mapping any() found
   bool stop_ = false;
   long long branches_ = 0;
   std::vector<std::vector<std::pair<int, int>>> node_of_;
@@ -472,7 +482,7 @@ long long Decider::branches() const {
   return state_->search ? state_->search->branches() : 0;
 }
 
-bool Decider::holds(std::span<const int> pairs, int k) {
+bool Decider::holds(std::span<const int> pairs, int k, std::vector<int> *witness) {
   if (k <= 0) return true;
   if (static_cast<int>(pairs.size()) < k) return false;
   State &st = *state_;
@@ -517,6 +527,7 @@ bool Decider::holds(std::span<const int> pairs, int k) {
   if (bound >= k) {
     st.search->start(start);
     found = st.search->any(k, st.pairs);
+    if (found && witness != nullptr) st.search->found(*witness);
   }
   for (int x : st.atoms) st.part[x] = -1;
   return found;

@@ -67,8 +67,9 @@ class Decider {
   Decider &operator=(const Decider &) = delete;
 
   // `pairs` are indices into problem.pairs, each pair at most once. Always
-  // true for compounds of more than 4096 atoms, which are not searched.
-  bool holds(std::span<const int> pairs, int k);
+  // true for compounds of more than 4096 atoms, which are not searched. With
+  // `witness`, a mapping found is added there (its k pairs).
+  bool holds(std::span<const int> pairs, int k, std::vector<int> *witness = nullptr);
   long long branches() const;
 
  private:
