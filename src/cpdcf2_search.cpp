@@ -1243,8 +1243,8 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
   // A large branch is worth settling exactly: the exact solver's decision.
   const int nodes = static_cast<int>(branch_ids_.size());
   if (nodes < kDecideAbove) return true;
-  if (witnessed(need)) return true;
   if (decider_) {
+    if (witnessed(need)) return true;
     std::vector<int> &w = witnesses_[next_witness_];
     w.clear();
     if (!decider_->holds(branch_ids_, need, &w)) return false;
@@ -1331,8 +1331,7 @@ void CliqueSearch::group_live(Level &lv, const int *old, int cutnum) {
   for (std::size_t q = 0; q < lv.live.size(); ++q) {
     const int *nodes = known_cliques_.data() + static_cast<std::size_t>(lv.live[q]) * known_;
     int p = cutnum;
-    for (int k = 0; k < known_; ++k)
-      if (!chosen_[nodes[k]]) p = std::min(p, position_[nodes[k]]);
+    for (int k = 0; k < known_; ++k) p = std::min(p, position_[nodes[k]]);
     first[q] = p;
     // Every live clique has a candidate left (it is larger than the nodes
     // chosen); one without would belong to no try.
@@ -1437,6 +1436,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
         next.live.assign(lv.grouped.begin() + lv.group_at[i],
                          lv.grouped.begin() + lv.group_at[i + 1]);
         chosen_[lv.ids[old[i]]] = 1;
+        position_[lv.ids[old[i]]] = INT_MAX;  // a candidate of no level below
       }
       selected_[degree_++] = lv.ids[old[i]];
       next.coloured = !kSum && lv.reuse == old[i];
