@@ -22,7 +22,7 @@ timeout 600 "$pairs" --atom bench/drugs/drugs.qtr bench/drugs/pairs.txt ||
 # A screen of five queries against the whole set, side by side: the default
 # budget, without a budget, and without a budget but a second per pair. A
 # few pairs of large molecules take minutes to prove (D01163 against D01138:
-# about four), so the screen without a limit takes about six minutes.
+# about 2.5), so the screen without a limit takes about four minutes.
 search="$build/taviron-search"
 if [ -x "$search" ]; then
   echo "== taviron-search, 5 queries x $(grep -c '^ENTRY' bench/drugs/drugs.qtr) targets"
