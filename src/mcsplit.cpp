@@ -321,11 +321,16 @@ class BitSearch final : public Engine {
       }
     }
     if (stop_) return;
+    // The atom left unmapped, its class without it already: often the
+    // classes can no longer add enough.
+    int could = 0;
+    for (const Domain &d : ds) could += std::min(d.len[0], d.len[1]);
+    if (ends(size, could)) return;
     if (ds[k].len[s] == 0) {
       ds[k] = ds.back();  // the class is used up
       ds.pop_back();
     }
-    domains_[depth + 1] = ds;  // the atom left unmapped
+    domains_[depth + 1] = ds;
     mapped_[depth] = {-1, -1};
     solve(depth + 1, size);
   }
