@@ -680,6 +680,8 @@ class CliqueSearch {
   // Branches of more nodes than this are decided by the exact solver.
   static constexpr int kDecideAbove = 48;
   bool augment(int u, int stamp);
+  bool matching_of_lists(const int *count, int need);
+  bool matching_of_words(const int *count, int need);
   template <bool kKeys>
   void gather(const Level &parent, Level &lv, int count, const Word *set);
   bool pack(Level &lv, int count);
@@ -1225,6 +1227,29 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
     }
   }
   if (count[0] < need || count[1] < need) return false;
+  if (count[0] <= 64 && count[1] <= 64) {
+    if (!matching_of_words(count, need)) return false;
+  } else if (!matching_of_lists(count, need)) {
+    return false;
+  }
+  // A large branch is worth settling exactly: the exact solver's decision.
+  const int nodes = static_cast<int>(branch_ids_.size());
+  if (nodes < kDecideAbove) return true;
+  if (decider_) {
+    if (witnessed(need)) return true;
+    std::vector<int> &w = witnesses_[next_witness_];
+    w.clear();
+    if (!decider_->holds(branch_ids_, need, &w)) return false;
+    next_witness_ = (next_witness_ + 1) % kWitnesses;
+    return true;
+  }
+  return clique_in(lv, set, words, nodes, need);
+}
+
+// Whether the branch's atom pairs (pairs_, atoms numbered below `count`
+// on either side) match `need` atoms: Kuhn's augmenting paths over lists
+// of partners.
+bool CliqueSearch::matching_of_lists(const int *count, int need) {
   first_.assign(static_cast<std::size_t>(count[0]) + 1, 0);
   for (const auto &[a, b] : pairs_) ++first_[a + 1];
   for (int u = 0; u < count[0]; ++u) first_[u + 1] += first_[u];
@@ -1239,19 +1264,35 @@ bool CliqueSearch::atoms_reach(const Level &lv, const Word *set, int words, int 
     if (count[0] - u + matched < need) return false;
     if (augment(u, u)) ++matched;
   }
-  if (matched < need) return false;
-  // A large branch is worth settling exactly: the exact solver's decision.
-  const int nodes = static_cast<int>(branch_ids_.size());
-  if (nodes < kDecideAbove) return true;
-  if (decider_) {
-    if (witnessed(need)) return true;
-    std::vector<int> &w = witnesses_[next_witness_];
-    w.clear();
-    if (!decider_->holds(branch_ids_, need, &w)) return false;
-    next_witness_ = (next_witness_ + 1) % kWitnesses;
-    return true;
+  return matched >= need;
+}
+
+// The same for up to 64 atoms a side, each atom's partners one word.
+bool CliqueSearch::matching_of_words(const int *count, int need) {
+  Word partners[64];
+  int match[64];
+  std::fill_n(partners, count[0], Word{0});
+  std::fill_n(match, count[1], -1);
+  for (const auto &[a, b] : pairs_) partners[a] |= Word{1} << b;
+  // An augmenting path from u through atoms not `seen` on this attempt.
+  auto augment_from = [&](auto &self, int u, Word &seen) -> bool {
+    for (Word left = partners[u] & ~seen; left != 0; left = partners[u] & ~seen) {
+      const int v = std::countr_zero(left);
+      seen |= Word{1} << v;
+      if (match[v] < 0 || self(self, match[v], seen)) {
+        match[v] = u;
+        return true;
+      }
+    }
+    return false;
+  };
+  int matched = 0;
+  for (int u = 0; u < count[0] && matched < need; ++u) {
+    if (count[0] - u + matched < need) return false;
+    Word seen = 0;
+    if (augment_from(augment_from, u, seen)) ++matched;
   }
-  return clique_in(lv, set, words, nodes, need);
+  return matched >= need;
 }
 
 // Whether a clique the decisions found before has `need` nodes among the
