@@ -175,8 +175,8 @@ bool count_unbudgeted(const DockBits &graph, Exe1State &st, Clock::time_point de
   return prove_largest(graph, st, st.mcs_max, problem, true, deadline);
 }
 
-constexpr double kShortListing = 0.005;  // seconds
-constexpr double kShortSearch = 0.020;
+constexpr double kShortListing = 0.003;  // seconds
+constexpr double kShortSearch = 0.015;
 std::atomic<double> short_listing{kShortListing};
 std::atomic<double> short_search{kShortSearch};
 
