@@ -78,14 +78,6 @@ class Engine {
   std::chrono::steady_clock::time_point deadline_;
 };
 
-// The docking node of each pair, by left atom: (right atom, node).
-std::vector<std::vector<std::pair<int, int>>> nodes_by_left(const Problem &p) {
-  std::vector<std::vector<std::pair<int, int>>> node_of(static_cast<std::size_t>(p.left));
-  for (int k = 0; k < static_cast<int>(p.pairs.size()); ++k)
-    node_of[p.pairs[k].first].emplace_back(p.pairs[k].second, k);
-  return node_of;
-}
-
 // The search on bit sets, for compounds of at most 64 * W atoms each: a
 // class is a set of atoms per side, and mapping a pair splits every class
 // with two word operations per side. The class with the fewest atoms on its
@@ -127,8 +119,7 @@ class BitSearch final : public Engine {
     for (int s : {0, 1}) {
       const int n = s == 0 ? p.left : p.right;
       const std::vector<unsigned char> &bonds = s == 0 ? p.bonds_left : p.bonds_right;
-      std::vector<int> &order = original_[s];
-      order.resize(static_cast<std::size_t>(n));
+      std::vector<int> order(static_cast<std::size_t>(n));
       std::iota(order.begin(), order.end(), 0);
       const std::vector<int> &deg = degrees.side[s];
       std::stable_sort(order.begin(), order.end(),
@@ -200,14 +191,14 @@ class BitSearch final : public Engine {
     // Room for all at once: a list of millions of numbers grown by doubling
     // costs more in copies than in finding the mappings.
     nodes.reserve(static_cast<std::size_t>(cap) * size);
-    if (node_of_.empty() && node_at_.empty()) index_nodes();
+    if (node_at_.empty()) index_nodes();
     run();
     nodes_ = nullptr;
     if (count_ > cap) nodes.clear();
     return count_;
   }
   void found(std::vector<int> &nodes) override {
-    if (node_of_.empty() && node_at_.empty()) index_nodes();
+    if (node_at_.empty()) index_nodes();
     nodes_ = &nodes;
     keep_mapping(found_at_);
     nodes_ = nullptr;
@@ -335,14 +326,11 @@ class BitSearch final : public Engine {
     solve(depth + 1, size);
   }
 
-  // Each pair's docking node (its first): by search numbers in one table of
-  // up to 4 Mi cells, through each left atom's partners for larger compounds.
+  // Each pair's docking node (its first), in one table by search numbers: a
+  // look-up per mapped pair (for the largest compounds searched, 4096 atoms
+  // a side, the table takes 64 MB while a search lists).
   void index_nodes() {
     const std::size_t right = number_[1].size();
-    if (number_[0].size() * right > (std::size_t{1} << 22)) {
-      node_of_ = nodes_by_left(p_);
-      return;
-    }
     node_at_.assign(number_[0].size() * right, -1);
     for (int k = 0; k < static_cast<int>(p_.pairs.size()); ++k) {
       const auto [i, j] = p_.pairs[k];
@@ -353,27 +341,13 @@ class BitSearch final : public Engine {
 
   // The docking nodes of the pairs mapped on the path to `depth`.
   void keep_mapping(int depth) {
-    if (!node_at_.empty()) {
-      const std::size_t right = number_[1].size();
-      for (int d = 0; d < depth; ++d)
-        if (mapped_[d].first >= 0)
-          nodes_->push_back(node_at_[mapped_[d].first * right + mapped_[d].second]);
-      return;
-    }
-    for (int d = 0; d < depth; ++d) {
-      if (mapped_[d].first < 0) continue;
-      const int i = original_[0][mapped_[d].first], j = original_[1][mapped_[d].second];
-      for (const auto &[partner, node] : node_of_[i]) {
-        if (partner == j) {
-          nodes_->push_back(node);
-          break;
-        }
-      }
-    }
+    const std::size_t right = number_[1].size();
+    for (int d = 0; d < depth; ++d)
+      if (mapped_[d].first >= 0)
+        nodes_->push_back(node_at_[mapped_[d].first * right + mapped_[d].second]);
   }
 
   const Problem &p_;
-  std::vector<int> original_[2];  // search number -> atom
   std::vector<int> number_[2];    // atom -> search number
   std::vector<Set> bonds_[2];     // by search number
   std::vector<Set> partners_[2];  // while restricted: each atom's partners, by search number
@@ -387,7 +361,6 @@ class BitSearch final : public Engine {
   int found_at_ = 0;  // the depth of the mapping any() found
   bool stop_ = false;
   long long branches_ = 0;
-  std::vector<std::vector<std::pair<int, int>>> node_of_;
   std::vector<int> node_at_;
   std::vector<int> *nodes_ = nullptr;
 };
