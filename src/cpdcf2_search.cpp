@@ -671,6 +671,8 @@ class CliqueSearch {
   }
   bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
   bool witnessed(int need);
+  // Every largest clique is known, and the search has reached their size.
+  bool found_all_known() const { return !known_cliques_.empty() && maxsize_ >= known_; }
   // When to ask again whether the candidates left still matter: after one,
   // two, four... tries left while they did.
   struct Backoff {
@@ -1352,7 +1354,7 @@ bool CliqueSearch::clique_in(const Level &lv, const Word *set, int words, int no
 bool CliqueSearch::rest_spent(Level &lv, int words, int t, Backoff &ask) {
   // With every largest clique known and found, the tries are left by the
   // list, which ends the loop itself.
-  if (!known_cliques_.empty() && maxsize_ >= known_) return false;
+  if (found_all_known()) return false;
   if (--ask.wait >= 0) return false;
   if (!atoms_reach(lv, lv.rest.data(), words, worth(t) + 1)) return true;
   ask.wait = ask.gap;
@@ -1426,7 +1428,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
   for (int i = 0; i < cutnum; ++i) {
     // Once the known size is found, the tries after the last one holding a
     // known clique record nothing and count nothing.
-    if (grouped && maxsize_ >= known_ && lv.group_at[i] == lv.group_at[cutnum]) return;
+    if (found_all_known() && lv.group_at[i] == lv.group_at[cutnum]) return;
     if (known_ > 0) {
       // Nor do the tries left once their candidates pair too few atoms to
       // reach the best size.
@@ -1456,7 +1458,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     }
     // Past the changeover nothing but the cliques recorded tells a try from
     // another, so a try holding one known clique records just that one.
-    if (grouped && maxsize_ >= known_ && repeat_ >= repeat_changeover_ &&
+    if (found_all_known() && repeat_ >= repeat_changeover_ &&
         lv.group_at[i + 1] - lv.group_at[i] == 1) {
       record_known(lv.grouped[lv.group_at[i]]);
       continue;
@@ -1705,8 +1707,7 @@ bool CliqueSearch::list_after_colours(const Level &parent, Level &lv, int oldnum
   // Once every largest clique is known and found, the loop leaves each try
   // that holds none and enters the others, which record: a look-ahead
   // would learn nothing.
-  const bool known = !known_cliques_.empty() && maxsize_ >= known_;
-  if (!looked && !known && settled_whole(lv, oldnum)) return true;
+  if (!looked && !found_all_known() && settled_whole(lv, oldnum)) return true;
   colours_by_index(lv);
   if (packed) {
     gather<false>(parent, lv, oldnum, lv.outer.data());
