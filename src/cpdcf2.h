@@ -21,6 +21,24 @@ void clifinder2(int nodenum, char *matrix, int repeat, int *ret_num, MCS *ret_mc
 // threads at once.
 namespace cpdcf2 {
 
+// What the caller of a listing search makes of its list, told to the search:
+// cliques whose order among themselves the caller cannot tell apart may be
+// recorded in any order, and once nothing recorded later tells anything, the
+// search may end. Used with the known cliques, past the hand-over to
+// colourings (before it, the order of the steps decides the search's own).
+class ListJudge {
+ public:
+  virtual ~ListJudge() = default;
+  // True when the caller makes the same of the list whatever the order of
+  // these known cliques (indices into SearchProbe::known_cliques), recorded
+  // next one after the other.
+  virtual bool any_order(std::span<const int> cliques) = 0;
+  // The search recorded a clique of the known size (nodes ascending).
+  virtual void recorded(std::span<const int> nodes) = 0;
+  // True once no clique recorded later changes what the caller makes of it.
+  virtual bool settled() const = 0;
+};
+
 // What a test may observe of, or swap into, one search.
 struct SearchProbe {
   long long steps = 0;  // out: the step counter when the search ended
@@ -40,6 +58,11 @@ struct SearchProbe {
   // each (in any order); the search then enters only the branches that hold
   // one of them once it has found that size. Empty: not known.
   std::span<const int> known_cliques;
+  // in, with known_cliques: what the caller makes of the list. The list then
+  // holds the same cliques (all of them while it is not full), in an order
+  // the judge cannot tell from the search's, or only those recorded until the
+  // judge was settled. Null: the list is the search's, whole.
+  ListJudge *judge = nullptr;
   // in, with known_size: the graph as a problem on the compounds (node k is
   // pair k), whose search then decides which large branches can reach the
   // best size. Null: the clique solver decides.

@@ -564,9 +564,10 @@ class CliqueSearch {
   // Every clique of the known size: once the search has found that size, a
   // branch holds a clique it would record (or a clique test, which records
   // one as large as the best) exactly when it holds one of these.
-  void know_cliques(std::span<const int> cliques) {
+  void know_cliques(std::span<const int> cliques, ListJudge *judge) {
     if (known_ == 0 || cliques.empty() || cliques.size() % known_ != 0) return;
     known_cliques_ = cliques;
+    judge_ = judge;
     chosen_.assign(static_cast<std::size_t>(graph_.n), 0);
     position_.assign(static_cast<std::size_t>(graph_.n), 0);
   }
@@ -613,6 +614,8 @@ class CliqueSearch {
     // A full list of cliques of the known largest size takes no more: the
     // search has nothing left to find.
     if (known_ > 0 && mcsnum_ >= CPD_MAX && maxsize_ >= known_) [[unlikely]]
+      return true;
+    if (settled_) [[unlikely]]
       return true;
     if (max_repeat_ == 0) return false;
     ++repeat_;
@@ -668,6 +671,23 @@ class CliqueSearch {
       if (maxsize_ >= known_) return true;
     }
     return known_ > 0 && !atoms_reach(lv, set, words, worth(t));
+  }
+  // Past the changeover, records the known cliques of the try at position i
+  // without searching it, where its branch would record just those and in an
+  // order that tells nothing: one clique, or several the judge cannot tell
+  // apart that all fit in the list.
+  bool record_try(const Level &lv, int i) {
+    const int from = lv.group_at[i];
+    const int count = lv.group_at[i + 1] - from;
+    if (count == 1) {
+      record_known(lv.grouped[from]);
+      return true;
+    }
+    if (judge_ == nullptr || count == 0 || mcsnum_ + count > CPD_MAX ||
+        !judge_->any_order({lv.grouped.data() + from, static_cast<std::size_t>(count)}))
+      return false;
+    for (int g = from; g < from + count; ++g) record_known(lv.grouped[g]);
+    return true;
   }
   bool clique_in(const Level &lv, const Word *set, int words, int nodes, int need);
   bool witnessed(int need);
@@ -792,8 +812,10 @@ class CliqueSearch {
   int mark_stamp_ = 0;
   std::vector<int> branch_ids_;         // node numbers of a branch for the decider
   std::span<const int> known_cliques_;  // known_ node numbers each
-  std::vector<char> chosen_;            // node -> chosen on the current path
-  std::vector<int> position_;           // node -> its position in the level grouping
+  ListJudge *judge_ = nullptr;
+  bool settled_ = false;       // the judge wants no more cliques
+  std::vector<char> chosen_;   // node -> chosen on the current path
+  std::vector<int> position_;  // node -> its position in the level grouping
   std::vector<int> first_try_, fill_at_;
   void *(*alloc_)(std::size_t);
   void (*release_)(void *);
@@ -833,6 +855,10 @@ void CliqueSearch::record(const int *tail, int tailnum) {
   // Node numbers are distinct, so any ascending sort gives the same array.
   std::sort(vlist, vlist + s);
   ++mcsnum_;
+  if (judge_ != nullptr && s == known_) {
+    judge_->recorded({vlist, static_cast<std::size_t>(s)});
+    settled_ = judge_->settled();
+  }
 }
 
 // Records the clique of `selected` followed by the given candidates of a level.
@@ -1458,11 +1484,7 @@ void CliqueSearch::branch(Level &lv, int *old, int cutnum) {
     }
     // Past the changeover nothing but the cliques recorded tells a try from
     // another, so a try holding one known clique records just that one.
-    if (found_all_known() && repeat_ >= repeat_changeover_ &&
-        lv.group_at[i + 1] - lv.group_at[i] == 1) {
-      record_known(lv.grouped[lv.group_at[i]]);
-      continue;
-    }
+    if (found_all_known() && repeat_ >= repeat_changeover_ && record_try(lv, i)) continue;
     const Word *row = lv.rows + static_cast<std::size_t>(old[i]) * words;
     const int newnum = count_common(row, rest, words);
     if (newnum > 0) {
@@ -1808,7 +1830,7 @@ void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *
   if (probe != nullptr && probe->known_size > 0 && probe->side1 != nullptr &&
       probe->side2 != nullptr) {
     search.know_size(probe->known_size, probe->side1, probe->side2);
-    search.know_cliques(probe->known_cliques);
+    search.know_cliques(probe->known_cliques, probe->judge);
     search.know_pairs(probe->pairs);
   }
   if (probe != nullptr) search.give_up_after(probe->give_up_after, probe->give_up_at);

@@ -235,7 +235,8 @@ struct BondLists {
 // both of their atom pairs are bonded; a piece is a connected part.
 class PieceFinder {
  public:
-  explicit PieceFinder(const CPDMOL *m1, const CPDMOL *m2) : m1_(m1), m2_(m2) {
+  PieceFinder(const CPDMOL *m1, const CPDMOL *m2, const DNODE *nodes)
+      : m1_(m1), m2_(m2), nodes_(nodes) {
     // With plain bond matrices the links of a position are found from the
     // first compound's bonds of its atom: a few look-ups per node instead of
     // a test of every pair of positions and a closure of the whole matrix.
@@ -267,7 +268,7 @@ class PieceFinder {
 
   bool by_bonds(const MCS &c, std::vector<int> &nodes, std::vector<int> &begin) {
     const int n = c.vnum;
-    const DNODE *list = bound.nodelist;
+    const DNODE *list = nodes_;
     const std::size_t n2 = static_cast<std::size_t>(m2_->nodenum);
     for (int j = 0; j < n; j++) position_[list[c.vlist[j]].e1] = j;
     parent_.resize(n);
@@ -313,9 +314,9 @@ class PieceFinder {
     // Direct links: both atom pairs bonded.
     for (std::size_t j = 0; j < sn; j++) {
       work_[j * sn + j] = 1;
-      const DNODE &u = bound.nodelist[c.vlist[j]];
+      const DNODE &u = nodes_[c.vlist[j]];
       for (std::size_t k = j + 1; k < sn; k++) {
-        const DNODE &w = bound.nodelist[c.vlist[k]];
+        const DNODE &w = nodes_[c.vlist[k]];
         const int both = m1_->matrix[static_cast<std::size_t>(u.e1) * n1 + w.e1] +
                          m2_->matrix[static_cast<std::size_t>(u.e2) * n2 + w.e2];
         const char link = both == 2 ? 1 : 0;
@@ -344,6 +345,7 @@ class PieceFinder {
 
   const CPDMOL *m1_;
   const CPDMOL *m2_;
+  const DNODE *nodes_;
   bool plain_ = false;
   BondLists bonds1_;
   std::vector<int> position_;  // position in the clique of each first-compound atom, or -1
@@ -766,7 +768,7 @@ class SharedParts {
 // are disjoint, so none of them can match another of the same clique.
 class PieceLister {
  public:
-  explicit PieceLister(int num) : finder_(bound.cpdmol1, bound.cpdmol2) {
+  explicit PieceLister(int num) : finder_(bound.cpdmol1, bound.cpdmol2, bound.nodelist) {
     // Sharing pays once there are enough cliques to share among.
     if (finder_.plain() && num >= 16)
       shared_ = std::make_unique<SharedParts>(bound.cpdmol2, finder_.bonds1(), num);
@@ -965,4 +967,70 @@ void get_maxMCSinfo(int *ri, MCS **rm, SCCS **rs, char **rt, DNODE **rn) {
   if (rs != nullptr) *rs = bound.sccslist;
   if (rt != nullptr) *rt = bound.mcs_sccs_table;
   if (rn != nullptr) *rn = bound.nodelist;
+}
+
+struct PieceTally::Impl {
+  Impl(const CPDMOL *m1, const CPDMOL *m2, const DNODE *nodes_in)
+      : finder(m1, m2, nodes_in), nodes(nodes_in) {}
+
+  // The new pieces of the clique last split, or -1 when it cannot be split.
+  int fresh(std::span<const int> clique) {
+    if (!split_into(clique)) return -1;
+    int count = 0;
+    hashes.resize(piece.score.size());
+    for (int p = 0; p < piece.count(); p++) {
+      const int *v = piece.nodes.data() + piece.begin[p];
+      const int len = piece.begin[p + 1] - piece.begin[p];
+      hashes[p] = len > 1 ? PieceIndex::hash(v, len) : 0;
+      if (index.find(v, len, hashes[p]) < 0) ++count;
+    }
+    return count;
+  }
+  bool split_into(std::span<const int> clique) {
+    piece.score.clear();
+    if (clique.empty() || clique.size() > static_cast<std::size_t>(CPD_MAX)) return false;
+    const MCS c{static_cast<int>(clique.size()), const_cast<int *>(clique.data()), 0.0};
+    if (!finder.run(c, piece.nodes, piece.begin)) return false;
+    for (std::size_t p = 0; p + 1 < piece.begin.size(); p++) {
+      double sum = 0.0;
+      for (int k = piece.begin[p]; k < piece.begin[p + 1]; k++) sum += nodes[piece.nodes[k]].score;
+      piece.score.push_back(sum);
+    }
+    return true;
+  }
+
+  PieceFinder finder;
+  const DNODE *nodes;
+  PieceIndex index;
+  int listed = 0;
+  Split piece;
+  std::vector<std::uint64_t> hashes;
+};
+
+PieceTally::PieceTally(const CPDMOL *m1, const CPDMOL *m2, const DNODE *nodes)
+    : impl_(std::make_unique<Impl>(m1, m2, nodes)) {}
+
+PieceTally::~PieceTally() = default;
+
+const PieceTally::Split &PieceTally::split(std::span<const int> clique) {
+  impl_->split_into(clique);
+  return impl_->piece;
+}
+
+bool PieceTally::changes(std::span<const int> clique) {
+  const int fresh = impl_->fresh(clique);
+  return fresh > 0 && impl_->listed + fresh <= CPD_MAX;
+}
+
+void PieceTally::add(std::span<const int> clique) {
+  Impl &m = *impl_;
+  const int fresh = m.fresh(clique);
+  if (fresh <= 0 || m.listed + fresh > CPD_MAX) return;
+  // Pieces come in order of their lowest position, the order make_SCCS_list
+  // lists a clique's new pieces in.
+  for (int p = 0; p < m.piece.count(); p++) {
+    const int *v = m.piece.nodes.data() + m.piece.begin[p];
+    const int len = m.piece.begin[p + 1] - m.piece.begin[p];
+    if (m.index.find(v, len, m.hashes[p]) < 0) m.index.add(v, len, m.hashes[p], m.listed++);
+  }
 }

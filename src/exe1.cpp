@@ -14,6 +14,7 @@
 #include "cpdgraph.h"
 #include "maxclique.h"
 #include "mcsplit.h"
+#include "reportjudge.h"
 
 namespace {
 
@@ -218,6 +219,8 @@ void list_unbudgeted(const DockBits &graph, Exe1State &st) {
     cliques = largest_cliques(problem, size);
   }
   probe.known_cliques = cliques;
+  ReportJudge judge(st.cpdmol1, st.cpdmol2, st.nodelist, cliques, size);
+  probe.judge = &judge;
   cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
 }
 

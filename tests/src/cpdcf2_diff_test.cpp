@@ -21,6 +21,7 @@
 #include "cpdio.h"
 #include "exe1.h"
 #include "mcsplit.h"
+#include "reportjudge.h"
 
 namespace {
 
@@ -394,6 +395,35 @@ TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
     late.give_up_at = std::chrono::steady_clock::now();
     cpdcf2::clifinder2_bits(g, 0, &num, list.mcs.data(), &max, &late);
     gave_up_in_time += late.gave_up;
+    // Told what the report makes of the list, the search lists the same
+    // cliques (in an order of its own), or stops once the report is settled.
+    {
+      const mcsplit::Problem problem = mcsplit::problem_of(*a, *b, nodes.data(), n);
+      mcsplit::Options every;
+      every.list_cap = 8 << 20;
+      const std::optional<mcsplit::Result> m = mcsplit::largest(problem, every);
+      ASSERT_TRUE(m && !m->nodes.empty()) << pair;
+      std::vector<int> e1(n), e2(n);
+      for (int v = 0; v < n; ++v) e1[v] = nodes[v].e1, e2[v] = nodes[v].e2;
+      Outcome lists[2];
+      ReportJudge judge(a, b, nodes.data(), m->nodes, m->size);
+      for (int judged : {0, 1}) {
+        List listed;
+        cpdcf2::SearchProbe probe;
+        probe.known_size = m->size;
+        probe.side1 = e1.data();
+        probe.side2 = e2.data();
+        probe.known_cliques = m->nodes;
+        probe.pairs = &problem;
+        probe.judge = judged ? &judge : nullptr;
+        cpdcf2::clifinder2_bits(g, 0, &num, listed.mcs.data(), &max, &probe);
+        lists[judged] = listed.take(num, max, 0);
+        std::sort(lists[judged].cliques.begin(), lists[judged].cliques.end());
+      }
+      if (!judge.settled()) {
+        EXPECT_TRUE(lists[0] == lists[1]) << pair;
+      }
+    }
     for (int exec : {1, 8}) {
       exe1_set_reference_finder(cpdcf2_ref::engine_finder);
       const std::string want = cpdcf2_ref::all_reports(a, b, 1, exec, 0);
