@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <atomic>
 #include <chrono>
 #include <span>
 
@@ -73,6 +74,9 @@ struct SearchProbe {
   // in: for a search without a budget, the time at which it gives up, as
   // above (the clock's epoch: never).
   std::chrono::steady_clock::time_point give_up_at{};
+  // in: for a search without a budget, a flag on which it gives up once it
+  // is set, as above (null: none).
+  const std::atomic<bool> *give_up_on = nullptr;
   bool gave_up = false;
   void *(*alloc)(std::size_t) = nullptr;  // in: replaces malloc for vertex arrays
   void (*release)(void *) = nullptr;      // in: replaces free for replaced vertex arrays

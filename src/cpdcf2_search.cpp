@@ -581,13 +581,14 @@ class CliqueSearch {
   bool gave_up() const { return gave_up_; }
   // Without a budget: end after this many candidate-loop passes (0: any
   // number), or at that time (the clock's epoch: never), unfinished.
-  void give_up_after(long long passes, std::chrono::steady_clock::time_point at) {
+  void give_up_after(long long passes, std::chrono::steady_clock::time_point at,
+                     const std::atomic<bool> *on) {
     if (max_repeat_ != 0) return;
     give_up_after_ = passes;
-    if (at != std::chrono::steady_clock::time_point{}) {
-      give_up_at_ = at;
-      if (give_up_after_ == 0) give_up_after_ = LLONG_MAX;
-    }
+    give_up_at_ = at;
+    give_up_on_ = on;
+    if (give_up_after_ == 0 && (at != std::chrono::steady_clock::time_point{} || on != nullptr))
+      give_up_after_ = LLONG_MAX;
   }
 
  private:
@@ -761,6 +762,7 @@ class CliqueSearch {
   void record_space(const Level &lv, const int *old, int num);
 
   bool past_give_up() const {
+    if (give_up_on_ != nullptr && give_up_on_->load(std::memory_order_relaxed)) return true;
     return give_up_at_ != std::chrono::steady_clock::time_point{} &&
            std::chrono::steady_clock::now() >= give_up_at_;
   }
@@ -780,6 +782,7 @@ class CliqueSearch {
   bool cut_ = false;  // the budget or the deadline ended the search
   long long give_up_after_ = 0;
   std::chrono::steady_clock::time_point give_up_at_{};  // the epoch: never
+  const std::atomic<bool> *give_up_on_ = nullptr;
   long long passes_ = 0;
   bool gave_up_ = false;
   long long repeat_ = 0;  // step counter; 64 bits so a budget near INT_MAX cannot overflow it
@@ -1833,7 +1836,8 @@ void search(const DockBits &graph, int repeat, int *ret_num, MCS *ret_mcs, int *
     search.know_cliques(probe->known_cliques, probe->judge);
     search.know_pairs(probe->pairs);
   }
-  if (probe != nullptr) search.give_up_after(probe->give_up_after, probe->give_up_at);
+  if (probe != nullptr)
+    search.give_up_after(probe->give_up_after, probe->give_up_at, probe->give_up_on);
   if (graph.n > 0) search.run();
   *ret_num = search.mcsnum();
   *ret_max = search.maxsize();

@@ -10,6 +10,7 @@
 // molecules, whose graphs are large and dense.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -44,6 +45,8 @@ struct Options {
   // The search gives up at this time (the clock's epoch: never); the result
   // then says so and holds the largest mapping found until then.
   std::chrono::steady_clock::time_point deadline{};
+  // The search gives up, as at its deadline, once this is set (null: never).
+  const std::atomic<bool> *stop = nullptr;
 };
 
 struct Result {
