@@ -5,6 +5,9 @@
 #include <chrono>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -147,19 +150,26 @@ bool prove_largest(const DockBits &graph, Exe1State &st, int lower_bound,
 }
 
 // Every clique of the largest size, `size` node numbers each, found on the
-// compounds; none when they would take more than kListedNodes numbers or
-// the pairs do not fall into label classes.
-std::vector<int> largest_cliques(const mcsplit::Problem &problem, int size,
-                                 Clock::time_point deadline = {}) {
+// compounds, or why not: more than kListedNodes numbers, pairs that do not
+// fall into label classes, or the deadline or the stop flag came first.
+struct Listing {
+  enum class Outcome { kListed, kTooMany, kCannot, kStopped } outcome;
+  std::vector<int> cliques;
+};
+Listing largest_cliques(const mcsplit::Problem &problem, int size, Clock::time_point deadline = {},
+                        const std::atomic<bool> *stop = nullptr) {
   mcsplit::Options on_atoms;
   on_atoms.deadline = deadline;
+  on_atoms.stop = stop;
   on_atoms.lower_bound = size;
   on_atoms.size_known = true;
   on_atoms.count_cap = 0;
   on_atoms.list_cap = kListedNodes;
   std::optional<mcsplit::Result> m = mcsplit::largest(problem, on_atoms);
-  if (!m || m->timed_out) return {};
-  return std::move(m->nodes);
+  if (!m) return {Listing::Outcome::kCannot, {}};
+  if (m->timed_out) return {Listing::Outcome::kStopped, {}};
+  if (m->nodes.empty()) return {Listing::Outcome::kTooMany, {}};
+  return {Listing::Outcome::kListed, std::move(m->nodes)};
 }
 
 // Without a budget the ordered search finds every largest clique: its size
@@ -177,19 +187,59 @@ bool count_unbudgeted(const DockBits &graph, Exe1State &st, Clock::time_point de
 }
 
 constexpr double kShortListing = 0.003;  // seconds
-constexpr double kShortSearch = 0.015;
+constexpr double kAloneSearch = 0.0;
 std::atomic<double> short_listing{kShortListing};
-std::atomic<double> short_search{kShortSearch};
+std::atomic<double> alone_search{kAloneSearch};
+
+// The search with the size alone here, and after `alone_search` seconds
+// the listing of every largest clique beside it, on a thread of its own:
+// the first to finish stops the other. Neither is known beforehand to be
+// the shorter (the listing where the cliques are few, the search where they
+// are so many that its list fills at once), and either way gives the same
+// report. Returns the cliques when the listing came first (the search then
+// gave up); none when the search finished, its list in `st`.
+std::vector<int> search_beside_listing(const DockBits &graph, Exe1State &st,
+                                       const mcsplit::Problem &problem, int size,
+                                       cpdcf2::SearchProbe &probe) {
+  std::atomic<bool> listed{false}, searched{false};
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::vector<int> cliques;
+  std::thread lister([&] {
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      const auto wait = std::chrono::duration<double>(std::min(alone_search.load(), 1e6));
+      if (finished.wait_for(lock, wait, [&] { return searched.load(); })) return;
+    }
+    Listing l = largest_cliques(problem, size, {}, &searched);
+    if (l.outcome != Listing::Outcome::kListed) return;
+    cliques = std::move(l.cliques);
+    listed.store(true);
+  });
+  probe.give_up_on = &listed;
+  cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
+  probe.give_up_on = nullptr;
+  if (!probe.gave_up) {
+    std::lock_guard<std::mutex> lock(mutex);
+    searched.store(true);
+  }
+  finished.notify_all();
+  lister.join();
+  if (!probe.gave_up) return {};
+  probe.gave_up = false;
+  return cliques;
+}
 
 // The ordered search without a budget, listing: the same list each time,
 // far sooner. Most pairs finish within the default budget's worth of steps.
 // The others give up there, have their largest size proven on the
 // compounds, and search again knowing it and with the compounds to decide
 // large branches; knowing every largest clique too, the search enters only
-// the branches that hold one. Listing them pays where they are few, or
-// where the search without them is long, so a short listing comes first,
-// then a short search with the size alone, then both in full. Only the
-// time taken depends on the clock, never the result.
+// the branches that hold one, and leaves out what the report cannot tell.
+// A short listing comes first (a few hundred cliques take far less); then,
+// if the cliques can be listed at all, the listing and the search with the
+// size alone at once. Only the time taken depends on the clock, never the
+// result.
 void list_unbudgeted(const DockBits &graph, Exe1State &st) {
   cpdcf2::SearchProbe quick;
   quick.give_up_after = kFirstBudget;
@@ -209,14 +259,16 @@ void list_unbudgeted(const DockBits &graph, Exe1State &st) {
   probe.pairs = &problem;
   probe.side1 = side1.data();
   probe.side2 = side2.data();
-  std::vector<int> cliques = largest_cliques(problem, size, deadline_after(short_listing.load()));
-  if (cliques.empty()) {
-    probe.give_up_at = deadline_after(short_search.load());
+  Listing first{Listing::Outcome::kStopped, {}};
+  if (short_listing.load() > 0)
+    first = largest_cliques(problem, size, deadline_after(short_listing.load()));
+  std::vector<int> cliques = std::move(first.cliques);
+  if (first.outcome == Listing::Outcome::kStopped) {
+    cliques = search_beside_listing(graph, st, problem, size, probe);
+    if (cliques.empty()) return;
+  } else if (first.outcome != Listing::Outcome::kListed) {
     cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
-    if (!probe.gave_up) return;
-    probe.give_up_at = {};
-    probe.gave_up = false;
-    cliques = largest_cliques(problem, size);
+    return;
   }
   probe.known_cliques = cliques;
   ReportJudge judge(st.cpdmol1, st.cpdmol2, st.nodelist, cliques, size);
@@ -244,7 +296,7 @@ void exe1_set_reference_finder(CliqueFinder finder) {
 
 void exe1_set_short_tries(double listing, double search) {
   short_listing.store(listing < 0 ? kShortListing : listing);
-  short_search.store(search < 0 ? kShortSearch : search);
+  alone_search.store(search < 0 ? kAloneSearch : search);
 }
 
 void init_exe1(int atom, int exem, int outm, int maxr, int lmt) {

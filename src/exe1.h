@@ -58,9 +58,9 @@ using CliqueFinder = void (*)(int nodenum, const char *matrix, int repeat, int *
                               MCS *ret_mcs, int *ret_max);
 void exe1_set_reference_finder(CliqueFinder finder);
 // The seconds that a listing search without a budget gives its short
-// listing of the largest cliques and its short search with their size
-// alone, before it does both in full; negative: the defaults (0.003 and
-// 0.015). Tests set them to take each way; the result is the same.
+// listing of the largest cliques, and then its search with their size alone
+// before the listing starts again beside it; negative: the defaults (0.003
+// and 0). Tests set them to take each way; the result is the same.
 void exe1_set_short_tries(double listing, double search);
 
 void init_exe1(int atom, int exem, int outm, int maxr, int lmt);

@@ -361,10 +361,10 @@ TEST(FinderDifferential, KnownSizeKeepsTheListItsOrderAndSteps) {
 
 // Drug-sized pairs whose search without a budget does not finish within the
 // default budget's worth of passes, so that it starts again knowing every
-// largest clique, or their size alone, or first the size and then the
-// cliques: every report form, with and without the extension, as the
-// reference search gives them, each way. Among them, pairs whose list of
-// 10000 fills up. A search that gives up at a time already past gives up.
+// largest clique, or their size alone, or both at once: every report form,
+// with and without the extension, as the reference search gives them, each
+// way. Among them, pairs whose list of 10000 fills up. A search that gives
+// up at a time already past gives up.
 TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
   FILE *fp = std::fopen(TAVIRON_EXAMPLES_DIR "/../bench/drugs/drugs.qtr", "r");
   ASSERT_NE(fp, nullptr);
@@ -376,8 +376,9 @@ TEST(FinderDifferential, DrugPairsWithoutBudgetAsTheReference) {
   std::vector<DNODE> nodes(CPD_MAX);
   List list;
   int restarted = 0, gave_up_in_time = 0;
-  // Seconds for the short listing and the short search: the cliques at
-  // once, the size alone, the size first and then the cliques.
+  // Seconds for the short listing and for the search with the size alone
+  // before the listing starts beside it: the cliques at once, the size
+  // alone, both at once (either may finish first).
   constexpr std::pair<double, double> kWays[] = {{1e9, 1e9}, {1e-9, 1e9}, {1e-9, 1e-9}};
   for (const char *pair : {"D00191 D01169", "D00105 D00536", "D00433 D00203", "D00017 D00952",
                            "D00354 D00734", "D00171 D00175", "D00393 D00415", "D00289 D00038"}) {
