@@ -20,11 +20,11 @@ command -v "$cxx" >/dev/null || { echo "fuzz/build.sh: clang++ is needed (apt-ge
 
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize-recover=all
-       -DTAVIRON_NO_BMI2 -I"$root/lib" -I"$root/src" -I"$root" -I"$out")
+       -DTAVIRON_NO_BMI2 -DTAVIRON_NO_POPCNT -pthread -I"$root/lib" -I"$root/src" -I"$root" -I"$out")
 sources=(lib/complist.cpp lib/string1.cpp lib/string2.cpp lib/string3.cpp lib/tokenizer.cpp
          lib/switch2.cpp lib/switch.cpp lib/basic.cpp lib/atomic_file.cpp lib/gzinput.cpp
          src/cpdio.cpp src/cpddock.cpp src/cpdcf2.cpp src/cpdcf2_search.cpp src/cpdgraph.cpp src/cpdsc.cpp src/exe1.cpp
-         src/maxclique.cpp src/mcsplit.cpp)
+         src/maxclique.cpp src/mcsplit.cpp src/mcsplit_search.cpp src/reportjudge.cpp)
 targets=(compare_fuzzer options_fuzzer)
 
 # The molecule target is built on the system's RDKit, which stays
