@@ -7,6 +7,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <cstdlib>
 #include <cstring>
@@ -205,17 +207,26 @@ std::vector<int> search_beside_listing(const DockBits &graph, Exe1State &st,
   std::mutex mutex;
   std::condition_variable finished;
   std::vector<int> cliques;
-  std::thread lister([&] {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      const auto wait = std::chrono::duration<double>(std::min(alone_search.load(), 1e6));
-      if (finished.wait_for(lock, wait, [&] { return searched.load(); })) return;
-    }
-    Listing l = largest_cliques(problem, size, {}, &searched);
-    if (l.outcome != Listing::Outcome::kListed) return;
-    cliques = std::move(l.cliques);
-    listed.store(true);
-  });
+  // A listing that cannot be had (no thread, no memory) leaves the search
+  // alone, which finds the same.
+  std::thread lister;
+  try {
+    lister = std::thread([&] {
+      try {
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          const auto wait = std::chrono::duration<double>(std::min(alone_search.load(), 1e6));
+          if (finished.wait_for(lock, wait, [&] { return searched.load(); })) return;
+        }
+        Listing l = largest_cliques(problem, size, {}, &searched);
+        if (l.outcome != Listing::Outcome::kListed) return;
+        cliques = std::move(l.cliques);
+        listed.store(true);
+      } catch (const std::bad_alloc &) {
+      }
+    });
+  } catch (const std::system_error &) {
+  }
   probe.give_up_on = &listed;
   cpdcf2::clifinder2_bits(graph, 0, &st.mcsnum, st.mcslist, &st.mcs_max, &probe);
   probe.give_up_on = nullptr;
@@ -224,7 +235,7 @@ std::vector<int> search_beside_listing(const DockBits &graph, Exe1State &st,
     searched.store(true);
   }
   finished.notify_all();
-  lister.join();
+  if (lister.joinable()) lister.join();
   if (!probe.gave_up) return {};
   probe.gave_up = false;
   return cliques;
