@@ -270,9 +270,7 @@ void list_unbudgeted(const DockBits &graph, Exe1State &st) {
   probe.pairs = &problem;
   probe.side1 = side1.data();
   probe.side2 = side2.data();
-  Listing first{Listing::Outcome::kStopped, {}};
-  if (short_listing.load() > 0)
-    first = largest_cliques(problem, size, deadline_after(short_listing.load()));
+  Listing first = largest_cliques(problem, size, deadline_after(short_listing.load()));
   std::vector<int> cliques = std::move(first.cliques);
   if (first.outcome == Listing::Outcome::kStopped) {
     cliques = search_beside_listing(graph, st, problem, size, probe);

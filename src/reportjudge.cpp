@@ -1,11 +1,11 @@
 #include "reportjudge.h"
 
 #include <algorithm>
+#include <numeric>
 
 ReportJudge::ReportJudge(const CPDMOL *m1, const CPDMOL *m2, const DNODE *nodes,
                          std::span<const int> cliques, int size)
-    : nodes_(nodes),
-      known_(cliques),
+    : known_(cliques),
       size_(static_cast<std::size_t>(size)),
       tally_(m1, m2, nodes),
       inert_(size > 0 ? cliques.size() / static_cast<std::size_t>(size) : 0, 0) {}
@@ -35,13 +35,6 @@ void ReportJudge::recorded(std::span<const int> nodes) {
   tally_.add(nodes);
 }
 
-// All cliques have one size, so the score's size term is the same for all.
-double ReportJudge::score_of(std::span<const int> nodes) const {
-  double sum = 0.0;
-  for (const int v : nodes) sum += nodes_[v].score;
-  return sum;
-}
-
 bool ReportJudge::first_decides(std::span<const int> first) {
   const PieceTally::Split &own = tally_.split(first);
   if (own.count() == 0) return false;
@@ -53,13 +46,14 @@ bool ReportJudge::first_decides(std::span<const int> first) {
   std::sort(sorted.begin(), sorted.end());
   bool head_first = std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
   if (!one_score && !head_first) return false;
-  const double score = score_of(first);
+  // All cliques have one size, so the score's size term is the same for all.
+  const double score = std::accumulate(scores.begin(), scores.end(), 0.0);
   for (std::size_t q = 0; q < inert_.size(); ++q) {
     const std::span<const int> other = clique(static_cast<int>(q));
     if (std::equal(other.begin(), other.end(), first.begin(), first.end())) continue;
-    if (score_of(other) > score) return false;
     const PieceTally::Split &split = tally_.split(other);
     if (split.count() == 0) return false;
+    if (std::accumulate(split.score.begin(), split.score.end(), 0.0) > score) return false;
     for (int p = 0; p < split.count(); ++p) {
       const double s = split.score[p];
       if (s != scores[0]) one_score = false;

@@ -41,10 +41,8 @@ class ReportJudge : public cpdcf2::ListJudge {
  private:
   // Known clique q, its nodes ascending (valid until the next call).
   std::span<const int> clique(int q);
-  double score_of(std::span<const int> nodes) const;
   bool first_decides(std::span<const int> first);
 
-  const DNODE *nodes_;
   std::span<const int> known_;
   std::size_t size_;
   PieceTally tally_;
